@@ -1,0 +1,97 @@
+// Program-wide state, start-up, command line and every way the program ends.
+#pragma once
+
+#include <csignal>
+#include <cstdint>
+#include <cstdio>
+
+#include <curses.h>
+
+// What the command line sets.
+struct Options {
+    const char *file_path = nullptr;      // file to read; in piped mode the capture file's path
+    const char *tty_name = nullptr;       // terminal device named with -t (piped mode only)
+    int32_t piped = 1;                    // 1 until a file is named on the command line
+    uint32_t speed_ms = 1000;             // pace in ms per line (per character with -m)
+    const char *highlight_word = nullptr; // lines holding it are bold (-w, else "drifterm")
+    const char *color_name = nullptr;     // colour scheme name from -c
+    int32_t color_given = 0;              // -c was given
+    uint32_t start_row = 0;               // -p row; 0 means the default row
+    int32_t no_squeeze = 0;               // -n: keep runs of blank lines
+    int32_t case_enabled = 0;             // -l or -u given
+    int32_t case_kind = 0;                // 1 upper case (-u), 2 lower case (-l)
+    int32_t char_mode = 0;                // -m: a character at a time
+    int32_t status_bar = 1;               // status bar enabled (-x clears, key v sets)
+    int32_t auto_pause = 0;               // -a: pause on highlighted lines (key a toggles)
+    int32_t beep_on_events = 0;           // -b: allow beeping
+};
+
+// Run-time state shared by the display loops, status bar, keys and info screen.
+struct ReaderState {
+    const char *short_name = nullptr;     // file name shown in the status bar
+    FILE *source_file = nullptr;          // the named file, opened as a readability test
+    FILE *scroll_file = nullptr;          // the stream being scrolled
+    int64_t file_size = 0;                // size in bytes of the scrolled file
+    float percent = 0;                    // progress in percent, from the last status draw
+    int64_t page = 1;                     // page counter
+    const char *editor = nullptr;         // editor program, or "None"
+    uint32_t display_row = 0;             // window row on which new text is written
+    int32_t status_redraw = 0;            // info screen closed: char mode redraws the bar once
+    int32_t highlight_shown = 0;          // the highlight test already typed this line
+    uint32_t adjusted_speed = 0;          // last pace set by f or s; 0 when none
+    const char *program_name = nullptr;   // argv[0], for the usage line
+    SCREEN *tty_screen = nullptr;         // curses screen on the -t terminal (piped mode)
+    FILE *tty_stream = nullptr;           // the -t terminal, open for curses' input and output
+    WINDOW *main_window = nullptr;        // full-screen scrolling window
+    WINDOW *status_window = nullptr;      // one-line window on the bottom row
+    int32_t screen_up = 0;                // curses mode has been started by init_screen
+};
+
+// Paths of the work directory and its files; written once before parsing.
+struct WorkFiles {
+    char work_dir[1024];       // "$HOME/.drifterm/", empty when HOME is unset
+    char converted_path[1024]; // the working copy, "drift_file"
+    char temp_path[1024];      // scratch file of reflow and squeezing, "drift_tmp"
+    char piped_path[1024];     // capture of standard input, "piped"
+};
+
+extern Options options;
+extern ReaderState reader;
+extern WorkFiles work_files;
+
+// Set by the signal handlers, acted on by the main flow (see act_on_signals).
+extern volatile sig_atomic_t interrupt_pending;
+extern volatile sig_atomic_t resize_pending;
+
+// start-up and exits (startup.cpp)
+int drifterm_main(int argc, char **argv);
+void install_signal_handlers();
+void make_work_paths();
+void run_reader(uint32_t initial_speed);
+[[noreturn]] void cleanup_and_exit();
+[[noreturn]] void die(const char *text);
+[[noreturn]] void die_on_screen(const char *text);
+void on_interrupt(int signal);
+
+// signals on the main flow (signals.cpp)
+// Descriptor that becomes readable whenever a handled signal arrives, so
+// that every wait can include it and none can miss a signal.
+int signal_wakeup_fd();
+void drain_signal_wakeups();
+// Carries out what the handlers recorded: the cleanup exit for an
+// interrupt, the window rebuild for a resize (once the screen exists).
+void act_on_signals();
+// Sleeps `ms` milliseconds, acting on signals as they arrive; a resize
+// does not shorten the pace, an interrupt ends the program at once.
+void pace_sleep(uint32_t ms);
+// Blocking key read (on the main window or stdscr) that still serves
+// signals while it waits.
+int wait_for_key(bool from_main_window);
+
+// command line (command_line.cpp)
+void parse_command_line(int argc, char **argv);
+[[noreturn]] void print_usage();
+bool is_all_digits(const char *text);
+
+// Async-signal-safe: wakes whatever wait is in progress on the main flow.
+void signal_wakeup_notify();

@@ -1,0 +1,106 @@
+// Signals: the handlers only record what arrived and wake the main flow,
+// which carries the work out at its own safe points.
+#include <cerrno>
+#include <climits>
+#include <ctime>
+#include <fcntl.h>
+#include <poll.h>
+#include <sys/ioctl.h>
+#include <unistd.h>
+
+#include "app/app.h"
+#include "display/display.h"
+
+volatile sig_atomic_t interrupt_pending = 0;
+volatile sig_atomic_t resize_pending = 0;
+
+static int wakeup_pipe[2] = {-1, -1};
+
+int signal_wakeup_fd()
+{
+    if (wakeup_pipe[0] < 0 && pipe2(wakeup_pipe, O_NONBLOCK | O_CLOEXEC) != 0)
+        die("pipe()");
+    return wakeup_pipe[0];
+}
+
+void signal_wakeup_notify()
+{
+    int saved = errno;
+    if (wakeup_pipe[1] >= 0) {
+        ssize_t ignored = write(wakeup_pipe[1], "!", 1);
+        (void)ignored; // a full pipe already wakes the reader
+    }
+    errno = saved;
+}
+
+void drain_signal_wakeups()
+{
+    char buf[64];
+    while (read(signal_wakeup_fd(), buf, sizeof buf) > 0) {
+    }
+}
+
+void on_interrupt(int)
+{
+    interrupt_pending = 1;
+    signal_wakeup_notify();
+}
+
+void act_on_signals()
+{
+    drain_signal_wakeups();
+    if (interrupt_pending)
+        cleanup_and_exit();
+    if (resize_pending && reader.screen_up) {
+        resize_pending = 0;
+        rebuild_screen();
+    }
+}
+
+static int64_t monotonic_ms()
+{
+    struct timespec now;
+    clock_gettime(CLOCK_MONOTONIC, &now);
+    return (int64_t)now.tv_sec * 1000 + now.tv_nsec / 1000000;
+}
+
+void pace_sleep(uint32_t ms)
+{
+    act_on_signals();
+    const int64_t deadline = monotonic_ms() + ms;
+    for (;;) {
+        int64_t left = deadline - monotonic_ms();
+        if (left <= 0)
+            return;
+        struct pollfd wake = {signal_wakeup_fd(), POLLIN, 0};
+        poll(&wake, 1, left > INT_MAX ? INT_MAX : (int)left);
+        act_on_signals();
+    }
+}
+
+// True when the key input has reached its end or is gone: waiting on it
+// would never end, so the caller takes the cleanup exit.
+static bool input_is_gone(const struct pollfd &input)
+{
+    if (input.revents & (POLLHUP | POLLERR | POLLNVAL))
+        return true;
+    int pending = 0;
+    return (input.revents & POLLIN) && ioctl(input.fd, FIONREAD, &pending) == 0 && pending == 0;
+}
+
+int wait_for_key(bool from_main_window)
+{
+    for (;;) {
+        act_on_signals();
+        // Looked up afresh: a resize replaces the main window.
+        WINDOW *win = from_main_window ? reader.main_window : stdscr;
+        nodelay(win, TRUE);
+        int key = wgetch(win);
+        nodelay(win, FALSE);
+        if (key != ERR)
+            return key;
+        struct pollfd fds[2] = {{screen_input_fd(), POLLIN, 0}, {signal_wakeup_fd(), POLLIN, 0}};
+        if (poll(fds, 2, -1) > 0 && input_is_gone(fds[0]))
+            cleanup_and_exit();
+    }
+}

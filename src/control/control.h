@@ -1,0 +1,34 @@
+// Keyboard control: key commands, pace control, information screen, editor.
+#pragma once
+
+#include <cstdint>
+
+enum KeyAction {
+    ACTION_NONE = 0,
+    ACTION_TURBO = 1,
+    ACTION_QUIT = 2,
+    ACTION_ORIGINAL_SPEED = 3,
+    ACTION_PAUSE = 4,
+    ACTION_STATUS_ON = 5,
+    ACTION_STATUS_OFF = 6,
+    ACTION_CLEAR = 7,
+    ACTION_FASTER = 8,
+    ACTION_SLOWER = 9,
+    ACTION_AUTO_PAUSE = 10,
+    ACTION_INFO = 11,
+    ACTION_EDITOR = 12,
+};
+
+// keys (keys.cpp)
+KeyAction poll_key();
+KeyAction key_action_of(int key);
+void handle_keys(uint32_t *speed, uint32_t initial_speed, int32_t *status_visible,
+                 uint64_t total_lines, uint64_t line_no);
+
+// information screen (info_screen.cpp)
+void show_info_screen(uint32_t speed, uint32_t initial_speed, uint64_t total_lines,
+                      uint64_t line_no);
+
+// editor (editor.cpp)
+void choose_editor();
+void launch_editor(uint64_t line_no);

@@ -1,0 +1,20 @@
+// Display: the curses screen, its two windows, colour schemes, resize and status bar.
+#pragma once
+
+#include <cstdint>
+
+// screen and windows (screen.cpp)
+void init_screen();
+void apply_color_scheme();
+void on_resize(int signal);
+// The resize rebuild, carried out on the main flow after on_resize.
+void rebuild_screen();
+// Descriptor curses reads keys from: standard input, or the -t terminal.
+int screen_input_fd();
+
+// status bar (status_bar.cpp)
+void draw_status_bar(uint64_t total_lines, uint64_t line_no);
+char *shorten_name(const char *text, int32_t limit);
+const char *base_name(const char *path);
+// percent for line_no of total_lines, in single precision; 0 for an empty text.
+float percent_of(uint64_t line_no, uint64_t total_lines);

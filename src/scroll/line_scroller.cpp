@@ -1,0 +1,94 @@
+// The line scroller: moves the text up the main window a line at a time.
+#include <cstring>
+
+#include "app/app.h"
+#include "control/control.h"
+#include "display/display.h"
+#include "scroll/scroll.h"
+
+bool row_in_range(uint32_t row, int lines)
+{
+    return row - 1u < (uint32_t)(lines - 2);
+}
+
+int64_t count_lines(FILE *stream)
+{
+    char buf[255];
+    int64_t count = -1;
+    do
+        count++;
+    while (fgets(buf, sizeof buf, stream));
+    rewind(stream);
+    return count;
+}
+
+int64_t file_size_of(FILE *stream)
+{
+    fseek(stream, 0, SEEK_END);
+    int64_t size = ftell(stream);
+    fseek(stream, 0, SEEK_SET);
+    return size;
+}
+
+// Settles the display row and opens and measures the file to show.
+static void scroll_open()
+{
+    reader.display_row = options.start_row ? options.start_row : (uint32_t)(LINES - 2);
+    if (!row_in_range(reader.display_row, LINES))
+        print_usage();
+    if (options.piped) {
+        reader.scroll_file = fopen(work_files.piped_path, "r");
+        reader.short_name = "piped output";
+    } else {
+        reader.scroll_file = fopen(work_files.converted_path, "r");
+        reader.source_file = reader.scroll_file;
+    }
+    if (!reader.scroll_file)
+        die_on_screen("fopen()");
+}
+
+// The end of the text: the final position, then any key.
+static void scroll_finish(uint64_t total_lines, uint64_t line_no)
+{
+    draw_status_bar(total_lines, line_no);
+    wait_for_key(true);
+    fclose(reader.scroll_file);
+}
+
+static void show_line(char *line, uint32_t speed, uint32_t initial_speed,
+                      int32_t status_visible, uint64_t total_lines, uint64_t line_no)
+{
+    if (options.status_bar && status_visible)
+        draw_status_bar(total_lines, line_no);
+    check_highlight(line, speed, initial_speed, status_visible, total_lines, line_no);
+    if (options.case_enabled)
+        convert_case(line);
+    mvwprintw(reader.main_window, (int)reader.display_row, 0, "%s", line);
+}
+
+void scroll_lines(uint32_t initial_speed)
+{
+    scroll_open();
+    uint64_t total_lines = (uint64_t)count_lines(reader.scroll_file);
+    reader.file_size = file_size_of(reader.scroll_file);
+    if (options.char_mode) {
+        scroll_chars(initial_speed);
+        return;
+    }
+    scrollok(reader.main_window, TRUE);
+
+    uint32_t speed = initial_speed;
+    int32_t status_visible = 1;
+    uint64_t line_no = 0;
+    char line[1024];
+    while (fgets(line, sizeof line, reader.scroll_file)) {
+        flushinp(); // at most one key per line is a command
+        line_no++;
+        show_line(line, speed, initial_speed, status_visible, total_lines, line_no);
+        pace_sleep(speed);
+        wscrl(reader.main_window, 1);
+        wrefresh(reader.main_window);
+        handle_keys(&speed, initial_speed, &status_visible, total_lines, line_no);
+    }
+    scroll_finish(total_lines, line_no);
+}
