@@ -32,3 +32,5 @@ void show_info_screen(uint32_t speed, uint32_t initial_speed, uint64_t total_lin
 // editor (editor.cpp)
 void choose_editor();
 void launch_editor(uint64_t line_no);
+// The editor's argv[0]: the part after the last "/", or the whole text.
+const char *editor_program_name(const char *editor);
