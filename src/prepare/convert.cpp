@@ -1,31 +1,169 @@
-// The working copy. (A plain copy, for now.)
+// The working copy: conversion by the input filter, reflow with fmt and
+// squeezing of blank-line runs.
+#include <cerrno>
+#include <csignal>
+#include <cstdint>
 #include <cstdio>
+#include <cstdlib>
+#include <cstring>
 #include <string>
+#include <sys/wait.h>
+#include <unistd.h>
 
 #include "app/app.h"
 #include "prepare/prepare.h"
+
+static const char system_filter[] = "/usr/bin/lesspipe.sh";
+
+const char *choose_filter(const char *from_env, const char *system_path, const char *bundled_path)
+{
+    if (from_env && *from_env)
+        return from_env;
+    if (access(system_path, F_OK) != 0 && access(bundled_path, F_OK) == 0)
+        return bundled_path;
+    // When neither exists the shell fails to find it, which leaves an
+    // empty working copy and so the plain copy.
+    return system_path;
+}
+
+std::string filter_command(const char *filter, const char *input, const char *output)
+{
+    return shell_quote(filter) + " " + shell_quote(input) + (is_pdf_name(input) ? " - > " : " > ") +
+           shell_quote(output);
+}
+
+std::string fmt_command(const char *input, const char *output)
+{
+    return "fmt -s " + shell_quote(input) + " > " + shell_quote(output);
+}
+
+void run_shell_command(const std::string &command)
+{
+    // system() would ignore SIGINT here, losing a Ctrl-C during a slow
+    // conversion; so fork ourselves and keep our own handler meanwhile.
+    sigset_t child_signals, saved_mask;
+    sigemptyset(&child_signals);
+    sigaddset(&child_signals, SIGINT);
+    sigaddset(&child_signals, SIGQUIT);
+    sigaddset(&child_signals, SIGWINCH);
+    // Blocked across fork so that the child cannot run our handler before
+    // it has restored the default dispositions.
+    sigprocmask(SIG_BLOCK, &child_signals, &saved_mask);
+    pid_t child = fork();
+    if (child == 0) {
+        signal(SIGINT, SIG_DFL);
+        signal(SIGQUIT, SIG_DFL);
+        signal(SIGWINCH, SIG_DFL);
+        sigprocmask(SIG_SETMASK, &saved_mask, nullptr);
+        execl("/bin/sh", "sh", "-c", command.c_str(), (char *)nullptr);
+        _exit(127);
+    }
+    int fork_errno = errno;
+    sigprocmask(SIG_SETMASK, &saved_mask, nullptr);
+    if (child < 0) {
+        errno = fork_errno;
+        die("fork()");
+    }
+    int status;
+    while (waitpid(child, &status, 0) < 0 && errno == EINTR) {
+    }
+    if (interrupt_pending)
+        unlink(work_files.temp_path); // the cleanup exit knows only the working copy
+    act_on_signals();
+}
+
+// Copies `in` to `out` in reads of at most 1023 bytes, each written as a C string.
+static void copy_reads(FILE *in, FILE *out)
+{
+    char line[1024];
+    while (fgets(line, sizeof line, in))
+        fputs(line, out);
+}
+
+static int64_t size_of_file(const char *path)
+{
+    FILE *file = fopen(path, "r");
+    if (!file)
+        die("fopen()");
+    fseek(file, 0, SEEK_END);
+    int64_t size = ftell(file);
+    fseek(file, 0, SEEK_SET);
+    fclose(file);
+    return size;
+}
 
 void convert_with_lesspipe()
 {
     puts("Loading..");
     fflush(stdout);
+    const char *filter = choose_filter(getenv("DRIFTERM_FILTER"), system_filter, DRIFTERM_FILTER_PATH);
+    run_shell_command(filter_command(filter, options.file_path, work_files.converted_path));
+    if (size_of_file(work_files.converted_path) != 0)
+        return;
+    // The filter left nothing: the input is shown as it is.
     FILE *in = fopen(options.file_path, "r");
     if (!in)
         die("fopen()");
     FILE *out = fopen(work_files.converted_path, "w");
     if (!out)
         die("fopen()");
-    char line[1024];
-    while (fgets(line, sizeof line, in))
-        fputs(line, out);
+    copy_reads(in, out);
     fclose(in);
     fclose(out);
 }
 
-void reformat_with_fmt() {}
-void squeeze_blank_lines() {}
-void replace_work_file() {}
-bool is_pdf_name(const char *) { return false; }
+void reformat_with_fmt()
+{
+    run_shell_command(fmt_command(work_files.converted_path, work_files.temp_path));
+    replace_work_file();
+}
+
+static bool is_blank_read(const char *line)
+{
+    return line[0] == '\r' || line[0] == '\n';
+}
+
+void squeeze_blank_lines()
+{
+    FILE *in = fopen(work_files.converted_path, "r+");
+    if (!in)
+        die("fopen()");
+    FILE *out = fopen(work_files.temp_path, "w");
+    if (!out)
+        die("fopen()");
+    char line[1024];
+    int in_blank_run = 0;
+    while (fgets(line, sizeof line, in)) {
+        if (!is_blank_read(line)) {
+            fputs(line, out);
+            in_blank_run = 0;
+        } else if (!in_blank_run) {
+            fputs(line, out);
+            in_blank_run = 1;
+        }
+    }
+    fclose(in);
+    fclose(out);
+    replace_work_file();
+}
+
+void replace_work_file()
+{
+    if (unlink(work_files.converted_path) != 0)
+        die("unlink()");
+    if (link(work_files.temp_path, work_files.converted_path) != 0)
+        die("link()");
+    if (unlink(work_files.temp_path) != 0)
+        die("unlink()");
+}
+
+bool is_pdf_name(const char *path)
+{
+    if (!strstr(path, ".pdf"))
+        return false;
+    const char *last_dot = strrchr(path, '.');
+    return strncmp(last_dot, ".pdf", 4) == 0;
+}
 
 std::string shell_quote(const char *text)
 {

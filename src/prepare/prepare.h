@@ -12,6 +12,15 @@ void replace_work_file();
 bool is_pdf_name(const char *path);
 // `text` single-quoted for the shell, a quote inside written as '\''.
 std::string shell_quote(const char *text);
+// The filter program: `from_env` when set and not empty, else the system
+// filter, else the bundled one when only it exists, else the system path.
+const char *choose_filter(const char *from_env, const char *system_path, const char *bundled_path);
+// The shell command lines, every path single-quoted.
+std::string filter_command(const char *filter, const char *input, const char *output);
+std::string fmt_command(const char *input, const char *output);
+// Runs `command` with /bin/sh and waits for it, its status ignored; an
+// interrupt meanwhile takes the cleanup exit once the command has ended.
+void run_shell_command(const std::string &command);
 
 // piped input (piped.cpp)
 void capture_piped_input();

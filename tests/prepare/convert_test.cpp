@@ -1,0 +1,407 @@
+// Preparing the working copy: the pure helpers, the squeeze rule, and the
+// whole preparation as a user sees it, with stub filters.
+#include <csignal>
+#include <cstdio>
+#include <iostream>
+#include <cstdlib>
+#include <string>
+#include <vector>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <gtest/gtest.h>
+
+#include "app/app.h"
+#include "harness.h"
+#include "prepare/prepare.h"
+
+namespace {
+
+TEST(IsPdfName, LooksAtTheTextFromTheLastDot)
+{
+    struct Case {
+        const char *path;
+        bool pdf;
+    } cases[] = {
+        {"notes.pdf", true},   {"notes.pdfx", true},      {"old.pdf/notes", true},
+        {"report.pdf", true},  {"report.pdfa", true},     {"notes.PDF", false},
+        {"notes.pdf.gz", false}, {"notes", false},        {"report.PDF", false},
+        {"report.pdf.txt", false}, {"a.pd", false},        {".pdf", true},
+    };
+    for (const Case &c : cases)
+        EXPECT_EQ(is_pdf_name(c.path), c.pdf) << c.path;
+}
+
+TEST(ShellQuote, TheShellGetsBackExactlyTheText)
+{
+    const char *texts[] = {
+        "",          "plain",        "a blank",     "it's",       "''",     "a\"b",
+        "$HOME",     "`touch x`",    "$(touch x)",  "back\\slash", "new\nline", "-n",
+        "semi;colon|pipe&amp>redir<in", "*?[glob]", "tab\there",  "~user",   "'$(x)'\\'",
+    };
+    for (const char *text : texts) {
+        std::string command = "printf %s " + shell_quote(text);
+        FILE *shell = popen(command.c_str(), "r");
+        ASSERT_NE(shell, nullptr);
+        std::string out;
+        char buf[256];
+        size_t n;
+        while ((n = fread(buf, 1, sizeof buf, shell)) > 0)
+            out.append(buf, n);
+        EXPECT_EQ(pclose(shell), 0) << text;
+        EXPECT_EQ(out, text);
+    }
+}
+
+TEST(ChooseFilter, EnvironmentThenSystemThenBundled)
+{
+    TempDir tmp;
+    const std::string &dir = tmp.path;
+    std::string present_system = dir + "/system", present_bundled = dir + "/bundled";
+    std::string absent_system = dir + "/no-system", absent_bundled = dir + "/no-bundled";
+    write_file(present_system, "");
+    write_file(present_bundled, "");
+    struct Case {
+        const char *env;
+        bool system, bundled;
+        const char *expect; // "env", "system" or "bundled"
+    } cases[] = {
+        {"/my/filter", true, true, "env"}, {"/my/filter", false, false, "env"},
+        {"", true, true, "system"},        {nullptr, true, true, "system"},
+        {nullptr, true, false, "system"},  {nullptr, false, true, "bundled"},
+        {"", false, true, "bundled"},      {nullptr, false, false, "system"},
+    };
+    for (const Case &c : cases) {
+        const std::string &sys = c.system ? present_system : absent_system;
+        const std::string &bun = c.bundled ? present_bundled : absent_bundled;
+        std::string got = choose_filter(c.env, sys.c_str(), bun.c_str());
+        std::string want = std::string(c.expect) == "env" ? c.env : std::string(c.expect) == "system" ? sys : bun;
+        EXPECT_EQ(got, want) << (c.env ? c.env : "(unset)") << " " << c.system << c.bundled;
+    }
+}
+
+// Points the work files into `dir`, as a unit test may: they are globals.
+void use_work_dir(const std::string &dir)
+{
+    snprintf(work_files.converted_path, sizeof work_files.converted_path, "%s/drift_file", dir.c_str());
+    snprintf(work_files.temp_path, sizeof work_files.temp_path, "%s/drift_tmp", dir.c_str());
+}
+
+TEST(SqueezeBlankLines, KeepsOnlyTheFirstOfEachRunOfBlankReads)
+{
+    const std::string long_line(1023, 'x');
+    struct Case {
+        const char *name;
+        std::string in, out;
+    } cases[] = {
+        {"empty file", "", ""},
+        {"three blank lines", "one\n\n\n\ntwo\n", "one\n\ntwo\n"},
+        {"single blank kept", "one\n\ntwo\n\nthree\n", "one\n\ntwo\n\nthree\n"},
+        {"leading and trailing runs", "\n\nbody\n\n\n", "\nbody\n\n"},
+        {"CR-LF blank counts", "one\n\r\n\ntwo\n", "one\n\r\ntwo\n"},
+        {"CR with text after a blank is dropped", "one\n\n\rhidden\ntwo\n", "one\n\ntwo\n"},
+        {"CR with text alone is kept", "one\n\rshown\ntwo\n", "one\n\rshown\ntwo\n"},
+        {"1023-byte line's newline is a blank read", long_line + "\n\nnext\n", long_line + "\nnext\n"},
+        {"1022-byte line is whole", long_line.substr(1) + "\n\nnext\n", long_line.substr(1) + "\n\nnext\n"},
+        {"no final newline", "a\n\n\nb", "a\n\nb"},
+    };
+    TempDir dir;
+    use_work_dir(dir.path);
+    for (const Case &c : cases) {
+        write_file(work_files.converted_path, c.in);
+        squeeze_blank_lines();
+        EXPECT_EQ(read_file(work_files.converted_path), c.out) << c.name;
+        EXPECT_FALSE(file_exists(work_files.temp_path)) << c.name << ": scratch file left";
+    }
+}
+
+// Runs first (the DeathTest suffix), before any harness thread exists.
+TEST(ReplaceWorkFileDeathTest, FailuresDieWithTheCallName)
+{
+    TempDir dir;
+    use_work_dir(dir.path);
+    // No working copy to squeeze.
+    EXPECT_EXIT(squeeze_blank_lines(), testing::ExitedWithCode(1), "^fopen\\(\\): No such file");
+    // No scratch file to put in its place.
+    write_file(work_files.converted_path, "text\n");
+    EXPECT_EXIT(replace_work_file(), testing::ExitedWithCode(1), "^link\\(\\): No such file");
+    // Nothing to remove.
+    unlink(work_files.converted_path);
+    EXPECT_EXIT(replace_work_file(), testing::ExitedWithCode(1), "^unlink\\(\\): No such file");
+}
+
+
+// End to end: the program under a terminal, with a stub filter that records
+// its arguments and writes nothing, and a stand-in `fmt` first on PATH that
+// records what it was given before running the real one.
+
+std::string sh_quoted(const std::string &text)
+{
+    return shell_quote(text.c_str());
+}
+
+void write_script(const std::string &path, const std::string &body)
+{
+    write_file(path, "#!/bin/sh\n" + body);
+    chmod(path.c_str(), 0755);
+}
+
+std::string find_real_fmt()
+{
+    std::string path = getenv("PATH") ? getenv("PATH") : "/usr/bin:/bin";
+    size_t start = 0;
+    for (;;) {
+        size_t end = path.find(':', start);
+        std::string candidate = path.substr(start, end - start) + "/fmt";
+        if (access(candidate.c_str(), X_OK) == 0)
+            return candidate;
+        if (end == std::string::npos)
+            return "fmt";
+        start = end + 1;
+    }
+}
+
+std::vector<std::string> split_nul(const std::string &record)
+{
+    std::vector<std::string> parts;
+    size_t start = 0, end;
+    while ((end = record.find('\0', start)) != std::string::npos) {
+        parts.push_back(record.substr(start, end - start));
+        start = end + 1;
+    }
+    return parts;
+}
+
+// Writes its arguments NUL-separated, whole or not at all (the test polls for it).
+std::string record_args(const std::string &record)
+{
+    return "for a in \"$@\"; do printf '%s\\0' \"$a\"; done > " + sh_quoted(record + ".part") + "\n" +
+           "mv " + sh_quoted(record + ".part") + " " + sh_quoted(record) + "\n";
+}
+
+// A temporary stage: home, stub filter, stand-in fmt and their records.
+struct Stage {
+    TempDir dir;
+    std::string home = dir.path + "/home";
+    std::string filter_args = dir.path + "/filter-args";
+    std::string fmt_args = dir.path + "/fmt-args";
+    std::string fmt_input = dir.path + "/fmt-input";
+    std::string bin = dir.path + "/bin";
+    std::string filter = bin + "/stub-filter";
+    std::string files = dir.path + "/files";
+
+    explicit Stage(const std::string &home_name = "home", int filter_sleep = 0, int fmt_sleep = 0)
+    {
+        home = dir.path + "/" + home_name;
+        mkdir(home.c_str(), 0700);
+        mkdir(bin.c_str(), 0700);
+        mkdir(files.c_str(), 0700);
+        write_script(filter, record_args(filter_args) + "sleep " + std::to_string(filter_sleep) + "\n");
+        write_script(bin + "/fmt", "cp \"$2\" " + sh_quoted(fmt_input) + "\n" + record_args(fmt_args) +
+                                       "sleep " + std::to_string(fmt_sleep) + "\n" + "exec " +
+                                       sh_quoted(find_real_fmt()) + " \"$@\"\n");
+    }
+
+    std::string work_file(const char *name) const { return work_dir_of(home) + "/" + name; }
+
+    SpawnSpec spec(const std::vector<std::string> &args) const
+    {
+        SpawnSpec spec;
+        spec.args = args;
+        spec.home = home;
+        spec.cwd = files;
+        const char *path = getenv("PATH");
+        spec.env = {{"DRIFTERM_FILTER", filter}, {"PATH", bin + ":" + (path ? path : "/usr/bin:/bin")}};
+        return spec;
+    }
+};
+
+// Whether the options have landed (until then -v is not understood).
+bool options_ready()
+{
+    static int ready = -1;
+    if (ready < 0) {
+        TempDir home;
+        SpawnSpec spec;
+        spec.args = {"-v"};
+        spec.home = home.path;
+        ready = run_plain(spec, 10000).status == 0;
+    }
+    return ready == 1;
+}
+
+std::vector<std::string> reader_args(const std::string &file, const std::vector<std::string> &options = {})
+{
+    if (!options_ready())
+        return {file};
+    std::vector<std::string> args = {"-s", "20"};
+    args.insert(args.end(), options.begin(), options.end());
+    args.insert(args.end(), {"-f", file});
+    return args;
+}
+
+bool wait_screen_up(Term *t)
+{
+    return term_wait_for(t, [](Term *term) { return term_altscreen(term); }, 10000);
+}
+
+bool wait_file(Term *t, const std::string &path)
+{
+    return term_wait_for(t, [&](Term *) { return file_exists(path); }, 10000);
+}
+
+TEST(PrepareEndToEnd, FilterGetsThePathAndADashForPdfNames)
+{
+    struct Case {
+        const char *name;
+        bool dash;
+    } cases[] = {
+        {"report.pdf", true},  {"report.pdfa", true}, {"report.PDF", false},
+        {"report.pdf.txt", false}, {"notes", false},
+    };
+    for (const Case &c : cases) {
+        Stage stage;
+        write_file(stage.files + "/" + c.name, "hello\n");
+        TermPtr t(term_spawn(stage.spec(reader_args(c.name))));
+        ASSERT_TRUE(t);
+        ASSERT_TRUE(wait_screen_up(t.get())) << c.name << "\n" << term_screen(t.get());
+        std::vector<std::string> want = {c.name};
+        if (c.dash)
+            want.push_back("-");
+        EXPECT_EQ(split_nul(read_file(stage.filter_args)), want) << c.name;
+        EXPECT_EQ(read_file(stage.work_file("drift_file")), "hello\n") << c.name;
+    }
+}
+
+TEST(PrepareEndToEnd, PlainCopyReachesFmtUnchanged)
+{
+    struct Case {
+        const char *name;
+        std::string text;
+    } cases[] = {
+        {"empty", ""},
+        {"plain", "first line\n\n\n\nsecond\tline with a tab\r\nno newline at the end"},
+        {"long lines", std::string(3000, 'a') + "\n" + std::string(1023, 'b') + "\n\n\nend\n"},
+    };
+    for (const Case &c : cases) {
+        Stage stage("home with a blank");
+        write_file(stage.files + "/input", c.text);
+        TermPtr t(term_spawn(stage.spec(reader_args("input"))));
+        ASSERT_TRUE(t);
+        ASSERT_TRUE(wait_screen_up(t.get())) << c.name;
+        EXPECT_EQ(read_file(stage.fmt_input), c.text) << c.name;
+        EXPECT_EQ(split_nul(read_file(stage.fmt_args)),
+                  (std::vector<std::string>{"-s", stage.work_file("drift_file")}))
+            << c.name;
+        if (c.text.empty()) {
+            EXPECT_EQ(read_file(stage.work_file("drift_file")), "") << "reflow and squeezing keep it empty";
+        }
+        EXPECT_FALSE(file_exists(stage.work_file("drift_tmp"))) << c.name;
+    }
+}
+
+// What the working copy holds once the screen is up (fmt has run too).
+TEST(PrepareEndToEnd, RunsOfBlankLinesAreSqueezed)
+{
+    const std::string long_line(1023, 'x');
+    struct Case {
+        const char *name;
+        std::string text, squeezed;
+        bool no_squeeze;
+    } cases[] = {
+        {"three blank lines", "one\n\n\n\ntwo\n", "one\n\ntwo\n", false},
+        {"-n keeps them", "one\n\n\n\ntwo\n", "one\n\n\n\ntwo\n", true},
+        {"CR-LF blank line", "one\n\r\n\ntwo\n", "one\n\r\ntwo\n", false},
+        {"CR and text after a blank", "one\n\n\rhidden\ntwo\n", "one\n\ntwo\n", false},
+        {"1023-byte line", long_line + "\n\nnext\n", long_line + "\nnext\n", false},
+    };
+    for (const Case &c : cases) {
+        if (c.no_squeeze && !options_ready()) {
+            std::cout << "[ SKIPPED  ] " << c.name << ": the program takes no options yet\n";
+            continue;
+        }
+        Stage stage;
+        write_file(stage.files + "/input", c.text);
+        TermPtr t(term_spawn(stage.spec(reader_args("input", c.no_squeeze ? std::vector<std::string>{"-n"}
+                                                                           : std::vector<std::string>{}))));
+        ASSERT_TRUE(t);
+        ASSERT_TRUE(wait_screen_up(t.get())) << c.name;
+        EXPECT_EQ(read_file(stage.work_file("drift_file")), c.squeezed) << c.name;
+    }
+}
+
+TEST(PrepareEndToEnd, ThreeBlankLinesShowAsOne)
+{
+    Stage stage;
+    write_file(stage.files + "/input", "one\n\n\n\ntwo\n");
+    TermPtr t(term_spawn(stage.spec(reader_args("input"))));
+    ASSERT_TRUE(t);
+    // The last line written moves up from the bottom text row.
+    ASSERT_TRUE(term_wait_for(
+        t.get(), [](Term *term) { return term_row(term, 21) == "two"; }, 10000))
+        << term_screen(t.get());
+    EXPECT_EQ(term_row(t.get(), 20), "");
+    EXPECT_EQ(term_row(t.get(), 19), "one");
+    EXPECT_EQ(term_row(t.get(), 18), "");
+}
+
+TEST(PrepareEndToEnd, AwkwardPathsReachTheFilterAsOneArgument)
+{
+    const std::string names[] = {
+        "with blank.txt",
+        "quote's.pdf",
+        "double\"quote",
+        "dollar $HOME $(touch ran-dollar).pdf",
+        "back`touch ran-backquote`quote",
+        "back\\slash\\n",
+        "new\nline",
+        "all ' \" $ ` \\ \n;|&><*?.pdfa",
+    };
+    for (const std::string &name : names) {
+        Stage stage("my home");
+        write_file(stage.files + "/" + name, "hello\n");
+        TermPtr t(term_spawn(stage.spec(reader_args(name))));
+        ASSERT_TRUE(t);
+        ASSERT_TRUE(wait_screen_up(t.get())) << name << "\n" << term_stderr(t.get());
+        std::vector<std::string> want = {name};
+        if (is_pdf_name(name.c_str()))
+            want.push_back("-");
+        EXPECT_EQ(split_nul(read_file(stage.filter_args)), want) << name;
+        EXPECT_EQ(read_file(stage.work_file("drift_file")), "hello\n") << name;
+        EXPECT_FALSE(file_exists(stage.files + "/ran-dollar")) << name;
+        EXPECT_FALSE(file_exists(stage.files + "/ran-backquote")) << name;
+        EXPECT_EQ(term_stderr(t.get()), "") << name;
+    }
+}
+
+TEST(PrepareEndToEnd, InterruptDuringACommandTakesTheCleanupExit)
+{
+    struct Case {
+        const char *name;
+        bool in_fmt;      // the slow command is fmt, else the filter
+        bool whole_group; // Ctrl-C on the terminal, else a signal to the program alone
+    } cases[] = {
+        {"Ctrl-C in the filter", false, true},
+        {"SIGINT to the program in the filter", false, false},
+        {"Ctrl-C in fmt", true, true},
+        {"SIGINT to the program in fmt", true, false},
+    };
+    for (const Case &c : cases) {
+        Stage stage("home", c.in_fmt ? 0 : 2, c.in_fmt ? 2 : 0);
+        write_file(stage.files + "/input", "text\n");
+        TermPtr t(term_spawn(stage.spec(reader_args("input"))));
+        ASSERT_TRUE(t);
+        ASSERT_TRUE(wait_file(t.get(), c.in_fmt ? stage.fmt_args : stage.filter_args)) << c.name;
+        if (c.whole_group)
+            term_send(t.get(), ctrl_key('c'));
+        else
+            term_signal(t.get(), SIGINT);
+        // The stub sleeps 2 s; an ignored interrupt would go on to the screen.
+        EXPECT_EXIT_STATUS(t.get(), 0, 10000) << c.name;
+        EXPECT_EQ(term_raw(t.get()).find("\033["), std::string::npos) << c.name << ": screen output";
+        EXPECT_FALSE(term_altscreen(t.get())) << c.name;
+        EXPECT_EQ(list_dir(work_dir_of(stage.home)), std::vector<std::string>{}) << c.name;
+    }
+}
+
+} // namespace
