@@ -64,6 +64,8 @@ static void show_line(char *line, uint32_t speed, uint32_t initial_speed,
     if (options.case_enabled)
         convert_case(line);
     mvwprintw(reader.main_window, (int)reader.display_row, 0, "%s", line);
+    // Shown now, so that a line spends its pace on the row it enters on.
+    wrefresh(reader.main_window);
 }
 
 void scroll_lines(uint32_t initial_speed)
