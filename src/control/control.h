@@ -24,6 +24,14 @@ KeyAction poll_key();
 KeyAction key_action_of(int key);
 void handle_keys(uint32_t *speed, uint32_t initial_speed, int32_t *status_visible,
                  uint64_t total_lines, uint64_t line_no);
+// Pace arithmetic of f, s and space: f and s move by a truncated quarter
+// (s saturates instead of wrapping); space toggles the fast pace 1.
+uint32_t pace_faster(uint32_t pace);
+uint32_t pace_slower(uint32_t pace);
+uint32_t pace_turbo(uint32_t pace, uint32_t adjusted_speed, uint32_t initial_speed);
+// Blocking wait on stdscr for a key typed by the user (a resize keeps it
+// waiting); stdscr is left blocking until the next poll.
+void wait_for_any_key();
 
 // information screen (info_screen.cpp)
 void show_info_screen(uint32_t speed, uint32_t initial_speed, uint64_t total_lines,

@@ -1,7 +1,131 @@
-// Key commands. (Not yet.)
+// Key commands: one key polled between lines (or bytes) and carried out at once.
+#include <cstdint>
+
 #include "app/app.h"
 #include "control/control.h"
+#include "display/display.h"
 
-KeyAction poll_key() { return ACTION_NONE; }
-KeyAction key_action_of(int) { return ACTION_NONE; }
-void handle_keys(uint32_t *, uint32_t, int32_t *, uint64_t, uint64_t) {}
+KeyAction key_action_of(int key)
+{
+    switch (key) {
+    case ' ': return ACTION_TURBO;
+    case 'q': return ACTION_QUIT;
+    case 'o': return ACTION_ORIGINAL_SPEED;
+    case 'p': return ACTION_PAUSE;
+    case 'v': return ACTION_STATUS_ON;
+    case 'n': return ACTION_STATUS_OFF;
+    case 'c': return ACTION_CLEAR;
+    case 'f': return ACTION_FASTER;
+    case 's': return ACTION_SLOWER;
+    case 'a': return ACTION_AUTO_PAUSE;
+    case 'i': return ACTION_INFO;
+    case 'e': return ACTION_EDITOR;
+    default: return ACTION_NONE; // ERR, other keys, upper case, keypad codes
+    }
+}
+
+KeyAction poll_key()
+{
+    // A pause may have left stdscr blocking; the poll must never wait.
+    nodelay(stdscr, TRUE);
+    return key_action_of(wgetch(stdscr));
+}
+
+// A quarter of the pace, truncated. The product is taken in 64 bits so
+// that paces above 2^32/25 get the same quarter instead of a wrapped one.
+static uint32_t pace_step(uint32_t pace)
+{
+    return (uint32_t)((uint64_t)pace * 25 / 100);
+}
+
+uint32_t pace_faster(uint32_t pace)
+{
+    return pace - pace_step(pace);
+}
+
+uint32_t pace_slower(uint32_t pace)
+{
+    uint64_t slower = (uint64_t)pace + pace_step(pace);
+    return slower > UINT32_MAX ? UINT32_MAX : (uint32_t)slower;
+}
+
+uint32_t pace_turbo(uint32_t pace, uint32_t adjusted_speed, uint32_t initial_speed)
+{
+    if (pace != 1)
+        return 1;
+    return adjusted_speed ? adjusted_speed : initial_speed;
+}
+
+void wait_for_any_key()
+{
+    // The rebuild after a resize queues KEY_RESIZE, which no one typed.
+    while (wait_for_key(false) == KEY_RESIZE) {
+    }
+}
+
+// Holds everything until any key, which is not taken as a command.
+static void pause_until_key(int32_t status_visible, uint64_t total_lines, uint64_t line_no)
+{
+    if (options.status_bar && status_visible)
+        draw_status_bar(total_lines, line_no);
+    wait_for_any_key();
+}
+
+static void hide_status_bar(int32_t *status_visible)
+{
+    if (!options.status_bar)
+        return;
+    *status_visible = 0;
+    wbkgd(reader.status_window, 0); // undo the bar's reverse video
+    wclear(reader.status_window);
+    wrefresh(reader.status_window);
+}
+
+void handle_keys(uint32_t *speed, uint32_t initial_speed, int32_t *status_visible,
+                 uint64_t total_lines, uint64_t line_no)
+{
+    switch (poll_key()) {
+    case ACTION_NONE:
+        break;
+    case ACTION_TURBO:
+        *speed = pace_turbo(*speed, reader.adjusted_speed, initial_speed);
+        break;
+    case ACTION_QUIT:
+        cleanup_and_exit();
+    case ACTION_ORIGINAL_SPEED:
+        *speed = initial_speed;
+        reader.adjusted_speed = 0;
+        break;
+    case ACTION_PAUSE:
+        pause_until_key(*status_visible, total_lines, line_no);
+        break;
+    case ACTION_STATUS_ON:
+        options.status_bar = 1;
+        *status_visible = 1;
+        break;
+    case ACTION_STATUS_OFF:
+        hide_status_bar(status_visible);
+        break;
+    case ACTION_CLEAR:
+        wclear(reader.main_window);
+        wrefresh(reader.main_window);
+        break;
+    case ACTION_FASTER:
+        *speed = reader.adjusted_speed = pace_faster(*speed);
+        break;
+    case ACTION_SLOWER:
+        *speed = reader.adjusted_speed = pace_slower(*speed);
+        break;
+    case ACTION_AUTO_PAUSE:
+        options.auto_pause = !options.auto_pause;
+        break;
+    case ACTION_INFO:
+        if (options.beep_on_events)
+            beep();
+        show_info_screen(*speed, initial_speed, total_lines, line_no);
+        break;
+    case ACTION_EDITOR:
+        launch_editor(line_no);
+        break;
+    }
+}
