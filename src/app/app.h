@@ -92,6 +92,12 @@ int wait_for_key(bool from_main_window);
 void parse_command_line(int argc, char **argv);
 [[noreturn]] void print_usage();
 bool is_all_digits(const char *text);
+// Fills `options` from the arguments and returns when scanning ends; exits
+// itself for usage, version and failures. parse_command_line then runs the reader.
+void parse_options(int argc, char **argv);
+// The number in the first `max_digits` (at most 20) characters of a digit
+// string, saturated at INT64_MAX as atoi does on 64-bit systems, low 32 bits kept.
+uint32_t number_from_value(const char *value, size_t max_digits);
 
 // Async-signal-safe: wakes whatever wait is in progress on the main flow.
 void signal_wakeup_notify();
