@@ -1,4 +1,4 @@
-# The two commands of the README: `make run` and `make test`.
+# The two commands of the README: `make run` and `make test`; `make bench` measures.
 # SANITIZE=1 builds into build-sanitize/ with ASan and UBSan.
 
 ifeq ($(SANITIZE),1)
@@ -11,7 +11,7 @@ endif
 PREFIX ?= /usr/local
 JOBS ?= 2
 
-.PHONY: all deps configure build run test install uninstall clean
+.PHONY: all deps configure build run test bench install uninstall clean
 
 all: build
 
@@ -29,6 +29,10 @@ run: build
 
 test: build
 	ASAN_OPTIONS=detect_leaks=0 ctest --test-dir $(BUILD_DIR) --output-on-failure -j $(JOBS)
+
+# Speed, memory and terminal traffic; prints a table, also kept in bench/results.md.
+bench: build
+	DRIFTERM_BIN="$(CURDIR)/$(BUILD_DIR)/drifterm" bench/run
 
 install: build
 	cmake --install $(BUILD_DIR) $(if $(DESTDIR),,--prefix $(PREFIX))
