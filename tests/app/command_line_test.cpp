@@ -292,8 +292,8 @@ std::string without_carriage_returns(std::string text)
 
 TEST(CommandLine, ShowsTheNamedFile)
 {
-    // A line is written on the start row and seen once the window has
-    // scrolled, one row higher, where the one-line files stay at their end.
+    // A one-line file ends one row above the row its line entered on, and
+    // stays there until a key.
     struct Case {
         std::vector<std::string> args;
         int start_row;
