@@ -1,5 +1,6 @@
 // Start-up order, work paths, run_reader and the ways the program ends.
 #include <cerrno>
+#include <clocale>
 #include <cstdlib>
 #include <cstring>
 #include <sys/stat.h>
@@ -17,6 +18,7 @@ WorkFiles work_files;
 
 int drifterm_main(int argc, char **argv)
 {
+    setlocale(LC_CTYPE, ""); // UTF-8 text shows as itself; time and numbers stay in "C"
     install_signal_handlers();
     reader.program_name = argv[0];
     make_work_paths();

@@ -72,14 +72,6 @@ void run_shell_command(const std::string &command)
     act_on_signals();
 }
 
-// Copies `in` to `out` in reads of at most 1023 bytes, each written as a C string.
-static void copy_reads(FILE *in, FILE *out)
-{
-    char line[1024];
-    while (fgets(line, sizeof line, in))
-        fputs(line, out);
-}
-
 static int64_t size_of_file(const char *path)
 {
     FILE *file = fopen(path, "r");
@@ -92,35 +84,40 @@ static int64_t size_of_file(const char *path)
     return size;
 }
 
+// Another run with the same HOME may be scrolling the working copy, so it
+// is never rewritten in place: the new text is written under the scratch
+// name and then moved over it, which leaves the other run its own file.
+static void move_into_place()
+{
+    if (rename(work_files.temp_path, work_files.converted_path) != 0)
+        die("rename()");
+}
+
 void convert_with_lesspipe()
 {
     puts("Loading..");
     fflush(stdout);
     const char *filter = choose_filter(getenv("DRIFTERM_FILTER"), system_filter, DRIFTERM_FILTER_PATH);
-    run_shell_command(filter_command(filter, options.file_path, work_files.converted_path));
-    if (size_of_file(work_files.converted_path) != 0)
-        return;
-    // The filter left nothing: the input is shown as it is.
-    FILE *in = fopen(options.file_path, "r");
-    if (!in)
-        die("fopen()");
-    FILE *out = fopen(work_files.converted_path, "w");
-    if (!out)
-        die("fopen()");
-    copy_reads(in, out);
-    fclose(in);
-    fclose(out);
+    run_shell_command(filter_command(filter, options.file_path, work_files.temp_path));
+    if (size_of_file(work_files.temp_path) == 0) {
+        // The filter left nothing: the input is shown as it is.
+        FILE *in = fopen(options.file_path, "r");
+        if (!in)
+            die("fopen()");
+        FILE *out = fopen(work_files.temp_path, "w");
+        if (!out)
+            die("fopen()");
+        copy_line_reads(in, out);
+        fclose(in);
+        fclose(out);
+    }
+    move_into_place();
 }
 
 void reformat_with_fmt()
 {
     run_shell_command(fmt_command(work_files.converted_path, work_files.temp_path));
     replace_work_file();
-}
-
-static bool is_blank_read(const char *line)
-{
-    return line[0] == '\r' || line[0] == '\n';
 }
 
 void squeeze_blank_lines()
@@ -131,17 +128,7 @@ void squeeze_blank_lines()
     FILE *out = fopen(work_files.temp_path, "w");
     if (!out)
         die("fopen()");
-    char line[1024];
-    int in_blank_run = 0;
-    while (fgets(line, sizeof line, in)) {
-        if (!is_blank_read(line)) {
-            fputs(line, out);
-            in_blank_run = 0;
-        } else if (!in_blank_run) {
-            fputs(line, out);
-            in_blank_run = 1;
-        }
-    }
+    squeeze_line_reads(in, out);
     fclose(in);
     fclose(out);
     replace_work_file();

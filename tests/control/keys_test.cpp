@@ -290,8 +290,13 @@ TEST(KeysEndToEnd, OtherKeysDoNothing)
     EXPECT_SCREEN_ROW_CONTAINS(t, BAR_ROW, "40/40 - 100%", WAIT_MS);
     EXPECT_FALSE(term_exited(t));
     EXPECT_EQ(term_bells(t), 0);
-    term_send(t, "x");
-    EXPECT_EXIT_STATUS(t, 0, WAIT_MS);
+    // The poll after the last line may take a key sent just then.
+    int status = -1;
+    for (int i = 0; i < 20 && status < 0; i++) {
+        term_send(t, "x");
+        status = term_wait_exit(t, 500);
+    }
+    EXPECT_EQ(status, 0);
 }
 
 TEST(KeysEndToEnd, PauseHoldsUntilAKeyAndQOnlyEndsIt)
