@@ -1,6 +1,7 @@
 // Keyboard control: key commands, pace control, information screen, editor.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 
 enum KeyAction {
@@ -36,6 +37,8 @@ void wait_for_any_key();
 // information screen (info_screen.cpp)
 void show_info_screen(uint32_t speed, uint32_t initial_speed, uint64_t total_lines,
                       uint64_t line_no);
+// The pace as the information screen shows it, e.g. "(1000 Milliseconds | 1.00 Second)".
+void info_pace_text(char *buf, size_t size, uint32_t pace);
 
 // editor (editor.cpp)
 void choose_editor();
