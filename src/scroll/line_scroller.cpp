@@ -51,7 +51,9 @@ static void scroll_open()
 static void scroll_finish(uint64_t total_lines, uint64_t line_no)
 {
     draw_status_bar(total_lines, line_no);
-    wait_for_key(true);
+    // The rebuild after a resize queues KEY_RESIZE, which no one typed.
+    while (wait_for_key(true) == KEY_RESIZE) {
+    }
     fclose(reader.scroll_file);
 }
 

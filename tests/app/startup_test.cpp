@@ -177,6 +177,26 @@ TEST(Startup, AResizeRebuildsTheWindowsAtTheNewSize)
     ASSERT_EXIT_STATUS(t.get(), 0, 1000);
 }
 
+TEST(Startup, AResizeDuringTheClosingWaitKeepsWaitingForAKey)
+{
+    TempDir home;
+    std::string file = home.path + "/text.txt";
+    write_file(file, "only line\n");
+    TermPtr t(term_spawn(reader_spec(home.path, file, {"-s", "20"})));
+    ASSERT_SCREEN_ROW_CONTAINS(t.get(), 23, "1/1 - 100%", 3000);
+    term_resize(t.get(), 20, 70);
+    // The bar comes back only with a draw, and the closing wait makes none.
+    ASSERT_TRUE(term_wait_for(t.get(), [](Term *t) {
+        for (const std::string &row : term_rows_text(t))
+            if (!row.empty())
+                return false;
+        return true;
+    }, 3000)) << term_screen(t.get());
+    EXPECT_FALSE(term_wait_for(t.get(), [](Term *t) { return term_exited(t); }, 500));
+    term_send(t.get(), "k");
+    ASSERT_EXIT_STATUS(t.get(), 0, 3000);
+}
+
 TEST(Startup, AStormOfResizesEndsInTheLayoutOfTheLastSize)
 {
     TempDir home;

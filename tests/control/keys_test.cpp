@@ -348,7 +348,7 @@ TEST(KeysEndToEnd, SpaceRunsFastAndBackToThePace)
     ASSERT_TRUE(newest_line_reaches(t, start + 40, 3000)) << term_screen(t);
     term_send(t, " ");
     int64_t interval = line_interval(t, 3);
-    EXPECT_GE(interval, 170);
+    EXPECT_GE(interval, 150);
     EXPECT_LE(interval, 600);
     term_send(t, "q");
     EXPECT_EXIT_STATUS(t, 0, WAIT_MS);
@@ -360,15 +360,16 @@ TEST(KeysEndToEnd, FasterAndSlowerChangeTheInterval)
     ASSERT_TRUE(run.t);
     Term *t = run.t.get();
     ASSERT_TRUE(newest_line_reaches(t, 1, WAIT_MS)) << term_screen(t);
-    int64_t start = line_interval(t, 2);
+    int64_t start = line_interval(t, 3);
     for (int i = 0; i < 3; i++) // 240 -> 180 -> 135 -> 102
         press_between_lines(t, "f");
     int64_t faster = line_interval(t, 3);
     for (int i = 0; i < 4; i++) // 102 -> 127 -> 158 -> 197 -> 246
         press_between_lines(t, "s");
     int64_t slower = line_interval(t, 2);
-    EXPECT_GE(start, 220);
-    EXPECT_GT(faster, 90);
+    // Loose bounds: a busy machine delays when the test sees a line.
+    EXPECT_GE(start, 180);
+    EXPECT_GT(faster, 60);
     EXPECT_LT(faster * 10, start * 7) << start << " then " << faster;
     EXPECT_GT(slower * 10, faster * 16) << faster << " then " << slower;
     term_send(t, "q");
