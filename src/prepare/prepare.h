@@ -22,6 +22,13 @@ std::string fmt_command(const char *input, const char *output);
 // interrupt meanwhile takes the cleanup exit once the command has ended.
 void run_shell_command(const std::string &command);
 
+// line reads in large blocks (line_reads.cpp)
+// Write to `out` exactly what copying `in` in reads of at most 1023 bytes,
+// each written as a C string, writes; the squeeze also drops every blank
+// read (first byte CR or LF) that follows a blank read.
+void copy_line_reads(FILE *in, FILE *out);
+void squeeze_line_reads(FILE *in, FILE *out);
+
 // piped input (piped.cpp)
 void capture_piped_input();
 FILE *open_terminal_device(const char *name);

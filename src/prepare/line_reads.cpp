@@ -1,0 +1,141 @@
+// The copy and the squeeze of the working copy, done in large blocks but
+// writing exactly what reads of at most 1023 bytes, each written back as a
+// C string, write: a read ends after a newline or after 1023 bytes, and
+// whatever follows a NUL within a read is lost.
+#include <algorithm>
+#include <cstring>
+
+#include "prepare/prepare.h"
+
+namespace {
+
+const size_t read_max = 1023;  // bytes of one line read (a 1024-byte buffer)
+const size_t block_size = 1 << 16;
+
+// Where the copy stands within the current line read, across blocks.
+struct ReadState {
+    size_t read_len = 0;       // bytes of the current read so far
+    bool dropping = false;     // the rest of the current read is not written
+    bool in_blank_run = false; // the last read that began was blank (squeeze)
+};
+
+// The bytes to write. Adjacent kept pieces of a block make one span; small
+// spans are gathered in a staging buffer, so that squeezing, which keeps
+// paragraphs of a few hundred bytes, still writes in large blocks.
+struct Output {
+    FILE *out;
+    const char *span = nullptr;
+    size_t span_len = 0;
+    size_t staged = 0;
+};
+
+char stage[1 << 16];
+
+void output_stage_flush(Output *output)
+{
+    if (output->staged)
+        fwrite(stage, 1, output->staged, output->out);
+    output->staged = 0;
+}
+
+// Writes the current span; it points into the block, which the next read reuses.
+void output_span(Output *output)
+{
+    if (output->span_len >= sizeof stage / 4) {
+        output_stage_flush(output);
+        fwrite(output->span, 1, output->span_len, output->out);
+    } else if (output->span_len) {
+        if (output->staged + output->span_len > sizeof stage)
+            output_stage_flush(output);
+        memcpy(stage + output->staged, output->span, output->span_len);
+        output->staged += output->span_len;
+    }
+    output->span = nullptr;
+    output->span_len = 0;
+}
+
+void output_add(Output *output, const char *data, size_t len)
+{
+    if (len == 0)
+        return;
+    if (output->span && output->span + output->span_len == data) {
+        output->span_len += len;
+        return;
+    }
+    output_span(output);
+    output->span = data;
+    output->span_len = len;
+}
+
+// A block without NUL while no read is being dropped: the copy writes it
+// whole, and only the position within the read has to be carried on.
+bool copy_block_whole(ReadState *state, const char *data, size_t len, Output *output)
+{
+    if (state->dropping || memchr(data, '\0', len))
+        return false;
+    output_add(output, data, len);
+    const char *last_newline = (const char *)memrchr(data, '\n', len);
+    size_t tail = last_newline ? len - (size_t)(last_newline + 1 - data) : len;
+    state->read_len = last_newline ? tail % read_max : (state->read_len + tail) % read_max;
+    return true;
+}
+
+// Splits the block into the pieces of successive reads and writes what
+// the read loop would write of each.
+void split_block(ReadState *state, const char *data, size_t len, bool squeeze, Output *output)
+{
+    // NULs are rare: look for them in a piece only when the block has one.
+    bool block_has_nul = memchr(data, '\0', len) != nullptr;
+    size_t at = 0;
+    while (at < len) {
+        const char *piece = data + at;
+        if (state->read_len == 0) {
+            bool keep = true;
+            if (squeeze) {
+                // Of a run of blank reads only the first is written.
+                bool blank = piece[0] == '\r' || piece[0] == '\n';
+                keep = !(blank && state->in_blank_run);
+                state->in_blank_run = blank;
+            }
+            state->dropping = !keep;
+        }
+        size_t limit = std::min(len - at, read_max - state->read_len);
+        const char *newline = (const char *)memchr(piece, '\n', limit);
+        size_t piece_len = newline ? (size_t)(newline - piece) + 1 : limit;
+        if (!state->dropping) {
+            const char *nul = block_has_nul ? (const char *)memchr(piece, '\0', piece_len) : nullptr;
+            output_add(output, piece, nul ? (size_t)(nul - piece) : piece_len);
+            state->dropping = nul != nullptr;
+        }
+        state->read_len += piece_len;
+        if (newline || state->read_len == read_max)
+            state->read_len = 0;
+        at += piece_len;
+    }
+}
+
+void transfer_reads(FILE *in, FILE *out, bool squeeze)
+{
+    static char block[block_size];
+    ReadState state;
+    Output output{out};
+    size_t len;
+    while ((len = fread(block, 1, sizeof block, in)) > 0) {
+        if (squeeze || !copy_block_whole(&state, block, len, &output))
+            split_block(&state, block, len, squeeze, &output);
+        output_span(&output);
+    }
+    output_stage_flush(&output);
+}
+
+} // namespace
+
+void copy_line_reads(FILE *in, FILE *out)
+{
+    transfer_reads(in, out, false);
+}
+
+void squeeze_line_reads(FILE *in, FILE *out)
+{
+    transfer_reads(in, out, true);
+}
