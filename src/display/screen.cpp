@@ -29,11 +29,14 @@ static const ColorScheme color_schemes[] = {
 
 void init_screen()
 {
-    initscr(); // a second call, on a rebuild, keeps the running screen
     if (options.piped) {
+        // No initscr here: curses on standard input and output would switch
+        // that terminal's modes and, never ended, leave them switched.
         set_term(reader.tty_screen);
         wrefresh(stdscr);
         endwin();
+    } else {
+        initscr(); // a second call, on a rebuild, keeps the running screen
     }
     cbreak();
     noecho();

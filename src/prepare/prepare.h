@@ -1,6 +1,8 @@
 // Text preparation: piped input capture and the working copy.
 #pragma once
 
+#include <cstddef>
+#include <cstdint>
 #include <cstdio>
 #include <string>
 
@@ -32,3 +34,11 @@ void squeeze_line_reads(FILE *in, FILE *out);
 // piped input (piped.cpp)
 void capture_piped_input();
 FILE *open_terminal_device(const char *name);
+// Where the copy of standard input stands within one line read.
+struct CaptureCut {
+    uint32_t read_len = 0;  // bytes of the current read so far
+    bool after_nul = false; // the current read met a NUL byte
+};
+// Drops in place what line reads of at most 1023 bytes, each written back
+// as a C string, would lose from this chunk; returns the length kept.
+size_t capture_keep(CaptureCut *cut, char *data, size_t len);
