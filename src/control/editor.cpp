@@ -67,6 +67,12 @@ static void editor_signals_restore(const EditorSignals *saved)
     set_disposition(SIGQUIT, SIG_DFL, nullptr);
     set_disposition(SIGWINCH, SIG_DFL, nullptr);
     sigprocmask(SIG_SETMASK, saved_mask, nullptr);
+    // In piped mode standard input is the spent pipe: the editor needs the
+    // terminal the reader is drawing on.
+    if (reader.tty_stream) {
+        dup2(fileno(reader.tty_stream), STDIN_FILENO);
+        dup2(fileno(reader.tty_stream), STDOUT_FILENO);
+    }
     execlp(reader.editor, name, line_arg, options.file_path, (char *)nullptr);
     die_on_screen("execlp()");
 }
@@ -117,6 +123,10 @@ void launch_editor(uint64_t line_no)
     }
     editor_wait(editor_pid);
     editor_signals_restore(&saved);
+    // A full-screen editor leaves the alternate screen, shows the cursor and
+    // resets the keypad as it ends; with curses ended here, the refresh
+    // below sets all of that up again instead of drawing on the shell's screen.
+    endwin();
 
     wclear(stdscr);
     wrefresh(stdscr);

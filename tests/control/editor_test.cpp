@@ -70,6 +70,13 @@ int stub_editor()
         signal(SIGQUIT, SIG_IGN);
     }
     stub_write(record, text);
+    if (getenv("STUB_EDITOR_LEAVE_SCREEN")) {
+        // What a full-screen editor sends as it ends: normal screen, cursor
+        // shown, keypad back in normal mode.
+        const char reset[] = "\033[?1049l\033[?25h\033[?1l\033>";
+        ssize_t ignored = write(STDOUT_FILENO, reset, sizeof reset - 1);
+        (void)ignored;
+    }
     const char *ms = getenv("STUB_EDITOR_MS");
     long wait_ms = ms ? atol(ms) : 0;
     struct timespec left = {wait_ms / 1000, wait_ms % 1000 * 1000000};
@@ -295,6 +302,23 @@ TEST_F(EditorLaunch, RunsTheEditorWithItsNameTheLineAndTheFileThenScrollsOn)
     ASSERT_TRUE(wait_file(t.get(), record_ + ".done"));
     expect_scrolling_then_quit(t.get(), line);
     EXPECT_EQ(term_stderr(t.get()), "");
+}
+
+TEST_F(EditorLaunch, TheScreenComesBackAsItWasAfterAFullScreenEditor)
+{
+    TermPtr t = start({{"VISUAL", stub_}, {"STUB_EDITOR_LEAVE_SCREEN", "1"}});
+    ASSERT_TRUE(t);
+    press_e(t.get());
+    ASSERT_TRUE(term_altscreen(t.get()));
+    ASSERT_TRUE(wait_file(t.get(), record_ + ".done")) << term_screen(t.get());
+    int line = atoi(recorded()[1].c_str() + 1);
+    ASSERT_TRUE(wait_line_after(t.get(), line + 1, kWait)) << term_screen(t.get());
+    EXPECT_TRUE(term_altscreen(t.get()));
+    EXPECT_FALSE(term_cursor_visible(t.get()));
+    term_send(t.get(), "q");
+    EXPECT_EXIT_STATUS(t.get(), 0, kWait);
+    EXPECT_FALSE(term_altscreen(t.get()));
+    EXPECT_TRUE(term_cursor_visible(t.get()));
 }
 
 TEST_F(EditorLaunch, WhichEditorKeyERuns)
