@@ -94,6 +94,10 @@ void run_reader(uint32_t initial_speed)
         squeeze_blank_lines();
         act_on_signals();
     }
+    // curses takes the size as it is now; a resize during preparation needs
+    // no rebuild, unless the piped screen was made (with its size) before it.
+    if (!options.piped)
+        resize_pending = 0;
     init_screen();
     reader.short_name = shorten_name(base_name(options.file_path), 15);
     if (!options.highlight_word)
