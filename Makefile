@@ -10,8 +10,12 @@ CMAKE_FLAGS :=
 endif
 PREFIX ?= /usr/local
 JOBS ?= 2
+# `make package` builds apart, for /usr, so the package's binary looks for
+# its filter where the package puts it.
+PACKAGE_DIR := build/package
+PACKAGE_PREFIX ?= /usr
 
-.PHONY: all deps configure build run test bench install uninstall clean
+.PHONY: all deps configure build run test bench install uninstall package screenshot clean
 
 all: build
 
@@ -34,8 +38,34 @@ test: build
 bench: build
 	DRIFTERM_BIN="$(CURDIR)/$(BUILD_DIR)/drifterm" bench/run
 
+# The configure step runs every time with PREFIX, so a new PREFIX rebuilds
+# the binary to look for its filter there before it is installed. CPack and
+# the tests overwrite CMake's own manifest, so the list of what was
+# installed is kept apart for `make uninstall`.
 install: build
-	cmake --install $(BUILD_DIR) $(if $(DESTDIR),,--prefix $(PREFIX))
+	DESTDIR="$(DESTDIR)" cmake --install $(BUILD_DIR) --prefix "$(PREFIX)"
+	@cat $(BUILD_DIR)/install_manifest.txt >> $(BUILD_DIR)/installed_files.txt
+	@echo >> $(BUILD_DIR)/installed_files.txt
+
+uninstall:
+	@test -f $(BUILD_DIR)/installed_files.txt || \
+		{ echo "make uninstall: nothing was installed from $(BUILD_DIR)/" >&2; exit 1; }
+	@sort -u $(BUILD_DIR)/installed_files.txt | while IFS= read -r f; do \
+		[ -n "$$f" ] || continue; \
+		rm -f -- "$$f" && echo "removed $$f"; \
+		case $${f%/*} in */drifterm) rmdir -- "$${f%/*}" 2>/dev/null || true ;; esac; \
+	done
+	@rm -f $(BUILD_DIR)/installed_files.txt
+
+package: deps
+	@cmake -S . -B $(PACKAGE_DIR) -DCMAKE_INSTALL_PREFIX=$(PACKAGE_PREFIX) \
+		-DCMAKE_BUILD_TYPE=Release -DBUILD_TESTING=OFF >/dev/null
+	@cmake --build $(PACKAGE_DIR) -j $(JOBS)
+	cpack --config $(PACKAGE_DIR)/CPackConfig.cmake -B $(PACKAGE_DIR)
+
+# Redraws doc/screenshot.svg from a real run.
+screenshot: build
+	$(BUILD_DIR)/tests/tool_screenshot doc/screenshot.svg
 
 clean:
 	rm -rf build build-sanitize

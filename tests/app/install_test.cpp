@@ -1,0 +1,412 @@
+// What surrounds the program: the manual page and the README against the
+// usage text, the bash completion, an installed copy finding its own filter,
+// and the Debian package.
+#include <algorithm>
+#include <cctype>
+#include <set>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "harness.h"
+
+namespace {
+
+const std::string source_dir = DRIFTERM_SOURCE_DIR;
+const std::string build_dir = DRIFTERM_BUILD_DIR;
+const std::string manual_page = source_dir + "/doc/drifterm.1";
+
+std::string sh_quoted(const std::string &text)
+{
+    std::string out = "'";
+    for (char c : text)
+        out += c == '\'' ? std::string("'\\''") : std::string(1, c);
+    return out + "'";
+}
+
+// Runs a shell command line with no terminal; stdout and stderr come back.
+RunResult run_shell(const std::string &script, int timeout_ms, const std::string &cwd = "")
+{
+    SpawnSpec spec;
+    spec.program = "/bin/sh";
+    spec.args = {"-c", script};
+    spec.cwd = cwd;
+    return run_plain(spec, timeout_ms);
+}
+
+bool have_command(const std::string &name)
+{
+    return run_shell("command -v " + sh_quoted(name), 5000).status == 0;
+}
+
+std::vector<std::string> lines_of(const std::string &text)
+{
+    std::vector<std::string> lines;
+    std::istringstream in(text);
+    for (std::string line; std::getline(in, line);)
+        lines.push_back(line);
+    return lines;
+}
+
+std::string key_name(std::string key)
+{
+    std::transform(key.begin(), key.end(), key.begin(),
+                   [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
+    return key == "spacebar" ? "space" : key;
+}
+
+struct Listed {
+    std::set<std::string> options, keys;
+};
+
+// The usage text: "-f <filename>   File..." and "'q' to quit." lines.
+Listed listed_in_usage(const std::string &usage)
+{
+    Listed got;
+    for (const std::string &line : lines_of(usage)) {
+        if (line.size() > 2 && line[0] == '-' && std::islower(static_cast<unsigned char>(line[1])))
+            got.options.insert(line.substr(1, 1));
+        if (line.size() > 2 && line[0] == '\'') {
+            size_t end = line.find('\'', 1);
+            if (end != std::string::npos)
+                got.keys.insert(key_name(line.substr(1, end - 1)));
+        }
+    }
+    return got;
+}
+
+// The manual page source: the tag line after each .TP of OPTIONS and KEYS.
+Listed listed_in_manual(const std::string &source, std::set<std::string> *synopsis)
+{
+    Listed got;
+    std::string section;
+    bool tag_next = false;
+    for (const std::string &line : lines_of(source)) {
+        if (line.rfind(".SH ", 0) == 0) {
+            section = line.substr(4);
+            continue;
+        }
+        if (section == "SYNOPSIS") {
+            for (size_t at = line.find("\\-"); at != std::string::npos; at = line.find("\\-", at + 2))
+                for (size_t i = at + 2; i < line.size() && std::islower(static_cast<unsigned char>(line[i])); ++i)
+                    synopsis->insert(line.substr(i, 1));
+        }
+        if (line == ".TP") {
+            tag_next = true;
+            continue;
+        }
+        if (!tag_next)
+            continue;
+        tag_next = false;
+        if (section == "OPTIONS" && (line.rfind(".B \\-", 0) == 0 || line.rfind(".BI \\-", 0) == 0))
+            got.options.insert(line.substr(line.find("\\-") + 2, 1));
+        if (section == "KEYS" && line.rfind(".B ", 0) == 0)
+            got.keys.insert(key_name(line.substr(3)));
+    }
+    return got;
+}
+
+// The README: first cells of the rows of the tables under "## Options"
+// (inside "## Usage") and "## Keys".
+Listed listed_in_readme(const std::string &readme)
+{
+    Listed got;
+    std::string section;
+    for (const std::string &line : lines_of(readme)) {
+        if (line.rfind("## ", 0) == 0) {
+            section = line.substr(3);
+            continue;
+        }
+        if (line.rfind("| `", 0) != 0)
+            continue;
+        std::string cell = line.substr(3, line.find('`', 3) - 3);
+        if (section == "Usage" && cell.size() >= 2 && cell[0] == '-')
+            got.options.insert(cell.substr(1, 1));
+        if (section == "Keys")
+            got.keys.insert(key_name(cell));
+    }
+    return got;
+}
+
+TEST(Documentation, ListsTheOptionsAndKeysOfTheUsageText)
+{
+    TempDir home;
+    SpawnSpec spec;
+    spec.home = home.path;
+    spec.args = {"-h"};
+    RunResult usage = run_plain(spec, 10000);
+    ASSERT_EQ(usage.status, 0) << usage.err;
+    Listed want = listed_in_usage(usage.out);
+    ASSERT_EQ(want.options.size(), 15u) << usage.out;
+    ASSERT_EQ(want.keys.size(), 12u) << usage.out;
+
+    std::set<std::string> synopsis;
+    Listed manual = listed_in_manual(read_file(manual_page), &synopsis);
+    EXPECT_EQ(manual.options, want.options) << "OPTIONS of doc/drifterm.1";
+    EXPECT_EQ(manual.keys, want.keys) << "KEYS of doc/drifterm.1";
+    EXPECT_EQ(synopsis, want.options) << "SYNOPSIS of doc/drifterm.1";
+
+    Listed readme = listed_in_readme(read_file(source_dir + "/README.md"));
+    EXPECT_EQ(readme.options, want.options) << "options table of README.md";
+    EXPECT_EQ(readme.keys, want.keys) << "keys table of README.md";
+}
+
+TEST(Documentation, ManualPageLintsClean)
+{
+    struct Linter {
+        const char *tool, *command;
+    };
+    for (const Linter &l : {Linter{"groff", "groff -ww -z -man "},
+                            Linter{"mandoc", "mandoc -T lint -W warning "}}) {
+        SCOPED_TRACE(l.tool);
+        ASSERT_TRUE(have_command(l.tool)) << l.tool << " is installed by scripts/deps";
+        RunResult r = run_shell(l.command + sh_quoted(manual_page), 20000);
+        EXPECT_EQ(r.status, 0);
+        EXPECT_EQ(r.out + r.err, "");
+    }
+    // And it renders as a page a reader would see.
+    RunResult page = run_shell("MANWIDTH=80 man -l " + sh_quoted(manual_page) + " | col -bx", 20000);
+    EXPECT_NE(page.out.find("EXIT STATUS"), std::string::npos) << page.out << page.err;
+}
+
+// ---- bash completion ----
+
+const std::vector<std::string> all_colors = {"red",     "bgred",    "green",   "bggreen",
+                                             "blue",    "bgblue",   "yellow",  "bgyellow",
+                                             "magenta", "bgmagenta", "bgwhite", "bgblack"};
+const std::vector<std::string> all_options = {"-f", "-s", "-p", "-w", "-l", "-u", "-c", "-n",
+                                              "-a", "-v", "-h", "-x", "-b", "-m", "-t"};
+
+// Sources the completion file in a bare bash and completes the last word.
+std::vector<std::string> complete_words(const std::vector<std::string> &words, const std::string &cwd)
+{
+    SpawnSpec spec;
+    spec.program = "/bin/bash";
+    spec.cwd = cwd;
+    spec.args = {"--norc", "-c",
+                 "source \"$0\" && COMP_WORDS=(drifterm \"$@\") && COMP_CWORD=$# && _drifterm && "
+                 "printf '%s\\n' \"${COMPREPLY[@]}\"",
+                 source_dir + "/scripts/drifterm-completion.bash"};
+    spec.args.insert(spec.args.end(), words.begin(), words.end());
+    RunResult r = run_plain(spec, 10000);
+    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(r.err, "");
+    std::vector<std::string> got;
+    for (const std::string &line : lines_of(r.out))
+        if (!line.empty())
+            got.push_back(line);
+    std::sort(got.begin(), got.end());
+    return got;
+}
+
+std::vector<std::string> sorted(std::vector<std::string> v)
+{
+    std::sort(v.begin(), v.end());
+    return v;
+}
+
+std::vector<std::string> beginning_with(const std::vector<std::string> &v, const std::string &prefix)
+{
+    std::vector<std::string> out;
+    for (const std::string &s : v)
+        if (s.rfind(prefix, 0) == 0)
+            out.push_back(s);
+    return sorted(out);
+}
+
+TEST(Completion, OffersWhatEachPositionTakes)
+{
+    TempDir dir;
+    write_file(dir.path + "/notes.txt", "a\n");
+    write_file(dir.path + "/novel.pdf", "b\n");
+    write_file(dir.path + "/other.txt", "c\n");
+
+    struct Case {
+        const char *name;
+        std::vector<std::string> words;   // after "drifterm"; the last is being completed
+        std::vector<std::string> want;
+    };
+    const Case cases[] = {
+        {"colours after -c", {"-c", ""}, sorted(all_colors)},
+        {"colours by their beginning", {"-c", "bg"}, beginning_with(all_colors, "bg")},
+        {"colours after a group ending in c", {"-nc", ""}, sorted(all_colors)},
+        {"colours after other options", {"-s", "200", "-c", "b"}, beginning_with(all_colors, "b")},
+        {"colour written onto -c", {"-cmag"}, {"-cmagenta"}},
+        {"options after -", {"-"}, sorted(all_options)},
+        {"options after a value", {"-s", "200", "-"}, sorted(all_options)},
+        {"a finished group", {"-nab"}, {"-nab"}},
+        {"files after -f", {"-f", "no"}, {"notes.txt", "novel.pdf"}},
+        {"files as leading arguments", {"ot"}, {"other.txt"}},
+        {"no options once a file is named", {"notes.txt", "-"}, {}},
+        {"-w takes the next word as its value", {"-w", "-"}, {}},
+        {"nothing to offer for a pace", {"-s", ""}, {}},
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.name);
+        EXPECT_EQ(complete_words(c.words, dir.path), c.want);
+    }
+
+    // Terminal devices after -t: /dev/tty always exists.
+    std::vector<std::string> ttys = complete_words({"-t", "/dev/tt"}, dir.path);
+    EXPECT_NE(std::find(ttys.begin(), ttys.end(), "/dev/tty"), ttys.end());
+    for (const std::string &t : ttys)
+        EXPECT_EQ(t.rfind("/dev/tty", 0), 0u) << t;
+}
+
+// ---- installing ----
+
+// A gzip'd text and a PDF, each shown as text by the installed filter.
+struct Document {
+    const char *name, *file_name, *converter;
+    std::string (*make)(const std::string &sentence);
+};
+
+std::string gzip_of(const std::string &text)
+{
+    SpawnSpec spec;
+    spec.program = "/bin/sh";
+    spec.args = {"-c", "gzip -c"};
+    spec.stdin_data = text + "\n";
+    return run_plain(spec, 10000).out;
+}
+
+// A one-page PDF showing `text`, with an exact cross-reference table.
+std::string pdf_of(const std::string &text)
+{
+    std::string stream = "BT /F1 12 Tf 72 720 Td (" + text + ") Tj ET";
+    const std::string objects[] = {
+        "<< /Type /Catalog /Pages 2 0 R >>",
+        "<< /Type /Pages /Kids [3 0 R] /Count 1 >>",
+        "<< /Type /Page /Parent 2 0 R /MediaBox [0 0 612 792] /Contents 4 0 R"
+        " /Resources << /Font << /F1 5 0 R >> >> >>",
+        "<< /Length " + std::to_string(stream.size()) + " >>\nstream\n" + stream + "\nendstream",
+        "<< /Type /Font /Subtype /Type1 /BaseFont /Helvetica >>",
+    };
+    std::string pdf = "%PDF-1.4\n";
+    std::vector<size_t> offsets;
+    int number = 0;
+    for (const std::string &o : objects) {
+        offsets.push_back(pdf.size());
+        pdf += std::to_string(++number) + " 0 obj\n" + o + "\nendobj\n";
+    }
+    size_t xref = pdf.size();
+    pdf += "xref\n0 6\n0000000000 65535 f \n";
+    for (size_t off : offsets) {
+        char entry[32];
+        std::snprintf(entry, sizeof entry, "%010zu 00000 n \n", off);
+        pdf += entry;
+    }
+    return pdf + "trailer\n<< /Size 6 /Root 1 0 R >>\nstartxref\n" + std::to_string(xref) +
+           "\n%%EOF\n";
+}
+
+const char *const installed_files[] = {
+    "bin/drifterm",
+    "libexec/drifterm/lesspipe.sh",
+    "share/man/man1/drifterm.1",
+    "share/bash-completion/completions/drifterm",
+};
+
+// A build configured for a scratch prefix, installed there, and run from
+// there without DRIFTERM_FILTER: the converted text shows only when the
+// binary finds the filter it was installed with. The build is kept next to
+// this build tree, so later runs only recompile what changed.
+TEST(Install, InstalledProgramFindsItsOwnFilter)
+{
+    if (file_exists("/usr/bin/lesspipe.sh"))
+        GTEST_SKIP() << "/usr/bin/lesspipe.sh exists and would be run in place of the installed filter";
+
+    std::string base = build_dir + "/install-check";
+    std::string tree = base + "/build", prefix = base + "/prefix";
+    remove_tree(prefix);
+    RunResult configure = run_shell(
+        sh_quoted(DRIFTERM_CMAKE) + " -S " + sh_quoted(source_dir) + " -B " + sh_quoted(tree) +
+            " -DCMAKE_INSTALL_PREFIX=" + sh_quoted(prefix) + " -DCMAKE_CXX_COMPILER=" +
+            sh_quoted(DRIFTERM_CXX_COMPILER) + " -DCMAKE_BUILD_TYPE=Debug -DBUILD_TESTING=OFF",
+        60000);
+    ASSERT_EQ(configure.status, 0) << configure.out << configure.err;
+    RunResult build = run_shell(sh_quoted(DRIFTERM_CMAKE) + " --build " + sh_quoted(tree) + " -j 2", 90000);
+    ASSERT_EQ(build.status, 0) << build.out << build.err;
+    RunResult install = run_shell(sh_quoted(DRIFTERM_CMAKE) + " --install " + sh_quoted(tree), 20000);
+    ASSERT_EQ(install.status, 0) << install.out << install.err;
+    for (const char *f : installed_files)
+        EXPECT_TRUE(file_exists(prefix + "/" + f)) << f;
+
+    const Document documents[] = {
+        {"gzip", "notes.txt.gz", "gzip", gzip_of},
+        {"pdf", "paper.pdf", "pdftotext", pdf_of},
+    };
+    for (const Document &d : documents) {
+        SCOPED_TRACE(d.name);
+        if (!have_command(d.converter)) {
+            ADD_FAILURE() << d.converter << " is installed by scripts/deps";
+            continue;
+        }
+        std::string sentence = std::string("The installed filter turned this ") + d.name +
+                               " into text.";
+        TempDir home;
+        write_file(home.path + "/" + d.file_name, d.make(sentence));
+        SpawnSpec spec;
+        spec.program = prefix + "/bin/drifterm";
+        spec.home = home.path;
+        spec.cwd = home.path;
+        spec.unset_env = {"DRIFTERM_FILTER"};
+        spec.args = {"-s", "20", "-f", d.file_name};
+        TermPtr t(term_spawn(spec));
+        ASSERT_TRUE(t);
+        EXPECT_SCREEN_TEXT(t.get(), sentence, 15000);
+        term_send(t.get(), "q");
+        EXPECT_EXIT_STATUS(t.get(), 0, 5000);
+    }
+
+    // `make uninstall` takes away what `make install` recorded.
+    write_file(tree + "/installed_files.txt", read_file(tree + "/install_manifest.txt") + "\n");
+    RunResult uninstall = run_shell("make -s -C " + sh_quoted(source_dir) + " uninstall BUILD_DIR=" +
+                                        sh_quoted(tree),
+                                    20000);
+    EXPECT_EQ(uninstall.status, 0) << uninstall.out << uninstall.err;
+    for (const char *f : installed_files)
+        EXPECT_FALSE(file_exists(prefix + "/" + f)) << f;
+    EXPECT_FALSE(file_exists(prefix + "/libexec/drifterm"));
+}
+
+// ---- the Debian package ----
+
+TEST(Package, DebianPackageRunsFromItsFiles)
+{
+    TempDir scratch;
+    RunResult pack = run_shell(sh_quoted(DRIFTERM_CPACK) + " --config " +
+                                   sh_quoted(build_dir + "/CPackConfig.cmake") + " -B " +
+                                   sh_quoted(scratch.path + "/out"),
+                               100000);
+    ASSERT_EQ(pack.status, 0) << pack.out << pack.err;
+    std::string deb;
+    for (const std::string &name : list_dir(scratch.path + "/out"))
+        if (name.size() > 4 && name.compare(name.size() - 4, 4, ".deb") == 0)
+            deb = scratch.path + "/out/" + name;
+    ASSERT_FALSE(deb.empty()) << pack.out;
+
+    RunResult fields = run_shell("dpkg-deb -f " + sh_quoted(deb) + " Package Depends Recommends", 10000);
+    ASSERT_EQ(fields.status, 0) << fields.err;
+    EXPECT_NE(fields.out.find("Package: drifterm"), std::string::npos) << fields.out;
+    EXPECT_NE(fields.out.find("libncursesw6"), std::string::npos) << fields.out;
+    EXPECT_NE(fields.out.find("Recommends: poppler-utils"), std::string::npos) << fields.out;
+
+    std::string root = scratch.path + "/root";
+    RunResult unpack = run_shell("dpkg -x " + sh_quoted(deb) + " " + sh_quoted(root), 20000);
+    ASSERT_EQ(unpack.status, 0) << unpack.err;
+    std::string prefix = root + DRIFTERM_INSTALL_PREFIX;
+    for (const char *f : installed_files)
+        EXPECT_TRUE(file_exists(prefix + "/" + f)) << f;
+
+    TempDir home;
+    SpawnSpec spec;
+    spec.program = prefix + "/bin/drifterm";
+    spec.home = home.path;
+    spec.args = {"-v"};
+    RunResult version = run_plain(spec, 10000);
+    EXPECT_EQ(version.status, 0) << version.err;
+    EXPECT_EQ(version.out, "drifterm 2.0  By Vornhallow\n");
+}
+
+} // namespace
