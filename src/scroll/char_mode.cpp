@@ -1,4 +1,4 @@
-// Character mode. (Typing helpers only, for now.)
+// Character mode: each line typed a byte at a time on one row, then wiped.
 #include <cstring>
 #include <cwchar>
 
@@ -70,4 +70,51 @@ void typing_finish(TypingState *typing)
     typing_begin(typing);
 }
 
-void scroll_chars(uint32_t) {}
+// Types one line (not empty) with the order of steps that character mode uses.
+static void type_line(const char *line, uint32_t *speed, uint32_t initial_speed,
+                      int32_t *status_visible, uint64_t total_lines, uint64_t line_no)
+{
+    TypingState typing;
+    typing_begin(&typing);
+    for (const char *p = line; *p; p++) {
+        if (options.status_bar && *status_visible)
+            draw_status_bar(total_lines, line_no);
+        if (reader.status_redraw) {
+            // Once after the information screen, even with the bar off.
+            draw_status_bar(total_lines, line_no);
+            reader.status_redraw = 0;
+        }
+        typing_put(&typing, *p);
+        pace_sleep(*speed);
+        wrefresh(reader.main_window);
+        handle_keys(speed, initial_speed, status_visible, total_lines, line_no);
+    }
+    typing_finish(&typing);
+}
+
+void scroll_chars(uint32_t initial_speed)
+{
+    uint32_t speed = initial_speed;
+    int32_t status_visible = 1;
+    uint64_t total_lines = (uint64_t)count_lines(reader.scroll_file);
+    uint64_t line_no = 0;
+    char line[1024];
+    // No flushinp here: every key typed ahead is taken, one per byte.
+    while (fgets(line, sizeof line, reader.scroll_file)) {
+        line_no++;
+        check_highlight(line, speed, initial_speed, status_visible, total_lines, line_no);
+        if (options.case_enabled)
+            convert_case(line);
+        if (reader.highlight_shown)
+            reader.highlight_shown = 0; // typed by the highlight test already
+        else
+            type_line(line, &speed, initial_speed, &status_visible, total_lines, line_no);
+        wclear(reader.main_window);
+        wrefresh(reader.main_window);
+    }
+    draw_status_bar(total_lines, line_no);
+    // The rebuild after a resize queues KEY_RESIZE, which no one typed.
+    while (wait_for_key(true) == KEY_RESIZE) {
+    }
+    fclose(reader.scroll_file);
+}
