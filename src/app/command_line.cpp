@@ -1,6 +1,8 @@
 // Command line, usage text and version line.
+#include <cerrno>
 #include <cstdlib>
 #include <cstring>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include "app/app.h"
@@ -76,6 +78,12 @@ void name_file(const char *path)
     reader.source_file = fopen(options.file_path, "r");
     if (!reader.source_file)
         die("fopen()");
+    // A directory opens for reading too; only its reads would fail.
+    struct stat status;
+    if (fstat(fileno(reader.source_file), &status) == 0 && S_ISDIR(status.st_mode)) {
+        errno = EISDIR;
+        die("fopen()");
+    }
 }
 
 uint32_t numeric_option(const char *value, size_t max_digits)
