@@ -84,8 +84,10 @@ static bool input_is_gone(const struct pollfd &input)
 {
     if (input.revents & (POLLHUP | POLLERR | POLLNVAL))
         return true;
+    // Readable with nothing to read is the end of input; so is readable
+    // input that cannot say how much it holds (/dev/null), or it would spin.
     int pending = 0;
-    return (input.revents & POLLIN) && ioctl(input.fd, FIONREAD, &pending) == 0 && pending == 0;
+    return (input.revents & POLLIN) && (ioctl(input.fd, FIONREAD, &pending) != 0 || pending == 0);
 }
 
 int wait_for_key(bool from_main_window)
