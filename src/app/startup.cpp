@@ -57,7 +57,8 @@ static void format_work_path(char *dest, const char *format)
 void make_work_paths()
 {
     const char *home = getenv("HOME");
-    if (home) {
+    // An empty HOME would put the work directory at the file system's root.
+    if (home && *home) {
         int n = snprintf(work_files.work_dir, sizeof work_files.work_dir, "%s/.drifterm/", home);
         if (n < 0 || (size_t)n >= sizeof work_files.work_dir) {
             // A cut path would name some other directory: refuse instead.
