@@ -100,7 +100,9 @@ void run_reader(uint32_t initial_speed)
     if (!options.piped)
         resize_pending = 0;
     init_screen();
-    reader.short_name = shorten_name(base_name(options.file_path), 15);
+    char *short_name = shorten_name(base_name(options.file_path), 15);
+    mark_control_bytes(short_name);
+    reader.short_name = short_name;
     if (!options.highlight_word)
         options.highlight_word = "drifterm";
     if (initial_speed == 0)

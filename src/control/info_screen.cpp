@@ -51,7 +51,9 @@ static void info_draw_page(const char *dir_text, uint32_t speed, uint32_t initia
     if (wmove(stdscr, 1, 1) == OK)
         whline(stdscr, ACS_HLINE, COLS - 2);
 
-    const char *file_name = options.file_path ? base_name(options.file_path) : "";
+    char file_name[1024];
+    snprintf(file_name, sizeof file_name, "%s", options.file_path ? base_name(options.file_path) : "");
+    mark_control_bytes(file_name);
     mvprintw(2, info_label(2, "Filename: "), "%s", file_name);
     mvprintw(3, info_label(3, "File Size: "), "%ld bytes", (long)reader.file_size);
     mvprintw(4, info_label(4, "Current Dir: "), "%s%c", dir_text,
@@ -74,6 +76,7 @@ void show_info_screen(uint32_t speed, uint32_t initial_speed, uint64_t total_lin
     char cwd[1024];
     if (!getcwd(cwd, sizeof cwd))
         die_on_screen("getcwd()");
+    mark_control_bytes(cwd);
     const char *dir_text = info_directory_text(cwd);
     def_prog_mode();
     // The key read refreshes stdscr, which brings the page up. A resize

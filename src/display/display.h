@@ -16,5 +16,8 @@ int screen_input_fd();
 void draw_status_bar(uint64_t total_lines, uint64_t line_no);
 char *shorten_name(const char *text, int32_t limit);
 const char *base_name(const char *path);
+// Turns control bytes into '?', so a file name holding a newline or a tab
+// cannot move the cursor off the row it is printed on.
+void mark_control_bytes(char *text);
 // percent for line_no of total_lines, in single precision; 0 for an empty text.
 float percent_of(uint64_t line_no, uint64_t total_lines);

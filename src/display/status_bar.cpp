@@ -58,6 +58,13 @@ const char *base_name(const char *path)
     return slash ? slash + 1 : path;
 }
 
+void mark_control_bytes(char *text)
+{
+    for (; *text; text++)
+        if ((unsigned char)*text < 0x20 || *text == 0x7f)
+            *text = '?';
+}
+
 float percent_of(uint64_t line_no, uint64_t total_lines)
 {
     // 0 of 0 would be NaN; an empty text shows 0 instead.
