@@ -28,7 +28,13 @@ KeyAction poll_key()
 {
     // A pause may have left stdscr blocking; the poll must never wait.
     nodelay(stdscr, TRUE);
-    return key_action_of(wgetch(stdscr));
+    // A resize rebuild queues KEY_RESIZE ahead of a key typed meanwhile,
+    // which the next line's flushinp would then drop.
+    int key;
+    do
+        key = wgetch(stdscr);
+    while (key == KEY_RESIZE);
+    return key_action_of(key);
 }
 
 // A quarter of the pace, truncated. The product is taken in 64 bits so
