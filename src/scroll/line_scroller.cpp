@@ -86,6 +86,20 @@ static void show_line(char *line, uint32_t speed, uint32_t initial_speed,
     wrefresh(reader.main_window);
 }
 
+// The main window covers the bar's row too, and its scroll blanks that row.
+// While the bar is shown it is laid over the scrolled window again before
+// the update, so the terminal keeps it and only the text rows move: curses
+// then scrolls them alone instead of repainting the bar for every line.
+static void refresh_after_scroll(int32_t status_visible)
+{
+    wnoutrefresh(reader.main_window);
+    if (options.status_bar && status_visible) {
+        touchwin(reader.status_window);
+        wnoutrefresh(reader.status_window);
+    }
+    doupdate();
+}
+
 void scroll_lines(uint32_t initial_speed)
 {
     scroll_open();
@@ -107,7 +121,7 @@ void scroll_lines(uint32_t initial_speed)
         show_line(line, speed, initial_speed, status_visible, total_lines, line_no);
         pace_sleep(speed);
         wscrl(reader.main_window, 1);
-        wrefresh(reader.main_window);
+        refresh_after_scroll(status_visible);
         handle_keys(&speed, initial_speed, &status_visible, total_lines, line_no);
     }
     scroll_finish(total_lines, line_no);
