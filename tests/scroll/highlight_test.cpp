@@ -244,7 +244,7 @@ TEST(HighlightEndToEnd, Utf8FileNameInTheStatusBar)
     ASSERT_TRUE(run.t);
     Term *t = run.t.get();
     ASSERT_TRUE(reaches_end(t, 1, "\xc3\xa9t\xc3\xa9"));
-    EXPECT_SCREEN_ROW_CONTAINS(t, BAR_ROW, "1/1 - 100%  Page: 1 - caf\xc3\xa9.txt ", 0);
+    EXPECT_SCREEN_ROW_CONTAINS(t, BAR_ROW, "1/1 - 100%  Page: 1 - caf\xc3\xa9.txt ", WAIT_MS);
     EXPECT_TRUE(ends_on_key(t));
 }
 
