@@ -1,8 +1,6 @@
 // Command line, usage text and version line.
-#include <cerrno>
 #include <cstdlib>
 #include <cstring>
-#include <sys/stat.h>
 #include <unistd.h>
 
 #include "app/app.h"
@@ -76,12 +74,8 @@ void name_file(const char *path)
         print_usage();
     options.file_path = copy_text(path, "malloc()");
     reader.source_file = fopen(options.file_path, "r");
-    if (!reader.source_file)
-        die("fopen()");
-    // A directory opens for reading too; only its reads would fail.
-    struct stat status;
-    if (fstat(fileno(reader.source_file), &status) == 0 && S_ISDIR(status.st_mode)) {
-        errno = EISDIR;
+    if (!reader.source_file) {
+        act_on_signals(); // a FIFO waits for its writer: Ctrl-C there is an interrupt, not a failure
         die("fopen()");
     }
 }

@@ -35,9 +35,11 @@ void signal_wakeup_notify()
 
 void drain_signal_wakeups()
 {
+    int saved = errno; // callers report the error of the call before
     char buf[64];
     while (read(signal_wakeup_fd(), buf, sizeof buf) > 0) {
     }
+    errno = saved;
 }
 
 void on_interrupt(int)

@@ -100,15 +100,18 @@ void convert_with_lesspipe()
     const char *filter = choose_filter(getenv("DRIFTERM_FILTER"), system_filter, DRIFTERM_FILTER_PATH);
     run_shell_command(filter_command(filter, options.file_path, work_files.temp_path));
     if (size_of_file(work_files.temp_path) == 0) {
-        // The filter left nothing: the input is shown as it is.
-        FILE *in = fopen(options.file_path, "r");
+        // The filter left nothing: the input is shown as it is. A named
+        // file is read from the stream the command line opened, since a
+        // FIFO opened a second time would wait for a writer that has gone.
+        FILE *in = reader.source_file ? reader.source_file : fopen(options.file_path, "r");
         if (!in)
             die("fopen()");
         FILE *out = fopen(work_files.temp_path, "w");
         if (!out)
             die("fopen()");
         copy_line_reads(in, out);
-        fclose(in);
+        if (in != reader.source_file)
+            fclose(in);
         fclose(out);
     }
     move_into_place();

@@ -4,7 +4,9 @@
 // whatever follows a NUL within a read is lost.
 #include <algorithm>
 #include <cstring>
+#include <unistd.h>
 
+#include "app/app.h"
 #include "prepare/prepare.h"
 
 namespace {
@@ -124,6 +126,11 @@ void transfer_reads(FILE *in, FILE *out, bool squeeze)
         if (squeeze || !copy_block_whole(&state, block, len, &output))
             split_block(&state, block, len, squeeze, &output);
         output_span(&output);
+        // An endless input (/dev/zero) would hold an interrupt off for ever.
+        if (interrupt_pending) {
+            unlink(work_files.temp_path); // the cleanup exit knows only the working copy
+            act_on_signals();
+        }
     }
     output_stage_flush(&output);
 }
