@@ -81,6 +81,9 @@ static void show_line(char *line, uint32_t speed, uint32_t initial_speed,
     check_highlight(line, speed, initial_speed, status_visible, total_lines, line_no);
     if (options.case_enabled)
         convert_case(line);
+    // After the highlight test, which searches the line as read: curses
+    // drops or garbles bytes that are no character of the locale.
+    mark_invalid_bytes(line);
     mvwprintw(reader.main_window, (int)reader.display_row, 0, "%s", line);
     // Shown now, so that a line spends its pace on the row it enters on.
     wrefresh(reader.main_window);
