@@ -37,7 +37,8 @@ std::string fmt_command(const char *input, const char *output)
     return "fmt -s " + shell_quote(input) + " > " + shell_quote(output);
 }
 
-void run_shell_command(const std::string &command)
+// Starts `command` with /bin/sh and returns the child.
+static pid_t start_shell_command(const std::string &command)
 {
     // system() would ignore SIGINT here, losing a Ctrl-C during a slow
     // conversion; so fork ourselves and keep our own handler meanwhile.
@@ -64,12 +65,24 @@ void run_shell_command(const std::string &command)
         errno = fork_errno;
         die("fork()");
     }
-    int status;
-    while (waitpid(child, &status, 0) < 0 && errno == EINTR) {
-    }
+    return child;
+}
+
+// What an interrupt during a command leaves to do once it has ended.
+static void end_shell_command()
+{
     if (interrupt_pending)
         unlink(work_files.temp_path); // the cleanup exit knows only the working copy
     act_on_signals();
+}
+
+void run_shell_command(const std::string &command)
+{
+    pid_t child = start_shell_command(command);
+    int status;
+    while (waitpid(child, &status, 0) < 0 && errno == EINTR) {
+    }
+    end_shell_command();
 }
 
 static int64_t size_of_file(const char *path)
@@ -117,9 +130,21 @@ void convert_with_lesspipe()
     move_into_place();
 }
 
+// The squeezed text, made while fmt ran; named in the squeeze step.
+static FILE *squeezed_early = nullptr;
+
 void reformat_with_fmt()
 {
-    run_shell_command(fmt_command(work_files.converted_path, work_files.temp_path));
+    std::string command = fmt_command(work_files.converted_path, work_files.temp_path);
+    if (options.no_squeeze) {
+        run_shell_command(command);
+    } else {
+        // Squeeze fmt's output as it comes, on another core, rather than
+        // after it. What is followed must be the file fmt's shell makes.
+        unlink(work_files.temp_path);
+        squeezed_early = squeeze_while_written(work_files.temp_path, start_shell_command(command));
+        end_shell_command();
+    }
     replace_work_file();
 }
 
@@ -128,6 +153,16 @@ void squeeze_blank_lines()
     FILE *in = fopen(work_files.converted_path, "r+");
     if (!in)
         die("fopen()");
+    if (squeezed_early) {
+        bool named = name_unnamed_file(squeezed_early, work_files.temp_path);
+        fclose(squeezed_early);
+        squeezed_early = nullptr;
+        if (named) {
+            fclose(in);
+            replace_work_file();
+            return;
+        }
+    }
     FILE *out = fopen(work_files.temp_path, "w");
     if (!out)
         die("fopen()");

@@ -3,7 +3,11 @@
 // C string, write: a read ends after a newline or after 1023 bytes, and
 // whatever follows a NUL within a read is lost.
 #include <algorithm>
+#include <cerrno>
 #include <cstring>
+#include <fcntl.h>
+#include <poll.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include "app/app.h"
@@ -116,16 +120,23 @@ void split_block(ReadState *state, const char *data, size_t len, bool squeeze, O
     }
 }
 
+char block[block_size];
+
+// Moves one block through the copy or the squeeze.
+void transfer_block(ReadState *state, const char *data, size_t len, bool squeeze, Output *output)
+{
+    if (squeeze || !copy_block_whole(state, data, len, output))
+        split_block(state, data, len, squeeze, output);
+    output_span(output);
+}
+
 void transfer_reads(FILE *in, FILE *out, bool squeeze)
 {
-    static char block[block_size];
     ReadState state;
     Output output{out};
     size_t len;
     while ((len = fread(block, 1, sizeof block, in)) > 0) {
-        if (squeeze || !copy_block_whole(&state, block, len, &output))
-            split_block(&state, block, len, squeeze, &output);
-        output_span(&output);
+        transfer_block(&state, block, len, squeeze, &output);
         // An endless input (/dev/zero) would hold an interrupt off for ever.
         if (interrupt_pending) {
             unlink(work_files.temp_path); // the cleanup exit knows only the working copy
@@ -133,6 +144,40 @@ void transfer_reads(FILE *in, FILE *out, bool squeeze)
         }
     }
     output_stage_flush(&output);
+}
+
+// Reaps `child` if it has ended, without waiting.
+bool child_has_ended(pid_t child)
+{
+    int status;
+    pid_t pid;
+    while ((pid = waitpid(child, &status, WNOHANG)) < 0 && errno == EINTR) {
+    }
+    return pid != 0; // an error means there is no such child to wait for
+}
+
+// A file without a name in the directory of `path`, for writing.
+FILE *open_unnamed_file_beside(const char *path)
+{
+#ifdef O_TMPFILE
+    char dir[1024];
+    snprintf(dir, sizeof dir, "%s", path);
+    char *slash = strrchr(dir, '/');
+    if (slash)
+        slash[slash == dir ? 1 : 0] = '\0';
+    else
+        snprintf(dir, sizeof dir, ".");
+    int fd = open(dir, O_TMPFILE | O_WRONLY | O_CLOEXEC, 0666);
+    if (fd < 0)
+        return nullptr;
+    FILE *file = fdopen(fd, "w");
+    if (!file)
+        close(fd);
+    return file;
+#else
+    (void)path;
+    return nullptr;
+#endif
 }
 
 } // namespace
@@ -145,4 +190,53 @@ void copy_line_reads(FILE *in, FILE *out)
 void squeeze_line_reads(FILE *in, FILE *out)
 {
     transfer_reads(in, out, true);
+}
+
+FILE *squeeze_while_written(const char *path, pid_t writer)
+{
+    FILE *out = open_unnamed_file_beside(path);
+    if (!out) {
+        int status;
+        while (waitpid(writer, &status, 0) < 0 && errno == EINTR) {
+        }
+        return nullptr;
+    }
+    ReadState state;
+    Output output{out};
+    int in = -1;
+    for (;;) {
+        // Checked before reading, so that once it has ended the reads below
+        // reach the true end of the text.
+        bool ended = child_has_ended(writer);
+        if (in < 0)
+            in = open(path, O_RDONLY | O_CLOEXEC); // made by the writer's shell
+        bool caught_up = true;
+        ssize_t len;
+        while (in >= 0 && (len = read(in, block, sizeof block)) > 0) {
+            transfer_block(&state, block, (size_t)len, true, &output);
+            caught_up = false;
+        }
+        if (ended)
+            break;
+        if (caught_up)
+            poll(nullptr, 0, 2); // the writer is ahead of nothing: let it write
+    }
+    output_stage_flush(&output);
+    if (in < 0 || fflush(out) != 0) {
+        // Nothing was written where expected: squeezing is left to its own step.
+        if (in >= 0)
+            close(in);
+        fclose(out);
+        return nullptr;
+    }
+    close(in);
+    return out;
+}
+
+bool name_unnamed_file(FILE *file, const char *path)
+{
+    // Linux names a file made with O_TMPFILE through its /proc entry.
+    char proc_path[64];
+    snprintf(proc_path, sizeof proc_path, "/proc/self/fd/%d", fileno(file));
+    return fflush(file) == 0 && linkat(AT_FDCWD, proc_path, AT_FDCWD, path, AT_SYMLINK_FOLLOW) == 0;
 }

@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <cstdio>
 #include <string>
+#include <sys/types.h>
 
 // conversion, reflow and squeezing (convert.cpp)
 void convert_with_lesspipe();
@@ -30,6 +31,12 @@ void run_shell_command(const std::string &command);
 // read (first byte CR or LF) that follows a blank read.
 void copy_line_reads(FILE *in, FILE *out);
 void squeeze_line_reads(FILE *in, FILE *out);
+// Squeezes the file at `path` as the child `writer` writes it, into a file
+// without a name, until the writer has ended; the writer is reaped either
+// way. Returns that file, or nullptr when none could be made.
+FILE *squeeze_while_written(const char *path, pid_t writer);
+// Gives a file from squeeze_while_written the name `path`.
+bool name_unnamed_file(FILE *file, const char *path);
 
 // piped input (piped.cpp)
 void capture_piped_input();
