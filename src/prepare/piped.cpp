@@ -66,6 +66,8 @@ static void capture_copy(FILE *capture)
             die("poll()");
         }
         if (fds[1].revents) {
+            if (interrupt_pending)
+                unlink(work_files.temp_path); // the cleanup exit knows only the capture's own name
             act_on_signals();
             resize_pending = 0; // newterm, still to come, takes the size as it is then
         }
@@ -119,11 +121,16 @@ void capture_piped_input()
         die(options.tty_name);
     }
     reader.tty_stream = tty;
-    FILE *capture = fopen(work_files.piped_path, "w");
+    // Another piped run with the same HOME may be showing its capture: the
+    // new one is written under the scratch name and moved over it, which
+    // leaves the other run its own file.
+    FILE *capture = fopen(work_files.temp_path, "w");
     if (!capture)
         die("fopen()");
     capture_copy(capture);
     if (fclose(capture) != 0)
         die("fclose()");
+    if (rename(work_files.temp_path, work_files.piped_path) != 0)
+        die("rename()");
     attach_terminal(tty, options.tty_name);
 }

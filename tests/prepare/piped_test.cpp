@@ -197,7 +197,8 @@ TEST(PipedInput, SignalsWhileTheWriterHoldsThePipeOpen)
         TermPtr t(term_spawn(stage.shell_spec("<\"$2\"", fifo)));
         ASSERT_TRUE(t);
         ASSERT_EQ(write(writer, "first\n", 6), 6);
-        ASSERT_TRUE(term_wait_for(t.get(), [&](Term *) { return file_exists(stage.work_file("piped")); },
+        // The capture is written under the scratch name until the input ends.
+        ASSERT_TRUE(term_wait_for(t.get(), [&](Term *) { return file_exists(stage.work_file("drift_tmp")); },
                                   wait_ms));
         term_signal(t.get(), sig);
         if (sig == SIGINT) {

@@ -1,0 +1,107 @@
+// Two runs at once with the same HOME, on different texts, the second
+// started a second after the first: each shows its own whole text to the
+// end, though both use the same work file names, and the first to end
+// removes the other's working copy while the other still reads it.
+#include <sys/stat.h>
+
+#include <string>
+#include <vector>
+
+#include "harness.h"
+
+namespace {
+
+// Longer than a stream's buffer, so that a run still reads its file from
+// disk a second after it started.
+const int text_lines = 300;
+const std::string padding(40, '.');
+
+std::string line_of(const std::string &word, int i)
+{
+    return word + " " + std::to_string(i) + " " + padding;
+}
+
+std::string text_of(const std::string &word)
+{
+    std::string text;
+    for (int i = 1; i <= text_lines; i++)
+        text += line_of(word, i) + "\n";
+    return text;
+}
+
+// At the end: every line was shown (the bar counts them), and the screen
+// holds the text's own last lines in order.
+bool shows_whole_text(Term *t, const std::string &word)
+{
+    const std::string last = std::to_string(text_lines) + "/" + std::to_string(text_lines) + " - 100%";
+    if (term_row(t, 23).find(last) == std::string::npos)
+        return false;
+    for (int row = 0; row <= 21; row++)
+        if (term_row(t, row) != line_of(word, text_lines - 21 + row))
+            return false;
+    return true;
+}
+
+struct Pair {
+    TempDir dir;
+    std::string home = dir.path + "/home";
+
+    Pair() { mkdir(home.c_str(), 0700); }
+
+    SpawnSpec spec(const std::string &word, bool piped)
+    {
+        SpawnSpec s;
+        s.home = home;
+        s.env = {{"DRIFTERM_FILTER", "/bin/true"}};
+        s.args = {"-s", "10"};
+        if (piped) {
+            s.stdin_pipe = true;
+            s.stdin_data = text_of(word);
+            s.args.insert(s.args.end(), {"-t", "{PTY}"});
+        } else {
+            std::string file = dir.path + "/" + word + ".txt";
+            write_file(file, text_of(word));
+            s.args.insert(s.args.end(), {"-f", file});
+        }
+        return s;
+    }
+
+    // Starts the first, then the second a second later; the first ends
+    // while the second still scrolls, then the second ends.
+    void run_both(bool piped)
+    {
+        TermPtr first(term_spawn(spec("alpha", piped)));
+        ASSERT_TRUE(first);
+        term_wait_for(first.get(), [](Term *) { return false; }, 1000); // the second comes a second later
+        TermPtr second(term_spawn(spec("beta", piped)));
+        ASSERT_TRUE(second);
+
+        ASSERT_TRUE(term_wait_for(first.get(), [](Term *t) { return shows_whole_text(t, "alpha"); },
+                                  10000))
+            << term_screen(first.get());
+        EXPECT_FALSE(term_exited(second.get())) << "the second ended before the first";
+        term_send(first.get(), "k");
+        ASSERT_EXIT_STATUS(first.get(), 0, 3000);
+
+        ASSERT_TRUE(term_wait_for(second.get(), [](Term *t) { return shows_whole_text(t, "beta"); },
+                                  10000))
+            << term_screen(second.get());
+        term_send(second.get(), "k");
+        ASSERT_EXIT_STATUS(second.get(), 0, 3000);
+        EXPECT_EQ(list_dir(work_dir_of(home)), std::vector<std::string>{});
+    }
+};
+
+TEST(Concurrent, TwoFileRunsEachShowTheirWholeText)
+{
+    Pair pair;
+    pair.run_both(false);
+}
+
+TEST(Concurrent, TwoPipedRunsEachShowTheirWholeText)
+{
+    Pair pair;
+    pair.run_both(true);
+}
+
+}  // namespace
