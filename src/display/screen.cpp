@@ -43,7 +43,6 @@ void init_screen()
     nonl();
     intrflush(stdscr, FALSE);
     keypad(stdscr, TRUE);
-    curs_set(0);
     if (options.color_given)
         apply_color_scheme();
     reader.main_window = newwin(LINES, 0, 0, 0);
@@ -52,6 +51,10 @@ void init_screen()
         die_on_screen("malloc()");
     reader.screen_up = 1;
     wrefresh(stdscr);
+    // Hidden only once the refresh has switched to the alternate screen:
+    // terminals that save the cursor's visibility with it (libvterm) would
+    // otherwise bring back a hidden cursor when the screen ends.
+    curs_set(0);
 }
 
 void apply_color_scheme()
