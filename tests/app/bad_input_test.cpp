@@ -1,0 +1,408 @@
+// Bad input, end to end: each row a file, name, environment, option or
+// terminal size the user may throw at the program, with the outcome it must
+// have (a clear message and a set status, or a normal run), and the work
+// files that may stay. The row names are the rows of doc/robustness.md.
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <csignal>
+#include <fstream>
+#include <functional>
+#include <set>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "harness.h"
+
+namespace {
+
+// How the run is made to end once its screen state has been seen.
+enum class Finish { none, key, interrupt };
+
+// One run and what it must give.
+struct Trial {
+    TempDir base;
+    std::string home = base.path + "/home";
+    SpawnSpec spec;
+    bool plain = false;        // no terminal: the run ends before any screen
+    bool unprivileged = false; // run as nobody (root reads everything)
+    int status = 0;
+    std::string err;           // exact standard error; for screen runs a part of it
+    std::string out;           // part of standard output (plain) or of the screen
+    int row = -1;              // screen runs: the row that must contain `out`; -1 any
+    std::string before;        // screen runs: text to wait for, then send `keys`
+    std::string keys;
+    Finish finish = Finish::key;
+    std::string work_dir;      // where the work files are looked for
+    std::vector<std::string> left; // work files that stay
+    std::vector<std::string> during; // screen runs: what the work directory holds meanwhile
+
+    Trial()
+    {
+        mkdir(home.c_str(), 0700);
+        spec.home = home;
+        spec.env = {{"DRIFTERM_FILTER", "/bin/true"}};
+        work_dir = work_dir_of(home);
+    }
+
+    std::string file(const std::string &name, const std::string &bytes)
+    {
+        std::string path = base.path + "/" + name;
+        write_file(path, bytes);
+        return path;
+    }
+
+    void reader(std::vector<std::string> options, const std::string &path)
+    {
+        spec.args = std::move(options);
+        spec.args.push_back("-f");
+        spec.args.push_back(path);
+    }
+};
+
+struct BadInput {
+    const char *name;
+    std::function<void(Trial &)> setup;
+};
+
+std::string repeat(const std::string &piece, size_t times)
+{
+    std::string text;
+    for (size_t i = 0; i < times; i++)
+        text += piece;
+    return text;
+}
+
+const char *const fopen_missing = "fopen(): No such file or directory\n";
+// The last line of the usage text: the first ones scroll off a small screen.
+const char *const usage_end = "'i' to view detailed file/program/etc information.";
+
+const BadInput bad_inputs[] = {
+    {"missing file", [](Trial &r) {
+         r.reader({"-s", "20"}, r.base.path + "/missing.txt");
+         r.plain = true, r.status = 1, r.err = fopen_missing;
+     }},
+    {"directory as the file", [](Trial &r) {
+         // fopen opens a directory for reading and its reads fail: an empty text.
+         r.reader({"-s", "20"}, r.base.path + "/");
+         r.out = "0/0 - 0%  Page: 2 - ", r.row = 23;
+         r.during = {"drift_file"};
+     }},
+    {"directory as a leading file argument", [](Trial &r) {
+         r.spec.args = {r.base.path};
+         std::string name = r.base.path.substr(r.base.path.rfind('/') + 1);
+         r.out = "0/0 - 0%  Page: 2 - " + name.substr(0, 15), r.row = 23;
+     }},
+    {"unreadable file", [](Trial &r) {
+         std::string path = r.file("secret.txt", "hidden\n");
+         chmod(path.c_str(), 0);
+         r.reader({"-s", "20"}, path);
+         r.unprivileged = true, r.plain = true, r.status = 1;
+         r.err = "fopen(): Permission denied\n";
+     }},
+    {"endless file (/dev/zero), interrupted", [](Trial &r) {
+         r.reader({"-s", "20"}, "/dev/zero");
+         r.out = "Loading..", r.finish = Finish::interrupt;
+     }},
+    {"FIFO with no writer, interrupted", [](Trial &r) {
+         std::string fifo = r.base.path + "/fifo";
+         mkfifo(fifo.c_str(), 0600);
+         r.reader({"-s", "20"}, fifo);
+         r.out = "", r.finish = Finish::interrupt; // the open waits for a writer
+     }},
+    {"FIFO with a writer", [](Trial &r) {
+         std::string fifo = r.base.path + "/fifo";
+         mkfifo(fifo.c_str(), 0600);
+         r.spec.program = "/bin/sh";
+         r.spec.args = {"-c", "printf 'through a fifo\\n' > \"$0\" & exec \"$1\" -s 20 -f \"$0\"",
+                        fifo, DRIFTERM_BINARY};
+         r.out = "through a fifo", r.row = 21;
+     }},
+    {"binary file with NUL bytes", [](Trial &r) {
+         // Each read is written up to its first NUL: "abc" then "ghi".
+         std::string bytes("abc\0def\nghi\n\x01\x02\x7f\n", 16);
+         r.reader({"-s", "20"}, r.file("binary.bin", bytes));
+         r.out = "abcghi", r.row = 20;
+     }},
+    {"20 MB file that is one line", [](Trial &r) {
+         r.reader({"-s", "1"}, r.file("one_line.txt", std::string(20000000, 'x')));
+         // Shown in pieces of 1023 bytes, counted in reads of 254.
+         r.out = "/78741 -", r.row = 23, r.finish = Finish::interrupt;
+     }},
+    {"file of only blank lines", [](Trial &r) {
+         r.reader({"-s", "20"}, r.file("blank.txt", repeat("\n", 500)));
+         r.out = "1/1 - 100%", r.row = 23;
+     }},
+    {"file of only blank lines, kept with -n", [](Trial &r) {
+         r.reader({"-s", "1", "-n"}, r.file("blank.txt", repeat("\n", 500)));
+         r.out = "500/500 - 100%", r.row = 23;
+     }},
+    {"empty file", [](Trial &r) {
+         r.reader({"-s", "20"}, r.file("empty.txt", ""));
+         r.out = "0/0 - 0%", r.row = 23;
+     }},
+    {"invalid UTF-8", [](Trial &r) {
+         r.reader({"-s", "20"}, r.file("bad.txt", "caf\xe9 \xff\xfe\xc3 end of line\nlast\n"));
+         r.out = " end of line", r.row = 20;
+     }},
+    {"name with blanks, quotes, $, backquotes, backslashes and a newline", [](Trial &r) {
+         // The filter must get the name as it is: it says so before the text.
+         std::string filter = r.file("filter", "#!/bin/sh\n[ -f \"$1\" ] && echo \"filter had it\" && cat -- \"$1\"\n");
+         chmod(filter.c_str(), 0755);
+         r.spec.env = {{"DRIFTERM_FILTER", filter}};
+         r.reader({"-s", "20"}, r.file("a b 'c' \"d\" $HOME `id` \\e\nf.txt", "inside\n"));
+         r.out = "filter had it", r.row = 20;
+     }},
+    {"short name with a newline and a tab", [](Trial &r) {
+         r.reader({"-s", "20"}, r.file("a\nb\tc", "short\n"));
+         r.out = "1/1 - 100%  Page: 1 - a?b?c ", r.row = 23;
+         r.during = {"drift_file"};
+     }},
+    {"name with a leading dash", [](Trial &r) {
+         r.reader({"-s", "20"}, r.file("-n", "dash named\n"));
+         r.spec.args.back() = "-n"; // relative, as typed
+         r.spec.cwd = r.base.path;
+         r.out = "dash named", r.row = 21;
+     }},
+    {"HOME unset", [](Trial &r) {
+         r.spec.unset_home = true;
+         r.spec.cwd = r.base.path;
+         r.work_dir = r.base.path;
+         r.reader({"-s", "20"}, r.file("text.txt", "no home\n"));
+         r.out = "no home", r.row = 21;
+         r.during = {"drift_file", "home", "text.txt"};
+         r.left = {"home", "text.txt"};
+     }},
+    {"HOME empty", [](Trial &r) {
+         // Taken as unset: the work files go to the current directory, not "/".
+         r.spec.env.push_back({"HOME", ""});
+         r.spec.cwd = r.base.path;
+         r.work_dir = r.base.path;
+         r.reader({"-s", "20"}, r.file("text.txt", "empty home\n"));
+         r.out = "empty home", r.row = 21;
+         r.during = {"drift_file", "home", "text.txt"};
+         r.left = {"home", "text.txt"};
+     }},
+    {"HOME with blanks", [](Trial &r) {
+         r.spec.home = r.base.path + "/my home dir";
+         mkdir(r.spec.home.c_str(), 0700);
+         r.work_dir = work_dir_of(r.spec.home);
+         r.reader({"-s", "20"}, r.file("text.txt", "blank home\n"));
+         r.out = "blank home", r.row = 21;
+         r.during = {"drift_file"};
+     }},
+    {"HOME longer than 1024 bytes", [](Trial &r) {
+         r.spec.home = "/" + std::string(1100, 'h');
+         r.spec.args = {"-v"};
+         r.plain = true, r.status = 1, r.err = "HOME: File name too long\n";
+     }},
+    {"HOME pointing at a missing directory", [](Trial &r) {
+         r.spec.home = r.base.path + "/gone";
+         r.work_dir = r.spec.home;
+         r.reader({"-s", "20"}, r.file("text.txt", "x\n"));
+         r.plain = true, r.status = 1;
+         r.err = r.spec.home + "/.drifterm/: No such file or directory\n";
+     }},
+    {"HOME pointing at a read-only directory", [](Trial &r) {
+         chmod(r.home.c_str(), 0555);
+         r.reader({"-s", "20"}, r.file("text.txt", "x\n"));
+         r.unprivileged = true, r.plain = true, r.status = 1;
+         r.err = r.home + "/.drifterm/: Permission denied\n";
+     }},
+    {"keys from /dev/null, output to a pipe", [](Trial &r) {
+         // The closing wait sees the key input at its end and takes the cleanup exit.
+         r.reader({"-s", "20"}, r.file("text.txt", "no keys\n"));
+         r.plain = true, r.out = "Loading..";
+     }},
+    {"-t /dev/null", [](Trial &r) {
+         r.spec.args = {"-s", "20", "-t", "/dev/null"};
+         r.spec.stdin_data = "piped text\n";
+         r.plain = true, r.status = 1, r.err = "/dev/null: Inappropriate ioctl for device\n";
+     }},
+    {"-t naming a regular file", [](Trial &r) {
+         std::string path = r.file("not_a_tty", "");
+         r.spec.args = {"-s", "20", "-t", path};
+         r.spec.stdin_data = "piped text\n";
+         r.plain = true, r.status = 1, r.err = path + ": Inappropriate ioctl for device\n";
+     }},
+    {"-s 0", [](Trial &r) {
+         r.reader({"-s", "0"}, r.file("text.txt", "x\n"));
+         r.out = usage_end, r.finish = Finish::none;
+         r.left = {"drift_file"}; // a usage exit leaves the work files
+     }},
+    {"-s 1", [](Trial &r) {
+         r.reader({"-s", "1"}, r.file("text.txt", repeat("fast line\n", 300)));
+         r.out = "300/300 - 100%", r.row = 23;
+     }},
+    {"-s 4294967295", [](Trial &r) {
+         r.reader({"-s", "4294967295"}, r.file("text.txt", "first\nsecond\n"));
+         r.out = "first", r.row = 22, r.finish = Finish::interrupt;
+     }},
+    {"-s 99999999999999999999", [](Trial &r) {
+         // Saturated, then cut to 32 bits: the longest pace there is.
+         r.reader({"-s", "99999999999999999999"}, r.file("text.txt", "first\nsecond\n"));
+         r.out = "first", r.row = 22, r.finish = Finish::interrupt;
+     }},
+    {"-s 4294967296", [](Trial &r) {
+         r.reader({"-s", "4294967296"}, r.file("text.txt", "x\n"));
+         r.out = usage_end, r.finish = Finish::none;
+         r.left = {"drift_file"};
+     }},
+    {"-p 1", [](Trial &r) {
+         r.reader({"-s", "20", "-p", "1"}, r.file("text.txt", "top row\n"));
+         r.out = "top row", r.row = 0;
+     }},
+    {"-p 22 on 24 rows", [](Trial &r) {
+         r.reader({"-s", "20", "-p", "22"}, r.file("text.txt", "last row\n"));
+         r.out = "last row", r.row = 21;
+     }},
+    {"-p 23 on 24 rows", [](Trial &r) {
+         r.reader({"-s", "20", "-p", "23"}, r.file("text.txt", "x\n"));
+         r.out = usage_end, r.finish = Finish::none;
+         r.left = {"drift_file"};
+     }},
+    {"-p 999", [](Trial &r) {
+         r.reader({"-s", "20", "-p", "999"}, r.file("text.txt", "x\n"));
+         r.out = usage_end, r.finish = Finish::none;
+         r.left = {"drift_file"};
+     }},
+    {"terminal of 1 row", [](Trial &r) {
+         r.spec.rows = 1;
+         r.reader({"-s", "20"}, r.file("text.txt", "invisible\n"));
+         r.out = "1/1 - 100%", r.row = 0; // only the status bar shows
+     }},
+    {"terminal of 2 rows", [](Trial &r) {
+         r.spec.rows = 2;
+         r.reader({"-s", "20"}, r.file("text.txt", "x\n"));
+         r.out = usage_end, r.finish = Finish::none;
+         r.left = {"drift_file"};
+     }},
+    {"terminal of 10 columns", [](Trial &r) {
+         r.spec.cols = 10;
+         r.reader({"-s", "20"}, r.file("text.txt", "narrow\n"));
+         r.out = "narrow", r.row = 21;
+     }},
+    {"terminal of 10 columns, information screen", [](Trial &r) {
+         r.spec.cols = 10;
+         r.reader({"-s", "20"}, r.file("text.txt", repeat("narrow\n", 2000)));
+         r.before = "narrow", r.keys = "i";
+         r.out = "Filename:", r.row = 2, r.finish = Finish::interrupt;
+     }},
+};
+
+// Root reads and writes everything, so such rows drop to nobody; the work
+// directory's parent must then be theirs.
+bool run_unprivileged(Trial &r)
+{
+    if (getuid() != 0)
+        return true;
+    if (access("/usr/bin/setpriv", X_OK) != 0)
+        return false;
+    chmod(r.base.path.c_str(), 0755);
+    chown(r.home.c_str(), 65534, 65534);
+    std::vector<std::string> args = {"--reuid=65534", "--regid=65534", "--clear-groups",
+                                     r.spec.program};
+    args.insert(args.end(), r.spec.args.begin(), r.spec.args.end());
+    r.spec.program = "/usr/bin/setpriv";
+    r.spec.args = args;
+    return true;
+}
+
+// True once the program's own SIGINT handler is in place.
+bool catches_interrupt(int pid)
+{
+    std::ifstream status("/proc/" + std::to_string(pid) + "/status");
+    std::string line;
+    while (std::getline(status, line))
+        if (line.rfind("SigCgt:", 0) == 0)
+            return (std::stoull(line.substr(7), nullptr, 16) >> (SIGINT - 1)) & 1;
+    return false;
+}
+
+void check_plain(Trial &r)
+{
+    RunResult result = run_plain(r.spec, 10000);
+    if (r.unprivileged && result.err.find("setpriv") != std::string::npos)
+        GTEST_SKIP() << "cannot change user here: " << result.err;
+    EXPECT_EQ(result.status, r.status);
+    EXPECT_EQ(result.err, r.err);
+    EXPECT_NE(result.out.find(r.out), std::string::npos) << result.out;
+}
+
+void check_screen(Trial &r)
+{
+    // After "Usage:" the text is on the normal screen: leave the pty as it is.
+    TermPtr t(term_spawn(r.spec));
+    ASSERT_TRUE(t);
+    if (!r.keys.empty()) {
+        ASSERT_SCREEN_TEXT(t.get(), r.before, 15000);
+        term_send(t.get(), r.keys);
+    }
+    if (r.out.empty()) {
+        // Nothing to see: wait until the program catches interrupts, then a moment.
+        const int pid = term_pid(t.get());
+        ASSERT_TRUE(term_wait_for(t.get(), [pid](Term *) { return catches_interrupt(pid); }, 5000));
+        term_wait_for(t.get(), [](Term *) { return false; }, 300);
+    } else if (r.row < 0) {
+        ASSERT_SCREEN_TEXT(t.get(), r.out, 15000);
+    } else {
+        ASSERT_SCREEN_ROW_CONTAINS(t.get(), r.row, r.out, 15000);
+    }
+    if (!r.during.empty()) {
+        EXPECT_EQ(list_dir(r.work_dir), r.during);
+    }
+    if (r.finish == Finish::key)
+        term_send(t.get(), "q");
+    else if (r.finish == Finish::interrupt)
+        term_signal(t.get(), SIGINT);
+    ASSERT_EXIT_STATUS(t.get(), r.status, 5000);
+    EXPECT_TRUE(term_cursor_visible(t.get()) && !term_altscreen(t.get())) << term_screen(t.get());
+    EXPECT_NE(term_stderr(t.get()).find(r.err), std::string::npos) << term_stderr(t.get());
+}
+
+TEST(BadInput, EachEndsAsItShould)
+{
+    for (const BadInput &row : bad_inputs) {
+        SCOPED_TRACE(row.name);
+        Trial r;
+        row.setup(r);
+        if (r.unprivileged && !run_unprivileged(r)) {
+            std::cout << "[ SKIPPED  ] " << row.name << ": setpriv is needed to drop root\n";
+            continue;
+        }
+        if (r.plain)
+            check_plain(r);
+        else
+            check_screen(r);
+        if (::testing::Test::IsSkipped())
+            return;
+        EXPECT_EQ(list_dir(r.work_dir), r.left);
+        chmod(r.home.c_str(), 0700); // so the temporary tree can be removed
+    }
+}
+
+// The table of doc/robustness.md lists exactly these rows.
+TEST(BadInput, TheDocumentListsEveryRow)
+{
+    std::ifstream doc(std::string(DRIFTERM_SOURCE_DIR) + "/doc/robustness.md");
+    ASSERT_TRUE(doc.good());
+    std::set<std::string> documented, tested;
+    std::string line;
+    bool in_table = false;
+    while (std::getline(doc, line)) {
+        if (line.rfind("## ", 0) == 0)
+            in_table = line == "## Bad input";
+        // A row: "| `name` | outcome |"; the name is between the first backquotes.
+        if (!in_table || line.rfind("| `", 0) != 0)
+            continue;
+        size_t end = line.find("` |", 3);
+        if (end != std::string::npos)
+            documented.insert(line.substr(3, end - 3));
+    }
+    for (const BadInput &row : bad_inputs)
+        tested.insert(row.name);
+    EXPECT_EQ(documented, tested);
+}
+
+}  // namespace
