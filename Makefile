@@ -10,12 +10,19 @@ CMAKE_FLAGS :=
 endif
 PREFIX ?= /usr/local
 JOBS ?= 2
+# `make fuzz` builds the libFuzzer targets with clang into build-fuzz/ and
+# runs each for FUZZ_SECONDS; the inputs they find are kept in
+# build-fuzz/corpus/. `make test` runs each for a few seconds when clang is there.
+FUZZ_DIR := build-fuzz
+FUZZ_SECONDS ?= 60
+FUZZ_FLAGS := -DCMAKE_CXX_COMPILER=clang++ -DDRIFTERM_FUZZ=ON -DBUILD_TESTING=OFF \
+	-DCMAKE_BUILD_TYPE=RelWithDebInfo
 # `make package` builds apart, for /usr, so the package's binary looks for
 # its filter where the package puts it.
 PACKAGE_DIR := build/package
 PACKAGE_PREFIX ?= /usr
 
-.PHONY: all deps configure build run test bench install uninstall package screenshot clean
+.PHONY: all deps configure build run test bench install uninstall package screenshot clean fuzz fuzz-build
 
 all: build
 
@@ -33,6 +40,21 @@ run: build
 
 test: build
 	ASAN_OPTIONS=detect_leaks=0 ctest --test-dir $(BUILD_DIR) --output-on-failure -j $(JOBS)
+	@if command -v clang++ >/dev/null 2>&1; then \
+		$(MAKE) --no-print-directory fuzz-build && \
+		ctest --test-dir $(FUZZ_DIR) --output-on-failure -j $(JOBS); \
+	else echo "make test: no clang++, the fuzz targets are not run"; fi
+
+fuzz-build: deps
+	@cmake -S . -B $(FUZZ_DIR) $(FUZZ_FLAGS) >/dev/null
+	@cmake --build $(FUZZ_DIR) -j $(JOBS)
+
+fuzz: fuzz-build
+	@for target in $(FUZZ_DIR)/fuzz/*_fuzz; do \
+		name=$${target##*/}; \
+		echo "== $$name, $(FUZZ_SECONDS) s"; \
+		sh fuzz/run $$target $(FUZZ_SECONDS) fuzz/corpus/$$name $(FUZZ_DIR)/corpus/$$name || exit 1; \
+	done
 
 # Speed, memory and terminal traffic; prints a table, also kept in bench/results.md.
 bench: configure
@@ -69,4 +91,4 @@ screenshot: build
 	$(BUILD_DIR)/tests/tool_screenshot doc/screenshot.svg
 
 clean:
-	rm -rf build build-sanitize
+	rm -rf build build-sanitize $(FUZZ_DIR)

@@ -1,0 +1,122 @@
+// The plain copy and the blank-line squeeze of the working copy, on any
+// bytes, against a model of their rule: the text is taken in reads of at
+// most 1023 bytes, each ending after a newline; each read is written up to
+// its first NUL; the squeeze keeps only the first of a run of blank reads
+// (reads whose first byte is a carriage return or a line feed).
+#include <unistd.h>
+
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <string>
+
+#include "app/app.h"
+#include "prepare/prepare.h"
+
+namespace {
+
+char work_dir[] = "/tmp/drifterm-fuzz-prepare.XXXXXX";
+std::string input_path;
+
+std::string model(const std::string &text, bool squeeze)
+{
+    std::string out;
+    bool last_blank = false;
+    for (size_t at = 0; at < text.size();) {
+        size_t len = 0;
+        while (at + len < text.size() && len < 1023 && (len == 0 || text[at + len - 1] != '\n'))
+            len++;
+        std::string read = text.substr(at, len);
+        at += len;
+        bool blank = read[0] == '\r' || read[0] == '\n';
+        if (squeeze && blank && last_blank)
+            continue;
+        last_blank = blank;
+        out += read.substr(0, read.find('\0'));
+    }
+    return out;
+}
+
+void write_bytes(const char *path, const std::string &bytes)
+{
+    FILE *file = fopen(path, "w");
+    if (!file || fwrite(bytes.data(), 1, bytes.size(), file) != bytes.size())
+        abort();
+    fclose(file);
+}
+
+std::string read_bytes(const char *path)
+{
+    FILE *file = fopen(path, "r");
+    if (!file)
+        abort();
+    std::string bytes;
+    char buf[65536];
+    size_t n;
+    while ((n = fread(buf, 1, sizeof buf, file)) > 0)
+        bytes.append(buf, n);
+    fclose(file);
+    return bytes;
+}
+
+void remove_work_dir()
+{
+    unlink(work_files.converted_path);
+    unlink(work_files.temp_path);
+    unlink(input_path.c_str());
+    rmdir(work_dir);
+}
+
+void check(const char *what, const std::string &got, const std::string &want)
+{
+    if (got == want)
+        return;
+    size_t at = 0;
+    while (at < got.size() && at < want.size() && got[at] == want[at])
+        at++;
+    fprintf(stderr, "%s: %zu bytes where the model has %zu; first difference at %zu\n", what,
+            got.size(), want.size(), at);
+    abort();
+}
+
+} // namespace
+
+extern "C" int LLVMFuzzerInitialize(int *, char ***)
+{
+    if (!mkdtemp(work_dir))
+        abort();
+    snprintf(work_files.work_dir, sizeof work_files.work_dir, "%s/", work_dir);
+    snprintf(work_files.converted_path, sizeof work_files.converted_path, "%sdrift_file", work_files.work_dir);
+    snprintf(work_files.temp_path, sizeof work_files.temp_path, "%sdrift_tmp", work_files.work_dir);
+    input_path = std::string(work_files.work_dir) + "input";
+    atexit(remove_work_dir);
+    return 0;
+}
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
+{
+    std::string text(reinterpret_cast<const char *>(data), size);
+    // An odd first byte repeats the input past the 64 KiB blocks the copy
+    // works in, so that reads straddle a block boundary at every offset.
+    if (size > 0 && (data[0] & 1))
+        while (text.size() <= 65536 + size)
+            text.append(reinterpret_cast<const char *>(data), size);
+
+    write_bytes(input_path.c_str(), text);
+    FILE *in = fopen(input_path.c_str(), "r");
+    FILE *out = fopen(work_files.temp_path, "w");
+    if (!in || !out)
+        abort();
+    copy_line_reads(in, out);
+    fclose(in);
+    fclose(out);
+    check("copy", read_bytes(work_files.temp_path), model(text, false));
+    unlink(work_files.temp_path);
+
+    // The squeeze step itself, which replaces the working copy in place.
+    write_bytes(work_files.converted_path, text);
+    squeeze_blank_lines();
+    check("squeeze", read_bytes(work_files.converted_path), model(text, true));
+    return 0;
+}
