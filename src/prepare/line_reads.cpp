@@ -33,14 +33,33 @@ struct Output {
     const char *span = nullptr;
     size_t span_len = 0;
     size_t staged = 0;
+    bool failed = false; // a write failed
 };
 
 char stage[1 << 16];
 
+// Straight to the descriptor: the spans are already large, and a stream's
+// small buffer would only split each of them in two writes.
+void output_write(Output *output, const char *data, size_t len)
+{
+    int fd = fileno(output->out);
+    while (len > 0) {
+        ssize_t done = write(fd, data, len);
+        if (done < 0 && errno == EINTR)
+            continue;
+        if (done <= 0) {
+            output->failed = true; // as with fputs, not reported
+            return;
+        }
+        data += done;
+        len -= (size_t)done;
+    }
+}
+
 void output_stage_flush(Output *output)
 {
     if (output->staged)
-        fwrite(stage, 1, output->staged, output->out);
+        output_write(output, stage, output->staged);
     output->staged = 0;
 }
 
@@ -49,7 +68,7 @@ void output_span(Output *output)
 {
     if (output->span_len >= sizeof stage / 4) {
         output_stage_flush(output);
-        fwrite(output->span, 1, output->span_len, output->out);
+        output_write(output, output->span, output->span_len);
     } else if (output->span_len) {
         if (output->staged + output->span_len > sizeof stage)
             output_stage_flush(output);
@@ -134,6 +153,7 @@ void transfer_reads(FILE *in, FILE *out, bool squeeze)
 {
     ReadState state;
     Output output{out};
+    fflush(out); // anything the stream holds goes before what is written around it
     size_t len;
     while ((len = fread(block, 1, sizeof block, in)) > 0) {
         transfer_block(&state, block, len, squeeze, &output);
@@ -210,26 +230,24 @@ FILE *squeeze_while_written(const char *path, pid_t writer)
         bool ended = child_has_ended(writer);
         if (in < 0)
             in = open(path, O_RDONLY | O_CLOEXEC); // made by the writer's shell
-        bool caught_up = true;
         ssize_t len;
-        while (in >= 0 && (len = read(in, block, sizeof block)) > 0) {
+        while (in >= 0 && (len = read(in, block, sizeof block)) > 0)
             transfer_block(&state, block, (size_t)len, true, &output);
-            caught_up = false;
-        }
         if (ended)
             break;
-        if (caught_up)
-            poll(nullptr, 0, 2); // the writer is ahead of nothing: let it write
+        // At the end of what is written so far: let the writer get ahead,
+        // rather than chase it a few kilobytes at a time.
+        poll(nullptr, 0, 2);
     }
     output_stage_flush(&output);
-    if (in < 0 || fflush(out) != 0) {
-        // Nothing was written where expected: squeezing is left to its own step.
-        if (in >= 0)
-            close(in);
+    if (in >= 0)
+        close(in);
+    if (in < 0 || output.failed) {
+        // No text where it was expected, or no room for the squeezed one:
+        // squeezing is left to its own step.
         fclose(out);
         return nullptr;
     }
-    close(in);
     return out;
 }
 
