@@ -86,9 +86,11 @@ extern "C" int LLVMFuzzerInitialize(int *, char ***)
 {
     if (!mkdtemp(work_dir))
         abort();
-    snprintf(work_files.work_dir, sizeof work_files.work_dir, "%s/", work_dir);
-    snprintf(work_files.converted_path, sizeof work_files.converted_path, "%sdrift_file", work_files.work_dir);
-    snprintf(work_files.temp_path, sizeof work_files.temp_path, "%sdrift_tmp", work_files.work_dir);
+    const size_t size = sizeof work_files.work_dir;
+    if (snprintf(work_files.work_dir, size, "%s/", work_dir) >= (int)size ||
+        snprintf(work_files.converted_path, size, "%sdrift_file", work_files.work_dir) >= (int)size ||
+        snprintf(work_files.temp_path, size, "%sdrift_tmp", work_files.work_dir) >= (int)size)
+        abort();
     input_path = std::string(work_files.work_dir) + "input";
     atexit(remove_work_dir);
     return 0;
