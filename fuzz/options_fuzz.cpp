@@ -6,6 +6,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
@@ -103,15 +104,21 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     std::string messages;
     char buf[4096];
     ssize_t n;
-    while ((n = read(err[0], buf, sizeof buf)) > 0)
-        messages.append(buf, (size_t)n);
+    // The fuzzer's own timer (SIGALRM) interrupts reads: go on after it.
+    while ((n = read(err[0], buf, sizeof buf)) > 0 || (n < 0 && errno == EINTR))
+        if (n > 0)
+            messages.append(buf, (size_t)n);
     close(err[0]);
     int status;
-    require(waitpid(child, &status, 0) == child, "waitpid");
+    pid_t waited;
+    while ((waited = waitpid(child, &status, 0)) < 0 && errno == EINTR) {
+    }
+    require(waited == child, "waitpid");
     if (messages.find("Sanitizer") != std::string::npos ||
         messages.find("runtime error") != std::string::npos)
         fprintf(stderr, "%s", messages.c_str()), abort();
-    require(WIFEXITED(status), "the parse was killed by a signal");
+    if (WIFSIGNALED(status))
+        fprintf(stderr, "the parse was killed by signal %d\n", WTERMSIG(status)), abort();
     int code = WEXITSTATUS(status);
     require(code == 0 || code == 1 || code == returned, "the parse ended otherwise");
     return 0;

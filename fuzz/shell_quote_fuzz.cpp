@@ -7,6 +7,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
@@ -66,11 +67,16 @@ std::string shell_output(const std::string &command)
     std::string text;
     char buf[4096];
     ssize_t n;
-    while ((n = read(out[0], buf, sizeof buf)) > 0)
-        text.append(buf, (size_t)n);
+    // The fuzzer's own timer (SIGALRM) interrupts reads: go on after it.
+    while ((n = read(out[0], buf, sizeof buf)) > 0 || (n < 0 && errno == EINTR))
+        if (n > 0)
+            text.append(buf, (size_t)n);
     close(out[0]);
     int status;
-    waitpid(child, &status, 0);
+    while (waitpid(child, &status, 0) < 0 && errno == EINTR) {
+    }
+    if (WIFSIGNALED(status))
+        fprintf(stderr, "sh was killed by signal %d\n", WTERMSIG(status)), abort();
     return text;
 }
 
