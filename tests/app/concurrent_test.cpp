@@ -80,14 +80,12 @@ struct Pair {
                                   10000))
             << term_screen(first.get());
         EXPECT_FALSE(term_exited(second.get())) << "the second ended before the first";
-        term_send(first.get(), "k");
-        ASSERT_EXIT_STATUS(first.get(), 0, 3000);
+        ASSERT_EQ(term_press_until_exit(first.get(), "k", 3000), 0);
 
         ASSERT_TRUE(term_wait_for(second.get(), [](Term *t) { return shows_whole_text(t, "beta"); },
                                   10000))
             << term_screen(second.get());
-        term_send(second.get(), "k");
-        ASSERT_EXIT_STATUS(second.get(), 0, 3000);
+        ASSERT_EQ(term_press_until_exit(second.get(), "k", 3000), 0);
         EXPECT_EQ(list_dir(work_dir_of(home)), std::vector<std::string>{});
     }
 };

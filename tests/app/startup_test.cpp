@@ -29,18 +29,6 @@ SpawnSpec reader_spec(const std::string &home, const std::string &file,
     return spec;
 }
 
-// Presses a key until the program ends: a key that arrives during the last
-// pace step is taken by the poll between lines, not by the closing wait.
-bool press_until_exit(Term *t, const std::string &key)
-{
-    for (int i = 0; i < 30; i++) {
-        term_send(t, key);
-        if (term_wait_exit(t, 100) >= 0)
-            return true;
-    }
-    return false;
-}
-
 // The terminal is back to the shell's state: normal screen, cursor shown.
 bool out_of_curses_mode(Term *t)
 {
@@ -70,8 +58,7 @@ TEST(Startup, LinesEnterAboveStatusRowAndMoveUpAtTheDefaultPace)
                rows[22].empty();
     }, 6000)) << term_screen(t.get());
     EXPECT_TRUE(file_exists(work_dir_of(home.path) + "/drift_file"));
-    ASSERT_TRUE(press_until_exit(t.get(), "x"));
-    ASSERT_EXIT_STATUS(t.get(), 0, 1000);
+    ASSERT_EQ(term_press_until_exit(t.get(), "x", 3000), 0);
     EXPECT_EQ(list_dir(work_dir_of(home.path)), std::vector<std::string>{});
     EXPECT_TRUE(out_of_curses_mode(t.get()));
 }
@@ -86,8 +73,7 @@ TEST(Startup, WithoutHomeTheWorkingCopyLivesInTheCurrentDirectory)
     TermPtr t(term_spawn(spec));
     ASSERT_SCREEN_ROW(t.get(), 21, "beta", 3000);
     EXPECT_TRUE(file_exists(cwd.path + "/drift_file"));
-    ASSERT_TRUE(press_until_exit(t.get(), "k"));
-    ASSERT_EXIT_STATUS(t.get(), 0, 1000);
+    ASSERT_EQ(term_press_until_exit(t.get(), "k", 3000), 0);
     EXPECT_EQ(list_dir(cwd.path), std::vector<std::string>{"text.txt"});
 }
 

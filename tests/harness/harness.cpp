@@ -940,6 +940,17 @@ int term_wait_exit(Term *t, int timeout_ms)
     return t->exit_status;
 }
 
+int term_press_until_exit(Term *t, const std::string &key, int timeout_ms)
+{
+    const int64_t deadline = term_now_ms() + timeout_ms;
+    do {
+        term_send(t, key);
+        if (term_wait_for(t, [](Term *x) { return term_exited(x); }, 100))
+            return term_wait_exit(t, 0);
+    } while (term_now_ms() < deadline);
+    return -1;
+}
+
 bool term_exited(Term *t)
 {
     std::lock_guard<std::mutex> lk(t->mu);

@@ -130,6 +130,10 @@ bool term_wait_screen(Term *t, const std::vector<std::string> &rows, int timeout
 // the screen model.
 int term_wait_exit(Term *t, int timeout_ms);
 bool term_exited(Term *t);
+// Sends `key` every 100 ms until the child exits; returns its status, or -1
+// after timeout_ms. For ending a run at its closing wait: a single key sent
+// as the last line shows can be taken by the poll between lines instead.
+int term_press_until_exit(Term *t, const std::string &key, int timeout_ms);
 
 // Timing, on the steady clock in milliseconds. A row "changes" when its
 // trimmed text differs; the times are when the reader applied the change.
