@@ -2,9 +2,13 @@
 // bytes, against a model of their rule: the text is taken in reads of at
 // most 1023 bytes, each ending after a newline; each read is written up to
 // its first NUL; the squeeze keeps only the first of a run of blank reads
-// (reads whose first byte is a carriage return or a line feed).
+// (reads whose first byte is a carriage return or a line feed). Every 16th
+// input is also squeezed while a child process writes it, in pieces, as
+// fmt's output is squeezed while fmt runs.
+#include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
@@ -62,6 +66,7 @@ std::string read_bytes(const char *path)
 
 void remove_work_dir()
 {
+    unlink((std::string(work_files.work_dir) + "squeezed").c_str());
     unlink(work_files.converted_path);
     unlink(work_files.temp_path);
     unlink(input_path.c_str());
@@ -78,6 +83,37 @@ void check(const char *what, const std::string &got, const std::string &want)
     fprintf(stderr, "%s: %zu bytes where the model has %zu; first difference at %zu\n", what,
             got.size(), want.size(), at);
     abort();
+}
+
+// A child writes `text` into `path` in pieces whose sizes come from the
+// text itself, pausing between them, while this process squeezes it.
+void check_squeeze_while_written(const std::string &text)
+{
+    const std::string named = std::string(work_files.work_dir) + "squeezed";
+    unlink(work_files.temp_path);
+    unlink(named.c_str());
+    pid_t writer = fork();
+    if (writer < 0)
+        abort();
+    if (writer == 0) {
+        FILE *file = fopen(work_files.temp_path, "w");
+        for (size_t at = 0, piece; file && at < text.size(); at += piece) {
+            piece = std::min(text.size() - at, 1 + (size_t)(unsigned char)text[at] * 61 % 7000);
+            fwrite(text.data() + at, 1, piece, file);
+            fflush(file);
+            usleep(100);
+        }
+        _exit(0); // not exit: the fuzzer's exit handler belongs to the parent
+    }
+    FILE *squeezed = squeeze_while_written(work_files.temp_path, writer);
+    if (!squeezed)
+        abort();
+    if (!name_unnamed_file(squeezed, named.c_str()))
+        abort();
+    fclose(squeezed);
+    check("squeeze while written", read_bytes(named.c_str()), model(text, true));
+    unlink(named.c_str());
+    unlink(work_files.temp_path);
 }
 
 } // namespace
@@ -120,5 +156,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     write_bytes(work_files.converted_path, text);
     squeeze_blank_lines();
     check("squeeze", read_bytes(work_files.converted_path), model(text, true));
+
+    static unsigned count = 0;
+    if (count++ % 16 == 0)
+        check_squeeze_while_written(text);
     return 0;
 }
