@@ -45,6 +45,7 @@ struct ReaderState {
     WINDOW *main_window = nullptr;        // full-screen scrolling window
     WINDOW *status_window = nullptr;      // one-line window on the bottom row
     int32_t screen_up = 0;                // curses mode has been started by init_screen
+    int32_t preparing = 0;                // the text is being prepared: the scratch file may exist
 };
 
 // Paths of the work directory and its files; written once before parsing.

@@ -82,6 +82,9 @@ void make_work_paths()
 
 void run_reader(uint32_t initial_speed)
 {
+    // Until the text is prepared an exit removes the scratch file too:
+    // every step may have it, and an interrupt may come between any two calls.
+    reader.preparing = 1;
     if (options.piped) {
         options.file_path = work_files.piped_path;
         capture_piped_input();
@@ -95,6 +98,7 @@ void run_reader(uint32_t initial_speed)
         squeeze_blank_lines();
         act_on_signals();
     }
+    reader.preparing = 0;
     // curses takes the size as it is now; a resize during preparation needs
     // no rebuild, unless the piped screen was made (with its size) before it.
     if (!options.piped)
@@ -112,6 +116,8 @@ void run_reader(uint32_t initial_speed)
 
 [[noreturn]] void cleanup_and_exit()
 {
+    if (reader.preparing)
+        unlink(work_files.temp_path);
     unlink(work_files.converted_path);
     if (options.piped)
         unlink(work_files.piped_path);

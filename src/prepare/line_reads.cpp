@@ -158,10 +158,8 @@ void transfer_reads(FILE *in, FILE *out, bool squeeze)
     while ((len = fread(block, 1, sizeof block, in)) > 0) {
         transfer_block(&state, block, len, squeeze, &output);
         // An endless input (/dev/zero) would hold an interrupt off for ever.
-        if (interrupt_pending) {
-            unlink(work_files.temp_path); // the cleanup exit knows only the working copy
+        if (interrupt_pending)
             act_on_signals();
-        }
     }
     output_stage_flush(&output);
 }

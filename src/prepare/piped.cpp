@@ -66,8 +66,6 @@ static void capture_copy(FILE *capture)
             die("poll()");
         }
         if (fds[1].revents) {
-            if (interrupt_pending)
-                unlink(work_files.temp_path); // the cleanup exit knows only the capture's own name
             act_on_signals();
             resize_pending = 0; // newterm, still to come, takes the size as it is then
         }
