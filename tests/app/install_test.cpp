@@ -318,7 +318,8 @@ TEST(Install, InstalledProgramFindsItsOwnFilter)
 
     std::string base = build_dir + "/install-check";
     std::string tree = base + "/build", prefix = base + "/prefix";
-    remove_tree(prefix);
+    // Inside the build tree, which need not be under /tmp (remove_tree's rule).
+    ASSERT_EQ(run_shell("rm -rf " + sh_quoted(prefix), 20000).status, 0);
     RunResult configure = run_shell(
         sh_quoted(DRIFTERM_CMAKE) + " -S " + sh_quoted(source_dir) + " -B " + sh_quoted(tree) +
             " -DCMAKE_INSTALL_PREFIX=" + sh_quoted(prefix) + " -DCMAKE_CXX_COMPILER=" +
