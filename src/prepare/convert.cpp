@@ -71,9 +71,7 @@ static pid_t start_shell_command(const std::string &command)
 // What an interrupt during a command leaves to do once it has ended.
 static void end_shell_command()
 {
-    if (interrupt_pending)
-        unlink(work_files.temp_path); // the cleanup exit knows only the working copy
-    act_on_signals();
+    act_on_signals(); // during preparation the cleanup exit also removes the scratch file
 }
 
 void run_shell_command(const std::string &command)
