@@ -23,7 +23,7 @@ enum class Finish { none, key, interrupt };
 struct Trial {
     TempDir base;
     std::string home = base.path + "/home";
-    SpawnSpec spec;
+    Launch launch;
     bool plain = false;        // no terminal: the run ends before any screen
     bool unprivileged = false; // run as nobody (root reads everything)
     int status = 0;
@@ -40,8 +40,8 @@ struct Trial {
     Trial()
     {
         mkdir(home.c_str(), 0700);
-        spec.home = home;
-        spec.env = {{"DRIFTERM_FILTER", "/bin/true"}};
+        launch.home = home;
+        launch.env = {{"DRIFTERM_FILTER", "/bin/true"}};
         work_dir = work_dir_of(home);
     }
 
@@ -54,9 +54,9 @@ struct Trial {
 
     void reader(std::vector<std::string> options, const std::string &path)
     {
-        spec.args = std::move(options);
-        spec.args.push_back("-f");
-        spec.args.push_back(path);
+        launch.args = std::move(options);
+        launch.args.push_back("-f");
+        launch.args.push_back(path);
     }
 };
 
@@ -89,7 +89,7 @@ const BadInput bad_inputs[] = {
          r.during = {"drift_file"};
      }},
     {"directory as a leading file argument", [](Trial &r) {
-         r.spec.args = {r.base.path};
+         r.launch.args = {r.base.path};
          std::string name = r.base.path.substr(r.base.path.rfind('/') + 1);
          r.out = "0/0 - 0%  Page: 2 - " + name.substr(0, 15), r.row = 23;
      }},
@@ -113,8 +113,8 @@ const BadInput bad_inputs[] = {
     {"FIFO with a writer", [](Trial &r) {
          std::string fifo = r.base.path + "/fifo";
          mkfifo(fifo.c_str(), 0600);
-         r.spec.program = "/bin/sh";
-         r.spec.args = {"-c", "printf 'through a fifo\\n' > \"$0\" & exec \"$1\" -s 20 -f \"$0\"",
+         r.launch.program = "/bin/sh";
+         r.launch.args = {"-c", "printf 'through a fifo\\n' > \"$0\" & exec \"$1\" -s 20 -f \"$0\"",
                         fifo, DRIFTERM_BINARY};
          r.out = "through a fifo", r.row = 21;
      }},
@@ -149,7 +149,7 @@ const BadInput bad_inputs[] = {
          // The filter must get the name as it is: it says so before the text.
          std::string filter = r.file("filter", "#!/bin/sh\n[ -f \"$1\" ] && echo \"filter had it\" && cat -- \"$1\"\n");
          chmod(filter.c_str(), 0755);
-         r.spec.env = {{"DRIFTERM_FILTER", filter}};
+         r.launch.env = {{"DRIFTERM_FILTER", filter}};
          r.reader({"-s", "20"}, r.file("a b 'c' \"d\" $HOME `id` \\e\nf.txt", "inside\n"));
          r.out = "filter had it", r.row = 20;
      }},
@@ -160,13 +160,13 @@ const BadInput bad_inputs[] = {
      }},
     {"name with a leading dash", [](Trial &r) {
          r.reader({"-s", "20"}, r.file("-n", "dash named\n"));
-         r.spec.args.back() = "-n"; // relative, as typed
-         r.spec.cwd = r.base.path;
+         r.launch.args.back() = "-n"; // relative, as typed
+         r.launch.cwd = r.base.path;
          r.out = "dash named", r.row = 21;
      }},
     {"HOME unset", [](Trial &r) {
-         r.spec.unset_home = true;
-         r.spec.cwd = r.base.path;
+         r.launch.unset_home = true;
+         r.launch.cwd = r.base.path;
          r.work_dir = r.base.path;
          r.reader({"-s", "20"}, r.file("text.txt", "no home\n"));
          r.out = "no home", r.row = 21;
@@ -175,8 +175,8 @@ const BadInput bad_inputs[] = {
      }},
     {"HOME empty", [](Trial &r) {
          // Taken as unset: the work files go to the current directory, not "/".
-         r.spec.env.push_back({"HOME", ""});
-         r.spec.cwd = r.base.path;
+         r.launch.env.push_back({"HOME", ""});
+         r.launch.cwd = r.base.path;
          r.work_dir = r.base.path;
          r.reader({"-s", "20"}, r.file("text.txt", "empty home\n"));
          r.out = "empty home", r.row = 21;
@@ -184,24 +184,24 @@ const BadInput bad_inputs[] = {
          r.left = {"home", "text.txt"};
      }},
     {"HOME with blanks", [](Trial &r) {
-         r.spec.home = r.base.path + "/my home dir";
-         mkdir(r.spec.home.c_str(), 0700);
-         r.work_dir = work_dir_of(r.spec.home);
+         r.launch.home = r.base.path + "/my home dir";
+         mkdir(r.launch.home.c_str(), 0700);
+         r.work_dir = work_dir_of(r.launch.home);
          r.reader({"-s", "20"}, r.file("text.txt", "blank home\n"));
          r.out = "blank home", r.row = 21;
          r.during = {"drift_file"};
      }},
     {"HOME longer than 1024 bytes", [](Trial &r) {
-         r.spec.home = "/" + std::string(1100, 'h');
-         r.spec.args = {"-v"};
+         r.launch.home = "/" + std::string(1100, 'h');
+         r.launch.args = {"-v"};
          r.plain = true, r.status = 1, r.err = "HOME: File name too long\n";
      }},
     {"HOME pointing at a missing directory", [](Trial &r) {
-         r.spec.home = r.base.path + "/gone";
-         r.work_dir = r.spec.home;
+         r.launch.home = r.base.path + "/gone";
+         r.work_dir = r.launch.home;
          r.reader({"-s", "20"}, r.file("text.txt", "x\n"));
          r.plain = true, r.status = 1;
-         r.err = r.spec.home + "/.drifterm/: No such file or directory\n";
+         r.err = r.launch.home + "/.drifterm/: No such file or directory\n";
      }},
     {"HOME pointing at a read-only directory", [](Trial &r) {
          chmod(r.home.c_str(), 0555);
@@ -215,14 +215,14 @@ const BadInput bad_inputs[] = {
          r.plain = true, r.out = "Loading..";
      }},
     {"-t /dev/null", [](Trial &r) {
-         r.spec.args = {"-s", "20", "-t", "/dev/null"};
-         r.spec.stdin_data = "piped text\n";
+         r.launch.args = {"-s", "20", "-t", "/dev/null"};
+         r.launch.stdin_data = "piped text\n";
          r.plain = true, r.status = 1, r.err = "/dev/null: Inappropriate ioctl for device\n";
      }},
     {"-t naming a regular file", [](Trial &r) {
          std::string path = r.file("not_a_tty", "");
-         r.spec.args = {"-s", "20", "-t", path};
-         r.spec.stdin_data = "piped text\n";
+         r.launch.args = {"-s", "20", "-t", path};
+         r.launch.stdin_data = "piped text\n";
          r.plain = true, r.status = 1, r.err = path + ": Inappropriate ioctl for device\n";
      }},
     {"-s 0", [](Trial &r) {
@@ -267,23 +267,23 @@ const BadInput bad_inputs[] = {
          r.left = {"drift_file"};
      }},
     {"terminal of 1 row", [](Trial &r) {
-         r.spec.rows = 1;
+         r.launch.rows = 1;
          r.reader({"-s", "20"}, r.file("text.txt", "invisible\n"));
          r.out = "1/1 - 100%", r.row = 0; // only the status bar shows
      }},
     {"terminal of 2 rows", [](Trial &r) {
-         r.spec.rows = 2;
+         r.launch.rows = 2;
          r.reader({"-s", "20"}, r.file("text.txt", "x\n"));
          r.out = usage_end, r.finish = Finish::none;
          r.left = {"drift_file"};
      }},
     {"terminal of 10 columns", [](Trial &r) {
-         r.spec.cols = 10;
+         r.launch.cols = 10;
          r.reader({"-s", "20"}, r.file("text.txt", "narrow\n"));
          r.out = "narrow", r.row = 21;
      }},
     {"terminal of 10 columns, information screen", [](Trial &r) {
-         r.spec.cols = 10;
+         r.launch.cols = 10;
          r.reader({"-s", "20"}, r.file("text.txt", repeat("narrow\n", 2000)));
          r.before = "narrow", r.keys = "i";
          r.out = "Filename:", r.row = 2, r.finish = Finish::interrupt;
@@ -301,10 +301,10 @@ bool run_unprivileged(Trial &r)
     chmod(r.base.path.c_str(), 0755);
     chown(r.home.c_str(), 65534, 65534);
     std::vector<std::string> args = {"--reuid=65534", "--regid=65534", "--clear-groups",
-                                     r.spec.program};
-    args.insert(args.end(), r.spec.args.begin(), r.spec.args.end());
-    r.spec.program = "/usr/bin/setpriv";
-    r.spec.args = args;
+                                     r.launch.program};
+    args.insert(args.end(), r.launch.args.begin(), r.launch.args.end());
+    r.launch.program = "/usr/bin/setpriv";
+    r.launch.args = args;
     return true;
 }
 
@@ -322,7 +322,7 @@ bool catches_interrupt(int pid)
 // False when the row could not be run here.
 bool check_plain(Trial &r)
 {
-    RunResult result = run_plain(r.spec, 10000);
+    RunResult result = run_plain(r.launch, 10000);
     if (r.unprivileged && result.err.find("setpriv") != std::string::npos) {
         std::cout << "[ SKIPPED  ] cannot change user here: " << result.err;
         return false;
@@ -335,7 +335,7 @@ bool check_plain(Trial &r)
 
 void check_screen(Trial &r)
 {
-    TermPtr t(term_spawn(r.spec));
+    TermPtr t(term_spawn(r.launch));
     ASSERT_TRUE(t);
     if (!r.keys.empty()) {
         ASSERT_SCREEN_TEXT(t.get(), r.before, 15000);

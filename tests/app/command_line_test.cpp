@@ -79,9 +79,9 @@ struct Fixture {
         return out;
     }
 
-    SpawnSpec spec(const std::vector<std::string> &args) const
+    Launch launch(const std::vector<std::string> &args) const
     {
-        SpawnSpec s;
+        Launch s;
         s.args = expand(args);
         s.home = home;
         s.env = {{"DRIFTERM_FILTER", "/bin/true"}}; // no conversion: the file is copied as it is
@@ -250,7 +250,7 @@ TEST(CommandLine, EndsBeforeTheScreen)
         {{"-"}, "", Err::any, 1},
     };
     for (const Case &c : cases) {
-        RunResult r = run_plain(fx.spec(c.args), 10000);
+        RunResult r = run_plain(fx.launch(c.args), 10000);
         std::string where = ::testing::PrintToString(fx.expand(c.args)).substr(0, 200);
         EXPECT_EQ(r.status, c.status) << where;
         EXPECT_EQ(r.out, c.out) << where;
@@ -272,7 +272,7 @@ TEST(CommandLine, EndsBeforeTheScreen)
 TEST(CommandLine, UsageNamesTheProgramAsInvoked)
 {
     Fixture fx;
-    SpawnSpec s = fx.spec({"-h"});
+    Launch s = fx.launch({"-h"});
     s.argv0 = "./some/where/drifterm";
     RunResult r = run_plain(s, 10000);
     EXPECT_EQ(r.status, 0);
@@ -317,7 +317,7 @@ TEST(CommandLine, ShowsTheNamedFile)
     std::vector<TermPtr> terms;
     for (const Case &c : cases) {
         fixtures.push_back(std::make_unique<Fixture>());
-        terms.emplace_back(term_spawn(fixtures.back()->spec(c.args)));
+        terms.emplace_back(term_spawn(fixtures.back()->launch(c.args)));
         ASSERT_TRUE(terms.back());
     }
     for (size_t i = 0; i < std::size(cases); i++) {
@@ -349,7 +349,7 @@ TEST(CommandLine, UsageAfterTheScreen)
     for (const std::vector<std::string> &args : cases) {
         Fixture fx;
         SCOPED_TRACE(::testing::PrintToString(args));
-        TermPtr t(term_spawn(fx.spec(args)));
+        TermPtr t(term_spawn(fx.launch(args)));
         ASSERT_TRUE(t);
         ASSERT_EXIT_STATUS(t.get(), 0, 10000);
         std::string raw = term_raw(t.get());

@@ -48,9 +48,9 @@ struct Pair {
 
     Pair() { mkdir(home.c_str(), 0700); }
 
-    SpawnSpec spec(const std::string &word, bool piped)
+    Launch launch(const std::string &word, bool piped)
     {
-        SpawnSpec s;
+        Launch s;
         s.home = home;
         s.env = {{"DRIFTERM_FILTER", "/bin/true"}};
         s.args = {"-s", "10"};
@@ -70,10 +70,10 @@ struct Pair {
     // while the second still scrolls, then the second ends.
     void run_both(bool piped)
     {
-        TermPtr first(term_spawn(spec("alpha", piped)));
+        TermPtr first(term_spawn(launch("alpha", piped)));
         ASSERT_TRUE(first);
         term_wait_for(first.get(), [](Term *) { return false; }, 1000); // the second comes a second later
-        TermPtr second(term_spawn(spec("beta", piped)));
+        TermPtr second(term_spawn(launch("beta", piped)));
         ASSERT_TRUE(second);
 
         ASSERT_TRUE(term_wait_for(first.get(), [](Term *t) { return shows_whole_text(t, "alpha"); },

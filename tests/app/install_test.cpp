@@ -27,11 +27,11 @@ std::string sh_quoted(const std::string &text)
 // Runs a shell command line with no terminal; stdout and stderr come back.
 RunResult run_shell(const std::string &script, int timeout_ms, const std::string &cwd = "")
 {
-    SpawnSpec spec;
-    spec.program = "/bin/sh";
-    spec.args = {"-c", script};
-    spec.cwd = cwd;
-    return run_plain(spec, timeout_ms);
+    Launch launch;
+    launch.program = "/bin/sh";
+    launch.args = {"-c", script};
+    launch.cwd = cwd;
+    return run_plain(launch, timeout_ms);
 }
 
 bool have_command(const std::string &name)
@@ -131,10 +131,10 @@ Listed listed_in_readme(const std::string &readme)
 TEST(Documentation, ListsTheOptionsAndKeysOfTheUsageText)
 {
     TempDir home;
-    SpawnSpec spec;
-    spec.home = home.path;
-    spec.args = {"-h"};
-    RunResult usage = run_plain(spec, 10000);
+    Launch launch;
+    launch.home = home.path;
+    launch.args = {"-h"};
+    RunResult usage = run_plain(launch, 10000);
     ASSERT_EQ(usage.status, 0) << usage.err;
     Listed want = listed_in_usage(usage.out);
     ASSERT_EQ(want.options.size(), 15u) << usage.out;
@@ -180,15 +180,15 @@ const std::vector<std::string> all_options = {"-f", "-s", "-p", "-w", "-l", "-u"
 // Sources the completion file in a bare bash and completes the last word.
 std::vector<std::string> complete_words(const std::vector<std::string> &words, const std::string &cwd)
 {
-    SpawnSpec spec;
-    spec.program = "/bin/bash";
-    spec.cwd = cwd;
-    spec.args = {"--norc", "-c",
+    Launch launch;
+    launch.program = "/bin/bash";
+    launch.cwd = cwd;
+    launch.args = {"--norc", "-c",
                  "source \"$0\" && COMP_WORDS=(drifterm \"$@\") && COMP_CWORD=$# && _drifterm && "
                  "printf '%s\\n' \"${COMPREPLY[@]}\"",
                  source_dir + "/scripts/drifterm-completion.bash"};
-    spec.args.insert(spec.args.end(), words.begin(), words.end());
-    RunResult r = run_plain(spec, 10000);
+    launch.args.insert(launch.args.end(), words.begin(), words.end());
+    RunResult r = run_plain(launch, 10000);
     EXPECT_EQ(r.status, 0) << r.err;
     EXPECT_EQ(r.err, "");
     std::vector<std::string> got;
@@ -263,11 +263,11 @@ struct Document {
 
 std::string gzip_of(const std::string &text)
 {
-    SpawnSpec spec;
-    spec.program = "/bin/sh";
-    spec.args = {"-c", "gzip -c"};
-    spec.stdin_data = text + "\n";
-    return run_plain(spec, 10000).out;
+    Launch launch;
+    launch.program = "/bin/sh";
+    launch.args = {"-c", "gzip -c"};
+    launch.stdin_data = text + "\n";
+    return run_plain(launch, 10000).out;
 }
 
 // A one-page PDF showing `text`, with an exact cross-reference table.
@@ -347,13 +347,13 @@ TEST(Install, InstalledProgramFindsItsOwnFilter)
                                " into text.";
         TempDir home;
         write_file(home.path + "/" + d.file_name, d.make(sentence));
-        SpawnSpec spec;
-        spec.program = prefix + "/bin/drifterm";
-        spec.home = home.path;
-        spec.cwd = home.path;
-        spec.unset_env = {"DRIFTERM_FILTER"};
-        spec.args = {"-s", "20", "-f", d.file_name};
-        TermPtr t(term_spawn(spec));
+        Launch launch;
+        launch.program = prefix + "/bin/drifterm";
+        launch.home = home.path;
+        launch.cwd = home.path;
+        launch.unset_env = {"DRIFTERM_FILTER"};
+        launch.args = {"-s", "20", "-f", d.file_name};
+        TermPtr t(term_spawn(launch));
         ASSERT_TRUE(t);
         EXPECT_SCREEN_TEXT(t.get(), sentence, 15000);
         term_send(t.get(), "q");
@@ -401,11 +401,11 @@ TEST(Package, DebianPackageRunsFromItsFiles)
         EXPECT_TRUE(file_exists(prefix + "/" + f)) << f;
 
     TempDir home;
-    SpawnSpec spec;
-    spec.program = prefix + "/bin/drifterm";
-    spec.home = home.path;
-    spec.args = {"-v"};
-    RunResult version = run_plain(spec, 10000);
+    Launch launch;
+    launch.program = prefix + "/bin/drifterm";
+    launch.home = home.path;
+    launch.args = {"-v"};
+    RunResult version = run_plain(launch, 10000);
     EXPECT_EQ(version.status, 0) << version.err;
     EXPECT_EQ(version.out, "drifterm 2.0  By Vornhallow\n");
 }

@@ -101,10 +101,10 @@ struct StormFixture {
         chmod(filter.c_str(), 0755);
     }
 
-    SpawnSpec spec(const Moment &m)
+    Launch launch(const Moment &m)
     {
         write_file(text, numbered_lines(m.lines));
-        SpawnSpec s;
+        Launch s;
         s.home = home;
         s.env = {{"DRIFTERM_FILTER", m.slow_filter ? filter : "/bin/true"}};
         if (m.piped) {
@@ -133,7 +133,7 @@ TEST(InterruptStorm, EveryMomentEndsCleanly)
               << delay << " ms";
         SCOPED_TRACE(where.str());
 
-        TermPtr t(term_spawn(fx.spec(m)));
+        TermPtr t(term_spawn(fx.launch(m)));
         ASSERT_TRUE(t);
         const int pid = term_pid(t.get());
         ASSERT_TRUE(term_wait_for(t.get(), [pid](Term *) { return catches_interrupt(pid); }, 5000));
@@ -201,11 +201,11 @@ TEST(ResizeStorm, LayoutFollowsTheLastSize)
         TempDir home;
         std::string text = home.path + "/text.txt";
         write_file(text, numbered_lines(3000));
-        SpawnSpec spec;
-        spec.home = home.path;
-        spec.env = {{"DRIFTERM_FILTER", "/bin/true"}};
-        spec.args = {"-s", "30", "-f", text};
-        TermPtr t(term_spawn(spec));
+        Launch launch;
+        launch.home = home.path;
+        launch.env = {{"DRIFTERM_FILTER", "/bin/true"}};
+        launch.args = {"-s", "30", "-f", text};
+        TermPtr t(term_spawn(launch));
         ASSERT_TRUE(t);
         ASSERT_SCREEN_TEXT(t.get(), "line 3", 5000);
         if (*c.keys)

@@ -17,16 +17,16 @@ std::string numbered_lines(int count)
     return text;
 }
 
-SpawnSpec reader_spec(const std::string &home, const std::string &file,
+Launch reader_launch(const std::string &home, const std::string &file,
                       std::vector<std::string> options = {})
 {
-    SpawnSpec spec;
-    spec.home = home;
-    spec.env = {kNoFilter};
-    spec.args = std::move(options);
-    spec.args.push_back("-f");
-    spec.args.push_back(file);
-    return spec;
+    Launch launch;
+    launch.home = home;
+    launch.env = {kNoFilter};
+    launch.args = std::move(options);
+    launch.args.push_back("-f");
+    launch.args.push_back(file);
+    return launch;
 }
 
 // The terminal is back to the shell's state: normal screen, cursor shown.
@@ -40,7 +40,7 @@ TEST(Startup, LinesEnterAboveStatusRowAndMoveUpAtTheDefaultPace)
     TempDir home;
     std::string file = home.path + "/five.txt";
     write_file(file, "one\ntwo\nthree\nfour\nfive\n");
-    TermPtr t(term_spawn(reader_spec(home.path, file, {})));
+    TermPtr t(term_spawn(reader_launch(home.path, file, {})));
     ASSERT_SCREEN_ROW(t.get(), 22, "one", 3000);
     int64_t first = term_now_ms();
     int64_t moved = term_wait_row_differs(t.get(), 22, "one", 3000);
@@ -67,10 +67,10 @@ TEST(Startup, WithoutHomeTheWorkingCopyLivesInTheCurrentDirectory)
 {
     TempDir cwd;
     write_file(cwd.path + "/text.txt", "alpha\nbeta\n");
-    SpawnSpec spec = reader_spec("", "text.txt", {"-s", "20"});
-    spec.unset_home = true;
-    spec.cwd = cwd.path;
-    TermPtr t(term_spawn(spec));
+    Launch launch = reader_launch("", "text.txt", {"-s", "20"});
+    launch.unset_home = true;
+    launch.cwd = cwd.path;
+    TermPtr t(term_spawn(launch));
     ASSERT_SCREEN_ROW(t.get(), 21, "beta", 3000);
     EXPECT_TRUE(file_exists(cwd.path + "/drift_file"));
     ASSERT_EQ(term_press_until_exit(t.get(), "k", 3000), 0);
@@ -80,10 +80,10 @@ TEST(Startup, WithoutHomeTheWorkingCopyLivesInTheCurrentDirectory)
 TEST(Startup, MakesTheWorkDirectoryPrivate)
 {
     TempDir home;
-    SpawnSpec spec;
-    spec.home = home.path;
-    spec.args = {"-v"};
-    RunResult r = run_plain(spec, 5000);
+    Launch launch;
+    launch.home = home.path;
+    launch.args = {"-v"};
+    RunResult r = run_plain(launch, 5000);
     EXPECT_EQ(r.status, 0);
     struct stat st {};
     ASSERT_EQ(stat(work_dir_of(home.path).c_str(), &st), 0);
@@ -100,11 +100,11 @@ TEST(Startup, RefusesAWorkDirectoryItCannotWrite)
     chmod(home.path.c_str(), 0755);
     std::string dir = work_dir_of(home.path);
     ASSERT_EQ(mkdir(dir.c_str(), 0555), 0);
-    SpawnSpec spec;
-    spec.home = home.path;
-    spec.program = "/usr/bin/setpriv";
-    spec.args = {"--reuid=65534", "--regid=65534", "--clear-groups", DRIFTERM_BINARY, "-v"};
-    RunResult r = run_plain(spec, 5000);
+    Launch launch;
+    launch.home = home.path;
+    launch.program = "/usr/bin/setpriv";
+    launch.args = {"--reuid=65534", "--regid=65534", "--clear-groups", DRIFTERM_BINARY, "-v"};
+    RunResult r = run_plain(launch, 5000);
     if (r.err.find("setpriv") != std::string::npos)
         GTEST_SKIP() << "cannot change user here: " << r.err;
     EXPECT_EQ(r.status, 1);
@@ -114,10 +114,10 @@ TEST(Startup, RefusesAWorkDirectoryItCannotWrite)
 
 TEST(Startup, RefusesAHomeTooLongForItsPathBuffer)
 {
-    SpawnSpec spec;
-    spec.home = "/" + std::string(1100, 'h');
-    spec.args = {"-v"};
-    RunResult r = run_plain(spec, 5000);
+    Launch launch;
+    launch.home = "/" + std::string(1100, 'h');
+    launch.args = {"-v"};
+    RunResult r = run_plain(launch, 5000);
     EXPECT_EQ(r.status, 1);
     EXPECT_EQ(r.err, "HOME: File name too long\n");
 }
@@ -139,7 +139,7 @@ TEST_P(Interrupt, EndsAtOnceWithWorkFilesRemovedAndTheTerminalRestored)
     TempDir home;
     std::string file = home.path + "/text.txt";
     write_file(file, numbered_lines(c.lines));
-    TermPtr t(term_spawn(reader_spec(home.path, file, {"-s", c.pace})));
+    TermPtr t(term_spawn(reader_launch(home.path, file, {"-s", c.pace})));
     ASSERT_SCREEN_ROW(t.get(), c.wait_row, c.wait_text, 5000);
     if (c.settle_ms > 0)
         term_wait_for(t.get(), [](Term *) { return false; }, c.settle_ms);
@@ -163,7 +163,7 @@ TEST(Startup, AResizeRebuildsTheWindowsAtTheNewSize)
     TempDir home;
     std::string file = home.path + "/text.txt";
     write_file(file, numbered_lines(200));
-    TermPtr t(term_spawn(reader_spec(home.path, file, {"-s", "150"})));
+    TermPtr t(term_spawn(reader_launch(home.path, file, {"-s", "150"})));
     ASSERT_SCREEN_ROW(t.get(), 21, "line 1", 3000);
     term_resize(t.get(), 30, 100);
     // The screen goes blank, then new lines enter on row 28 of 30.
@@ -180,7 +180,7 @@ TEST(Startup, AResizeDuringTheClosingWaitKeepsWaitingForAKey)
     TempDir home;
     std::string file = home.path + "/text.txt";
     write_file(file, "only line\n");
-    TermPtr t(term_spawn(reader_spec(home.path, file, {"-s", "20"})));
+    TermPtr t(term_spawn(reader_launch(home.path, file, {"-s", "20"})));
     ASSERT_SCREEN_ROW_CONTAINS(t.get(), 23, "1/1 - 100%", 3000);
     // Gives the last pace step time to end, so the closing wait has begun.
     term_wait_for(t.get(), [](Term *) { return false; }, 300);
@@ -202,7 +202,7 @@ TEST(Startup, AStormOfResizesEndsInTheLayoutOfTheLastSize)
     TempDir home;
     std::string file = home.path + "/text.txt";
     write_file(file, numbered_lines(400));
-    TermPtr t(term_spawn(reader_spec(home.path, file, {"-s", "50"})));
+    TermPtr t(term_spawn(reader_launch(home.path, file, {"-s", "50"})));
     ASSERT_SCREEN_ROW_CONTAINS(t.get(), 21, "line", 3000);
     for (int i = 0; i < 300; i++)
         term_resize(t.get(), 10 + i % 30, 40 + i % 60);

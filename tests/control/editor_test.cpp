@@ -233,13 +233,13 @@ protected:
 
     TermPtr start(const std::vector<std::pair<std::string, std::string>> &env)
     {
-        SpawnSpec spec;
-        spec.args = {"-s", "40", "-f", doc_};
-        spec.home = home_;
-        spec.cwd = tmp_.path;
-        spec.env = {{"DRIFTERM_FILTER", filter_}, {"STUB_EDITOR_RECORD", record_}};
-        spec.env.insert(spec.env.end(), env.begin(), env.end());
-        return TermPtr(term_spawn(spec));
+        Launch launch;
+        launch.args = {"-s", "40", "-f", doc_};
+        launch.home = home_;
+        launch.cwd = tmp_.path;
+        launch.env = {{"DRIFTERM_FILTER", filter_}, {"STUB_EDITOR_RECORD", record_}};
+        launch.env.insert(launch.env.end(), env.begin(), env.end());
+        return TermPtr(term_spawn(launch));
     }
 
     // Waits until the text moves, then presses e.

@@ -54,14 +54,14 @@ struct PageRun {
         write_file(path, FACTS);
         args.push_back("-f");
         args.push_back(path);
-        SpawnSpec spec;
-        spec.args = args;
-        spec.rows = rows;
-        spec.cols = cols;
-        spec.home = home.path;
-        spec.cwd = cwd.empty() ? dir.path : cwd;
-        spec.env = {{"DRIFTERM_FILTER", "/bin/true"}, {"VISUAL", "/bin/true"}};
-        t.reset(term_spawn(spec));
+        Launch launch;
+        launch.args = args;
+        launch.rows = rows;
+        launch.cols = cols;
+        launch.home = home.path;
+        launch.cwd = cwd.empty() ? dir.path : cwd;
+        launch.env = {{"DRIFTERM_FILTER", "/bin/true"}, {"VISUAL", "/bin/true"}};
+        t.reset(term_spawn(launch));
     }
 };
 

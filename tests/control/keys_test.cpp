@@ -209,13 +209,13 @@ struct KeysRun {
     {
         std::string path = dir.path + "/keys.txt";
         write_file(path, text);
-        SpawnSpec spec;
-        spec.args = options;
-        spec.args.push_back("-f");
-        spec.args.push_back(path);
-        spec.home = home.path;
-        spec.env = {{"DRIFTERM_FILTER", "/bin/true"}};
-        t.reset(term_spawn(spec));
+        Launch launch;
+        launch.args = options;
+        launch.args.push_back("-f");
+        launch.args.push_back(path);
+        launch.home = home.path;
+        launch.env = {{"DRIFTERM_FILTER", "/bin/true"}};
+        t.reset(term_spawn(launch));
     }
     bool work_file_left() { return file_exists(work_dir_of(home.path) + "/drift_file"); }
 };

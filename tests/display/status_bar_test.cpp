@@ -108,13 +108,13 @@ struct BarRun {
             mkdir(path.c_str(), 0700); // read as an empty text
         else
             write_file(path, text);
-        SpawnSpec spec;
-        spec.args = {"-s", speed, "-f", path};
-        spec.rows = rows;
-        spec.cols = cols;
-        spec.home = home.path;
-        spec.env = {{"DRIFTERM_FILTER", "/bin/true"}}; // no conversion: the file as it is
-        t.reset(term_spawn(spec));
+        Launch launch;
+        launch.args = {"-s", speed, "-f", path};
+        launch.rows = rows;
+        launch.cols = cols;
+        launch.home = home.path;
+        launch.env = {{"DRIFTERM_FILTER", "/bin/true"}}; // no conversion: the file as it is
+        t.reset(term_spawn(launch));
     }
 };
 

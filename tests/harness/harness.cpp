@@ -301,7 +301,7 @@ void env_set(std::vector<std::string> &env, const std::string &name, const std::
     env.push_back(entry);
 }
 
-std::vector<std::string> build_env(const SpawnSpec &spec, const std::string &san_dir)
+std::vector<std::string> build_env(const Launch &launch, const std::string &san_dir)
 {
     std::vector<std::string> env;
     const char *path = getenv("PATH");
@@ -317,14 +317,14 @@ std::vector<std::string> build_env(const SpawnSpec &spec, const std::string &san
     if (!have_lang)
         env_set(env, "LANG", "C.UTF-8");
     env_set(env, "TERM", "xterm-256color");
-    if (!spec.unset_home && !spec.home.empty())
-        env_set(env, "HOME", spec.home);
+    if (!launch.unset_home && !launch.home.empty())
+        env_set(env, "HOME", launch.home);
     // Reports go to files so a test can fail on them instead of them vanishing in the pty.
     env_set(env, "ASAN_OPTIONS", "log_path=" + san_dir + "/asan:detect_leaks=0");
     env_set(env, "UBSAN_OPTIONS", "log_path=" + san_dir + "/ubsan:print_stacktrace=1");
-    for (const auto &kv : spec.env)
+    for (const auto &kv : launch.env)
         env_set(env, kv.first, kv.second);
-    for (const auto &name : spec.unset_env)
+    for (const auto &name : launch.unset_env)
         std::erase_if(env, [&](const std::string &e) { return env_name(e) == name; });
     return env;
 }
@@ -353,13 +353,13 @@ std::string resolve_program(const std::string &prog, const std::vector<std::stri
 
 // Everything the child needs, prepared before fork so the child only makes
 // async-signal-safe calls.
-void plan_child(ChildPlan &plan, const SpawnSpec &spec, const std::string &san_dir,
+void plan_child(ChildPlan &plan, const Launch &launch, const std::string &san_dir,
                 const std::string &pty_name)
 {
-    plan.env_s = build_env(spec, san_dir);
-    plan.path = resolve_program(spec.program, plan.env_s);
-    plan.argv_s.push_back(spec.argv0.empty() ? spec.program : spec.argv0);
-    for (const auto &a : spec.args)
+    plan.env_s = build_env(launch, san_dir);
+    plan.path = resolve_program(launch.program, plan.env_s);
+    plan.argv_s.push_back(launch.argv0.empty() ? launch.program : launch.argv0);
+    for (const auto &a : launch.args)
         plan.argv_s.push_back(a == "{PTY}" && !pty_name.empty() ? pty_name : a);
     for (auto &s : plan.argv_s)
         plan.argv.push_back(s.data());
@@ -367,7 +367,7 @@ void plan_child(ChildPlan &plan, const SpawnSpec &spec, const std::string &san_d
     for (auto &s : plan.env_s)
         plan.envp.push_back(s.data());
     plan.envp.push_back(nullptr);
-    plan.cwd = spec.cwd;
+    plan.cwd = launch.cwd;
     plan.exec_error = "harness: cannot run " + plan.path + "\n";
 }
 
@@ -596,17 +596,17 @@ int nftw_remove(const char *path, const struct stat *, int, struct FTW *)
 
 // ---- process ----
 
-Term *term_spawn(const SpawnSpec &spec)
+Term *term_spawn(const Launch &launch)
 {
     Term *t = new Term;
-    t->piped = spec.stdin_pipe;
-    t->program = spec.program;
-    t->stdin_data = spec.stdin_data;
+    t->piped = launch.stdin_pipe;
+    t->program = launch.program;
+    t->stdin_data = launch.stdin_data;
     t->san_dir = make_temp_dir();
 
     struct winsize ws {};
-    ws.ws_row = static_cast<unsigned short>(spec.rows);
-    ws.ws_col = static_cast<unsigned short>(spec.cols);
+    ws.ws_row = static_cast<unsigned short>(launch.rows);
+    ws.ws_col = static_cast<unsigned short>(launch.cols);
     int slave = -1;
     if (openpty(&t->master, &slave, nullptr, nullptr, &ws) != 0) {
         ADD_FAILURE() << "harness: openpty: " << strerror(errno);
@@ -621,19 +621,19 @@ Term *term_spawn(const SpawnSpec &spec)
         pty_name[0] = '\0';
 
     int err_pipe[2] = {-1, -1}, in_pipe[2] = {-1, -1};
-    if (spec.stderr_pipe && pipe2(err_pipe, O_CLOEXEC) != 0)
+    if (launch.stderr_pipe && pipe2(err_pipe, O_CLOEXEC) != 0)
         ADD_FAILURE() << "harness: pipe: " << strerror(errno);
-    if (spec.stdin_pipe && pipe2(in_pipe, O_CLOEXEC) != 0)
+    if (launch.stdin_pipe && pipe2(in_pipe, O_CLOEXEC) != 0)
         ADD_FAILURE() << "harness: pipe: " << strerror(errno);
 
     ChildPlan plan;
-    plan_child(plan, spec, t->san_dir, pty_name);
-    int child_in = spec.stdin_pipe ? in_pipe[0] : slave;
+    plan_child(plan, launch, t->san_dir, pty_name);
+    int child_in = launch.stdin_pipe ? in_pipe[0] : slave;
     int child_err = err_pipe[1] >= 0 ? err_pipe[1] : slave;
 
     pid_t pid = fork();
     if (pid == 0) {
-        if (spec.stdin_pipe) {
+        if (launch.stdin_pipe) {
             // Own process group but no controlling terminal: the pty only
             // becomes the program's terminal by the path it is given.
             setpgid(0, 0);
@@ -657,7 +657,7 @@ Term *term_spawn(const SpawnSpec &spec)
     }
     t->pid = pid;
     // Piped mode keeps the slave open so the pty survives until the program opens it.
-    if (spec.stdin_pipe)
+    if (launch.stdin_pipe)
         t->slave = slave;
     else
         close(slave);
@@ -671,7 +671,7 @@ Term *term_spawn(const SpawnSpec &spec)
         ADD_FAILURE() << "harness: pipe: " << strerror(errno);
     {
         std::lock_guard<std::mutex> lk(t->mu);
-        if (!setup_screen(t, spec.rows, spec.cols))
+        if (!setup_screen(t, launch.rows, launch.cols))
             ADD_FAILURE() << "harness: vterm_new failed";
     }
     t->wait_thread = std::thread(wait_loop, t);
@@ -1206,21 +1206,21 @@ std::string work_dir_of(const std::string &home)
 
 // ---- plain runs ----
 
-RunResult run_plain(const SpawnSpec &spec, int timeout_ms)
+RunResult run_plain(const Launch &launch, int timeout_ms)
 {
     RunResult res;
     std::string san_dir = make_temp_dir();
     ChildPlan plan;
-    plan_child(plan, spec, san_dir, std::string());
+    plan_child(plan, launch, san_dir, std::string());
 
     int out[2] = {-1, -1}, err[2] = {-1, -1}, in[2] = {-1, -1};
-    bool use_pipe = spec.stdin_pipe || !spec.stdin_data.empty();
+    bool use_pipe = launch.stdin_pipe || !launch.stdin_data.empty();
     if (pipe2(out, O_CLOEXEC) != 0 || pipe2(err, O_CLOEXEC) != 0 ||
         (use_pipe && pipe2(in, O_CLOEXEC) != 0)) {
         ADD_FAILURE() << "harness: pipe: " << strerror(errno);
         for (int *fd : {&out[0], &out[1], &err[0], &err[1], &in[0], &in[1]})
             close_fd(*fd);
-        check_sanitizer_reports(san_dir, spec.program);
+        check_sanitizer_reports(san_dir, launch.program);
         return res;
     }
     if (!use_pipe)
@@ -1239,7 +1239,7 @@ RunResult run_plain(const SpawnSpec &spec, int timeout_ms)
         close_fd(in[1]);
         close_fd(out[0]);
         close_fd(err[0]);
-        check_sanitizer_reports(san_dir, spec.program);
+        check_sanitizer_reports(san_dir, launch.program);
         return res;
     }
     if (in[1] >= 0)
@@ -1293,15 +1293,15 @@ RunResult run_plain(const SpawnSpec &spec, int timeout_ms)
                 close_fd(*fd);
         }
         if (ii >= 0 && fds[ii].revents) {
-            if (in_off < spec.stdin_data.size()) {
-                size_t chunk = std::min<size_t>(spec.stdin_data.size() - in_off, 65536);
-                ssize_t w = write(in[1], spec.stdin_data.data() + in_off, chunk);
+            if (in_off < launch.stdin_data.size()) {
+                size_t chunk = std::min<size_t>(launch.stdin_data.size() - in_off, 65536);
+                ssize_t w = write(in[1], launch.stdin_data.data() + in_off, chunk);
                 if (w > 0)
                     in_off += static_cast<size_t>(w);
                 else if (w < 0 && errno != EINTR && errno != EAGAIN)
                     close_fd(in[1]);
             }
-            if (in_off >= spec.stdin_data.size())
+            if (in_off >= launch.stdin_data.size())
                 close_fd(in[1]);
         }
     }
@@ -1337,7 +1337,7 @@ RunResult run_plain(const SpawnSpec &spec, int timeout_ms)
         while (sigtimedwait(&pipe_set, nullptr, &zero) > 0) {
         }
     pthread_sigmask(SIG_SETMASK, &old_set, nullptr);
-    check_sanitizer_reports(san_dir, spec.program);
+    check_sanitizer_reports(san_dir, launch.program);
     return res;
 }
 

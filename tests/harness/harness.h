@@ -26,7 +26,7 @@ namespace harness {
 // PATH, LANG and LC_* from the parent (LANG=C.UTF-8 when the parent has
 // none), TERM=xterm-256color, HOME=home (unset when home is empty or
 // unset_home), sanitizer log options, then env (overriding), minus unset_env.
-struct SpawnSpec {
+struct Launch {
     std::vector<std::string> args;
     int rows = 24, cols = 80;
     std::string home;
@@ -48,7 +48,7 @@ struct Term;
 // equal to "{PTY}" becomes the slave's path, the pty is not the child's
 // controlling terminal, and stdout/stderr still go to the pty/pipe as usual.
 // Returns nullptr (after ADD_FAILURE) when the pty or fork fails.
-Term *term_spawn(const SpawnSpec &spec);
+Term *term_spawn(const Launch &launch);
 // SIGKILLs the child's process group if still there, reaps it, joins the
 // threads, frees everything, and fails the current test if the child left
 // a sanitizer report.
@@ -191,7 +191,7 @@ struct RunResult {
     int status = -1;
     std::string out, err;
 };
-RunResult run_plain(const SpawnSpec &spec, int timeout_ms);
+RunResult run_plain(const Launch &launch, int timeout_ms);
 
 }  // namespace harness
 

@@ -11,19 +11,19 @@ namespace {
 
 const int WAIT_MS = 5000;
 
-SpawnSpec sh_spec(const std::string &script)
+Launch sh_launch(const std::string &script)
 {
-    SpawnSpec spec;
-    spec.program = "/bin/sh";
-    spec.args = {"-c", script};
-    return spec;
+    Launch launch;
+    launch.program = "/bin/sh";
+    launch.args = {"-c", script};
+    return launch;
 }
 
-SpawnSpec fixture_spec()
+Launch fixture_launch()
 {
-    SpawnSpec spec;
-    spec.program = HARNESS_FIXTURE;
-    return spec;
+    Launch launch;
+    launch.program = HARNESS_FIXTURE;
+    return launch;
 }
 
 // Writes a fake report where the child's sanitizer options send reports.
@@ -32,7 +32,7 @@ const char *FAKE_REPORT =
 
 TEST(Harness, ReadsTextAttributesAndColours)
 {
-    TermPtr t(term_spawn(sh_spec(
+    TermPtr t(term_spawn(sh_launch(
         R"(printf '\033[1mB\033[0m \033[7mR\033[0m \033[31mr\033[42mg\033[0m \033[4mu\033[0m )"
         R"(\033[38;5;200mx\033[48;5;17my\033[0m é 漢Z')")));
     ASSERT_TRUE(t);
@@ -85,13 +85,13 @@ TEST(Harness, ExitStatusOnPtyAndPlain)
     };
     for (const Case &c : cases) {
         SCOPED_TRACE(std::string(c.program) + " " + c.script);
-        SpawnSpec spec = sh_spec(c.script);
-        spec.program = c.program;
-        TermPtr t(term_spawn(spec));
+        Launch launch = sh_launch(c.script);
+        launch.program = c.program;
+        TermPtr t(term_spawn(launch));
         ASSERT_TRUE(t);
         EXPECT_EXIT_STATUS(t.get(), c.status, WAIT_MS);
         EXPECT_TRUE(term_exited(t.get()));
-        EXPECT_EQ(run_plain(spec, WAIT_MS).status, c.status);
+        EXPECT_EQ(run_plain(launch, WAIT_MS).status, c.status);
         if (c.status == 127) {
             EXPECT_NE(term_stderr(t.get()).find("harness: cannot run"), std::string::npos);
         }
@@ -105,10 +105,10 @@ TEST(Harness, PtySizeAndEnvironment)
         const char *size;
     };
     for (const Case &c : {Case{24, 80, "24 80"}, Case{10, 40, "10 40"}}) {
-        SpawnSpec spec = sh_spec(R"(stty size; echo "$TERM"; test -t 0 && echo tty)");
-        spec.rows = c.rows;
-        spec.cols = c.cols;
-        TermPtr t(term_spawn(spec));
+        Launch launch = sh_launch(R"(stty size; echo "$TERM"; test -t 0 && echo tty)");
+        launch.rows = c.rows;
+        launch.cols = c.cols;
+        TermPtr t(term_spawn(launch));
         ASSERT_TRUE(t);
         EXPECT_SCREEN(t.get(), (std::vector<std::string>{c.size, "xterm-256color", "tty"}), WAIT_MS);
         EXPECT_EQ(term_rows(t.get()), c.rows);
@@ -138,12 +138,12 @@ TEST(Harness, EnvironmentIsRebuilt)
     };
     for (const Case &c : cases) {
         SCOPED_TRACE(c.out);
-        SpawnSpec spec = sh_spec(script);
-        spec.home = c.home;
-        spec.unset_home = c.unset_home;
-        spec.env = c.env;
-        spec.unset_env = c.unset_env;
-        RunResult r = run_plain(spec, WAIT_MS);
+        Launch launch = sh_launch(script);
+        launch.home = c.home;
+        launch.unset_home = c.unset_home;
+        launch.env = c.env;
+        launch.unset_env = c.unset_env;
+        RunResult r = run_plain(launch, WAIT_MS);
         EXPECT_EQ(r.out, c.out);
         EXPECT_EQ(r.status, 0);
     }
@@ -153,7 +153,7 @@ TEST(Harness, EnvironmentIsRebuilt)
 
 TEST(Harness, CursesProgramStateKeysAndExit)
 {
-    TermPtr t(term_spawn(fixture_spec()));
+    TermPtr t(term_spawn(fixture_launch()));
     ASSERT_TRUE(t);
     ASSERT_SCREEN_ROW(t.get(), 23, "bottom", WAIT_MS);
     EXPECT_SCREEN_ROW(t.get(), 0, "size 24x80", WAIT_MS);
@@ -210,13 +210,13 @@ TEST(Harness, ResizeReachesChildInBothModes)
     };
     for (const Case &c : {Case{"pty", false}, Case{"piped", true}}) {
         SCOPED_TRACE(c.name);
-        SpawnSpec spec = fixture_spec();
+        Launch launch = fixture_launch();
         if (c.piped) {
-            spec.stdin_pipe = true;
-            spec.stdin_data = "abc\n";
-            spec.args = {"-t", "{PTY}"};
+            launch.stdin_pipe = true;
+            launch.stdin_data = "abc\n";
+            launch.args = {"-t", "{PTY}"};
         }
-        TermPtr t(term_spawn(spec));
+        TermPtr t(term_spawn(launch));
         ASSERT_TRUE(t);
         ASSERT_SCREEN_ROW(t.get(), 0, "size 24x80", WAIT_MS);
         if (c.piped) {
@@ -236,12 +236,12 @@ TEST(Harness, ResizeReachesChildInBothModes)
 
 TEST(Harness, PipedModeFeedsStdinAndNamesThePty)
 {
-    SpawnSpec spec = sh_spec(R"(n=$(wc -c); echo "got $n" > "$1"; echo "on stdout")");
-    spec.args.push_back("sh");
-    spec.args.push_back("{PTY}");
-    spec.stdin_pipe = true;
-    spec.stdin_data = std::string(1000000, 'x');  // far more than a pipe holds
-    TermPtr t(term_spawn(spec));
+    Launch launch = sh_launch(R"(n=$(wc -c); echo "got $n" > "$1"; echo "on stdout")");
+    launch.args.push_back("sh");
+    launch.args.push_back("{PTY}");
+    launch.stdin_pipe = true;
+    launch.stdin_data = std::string(1000000, 'x');  // far more than a pipe holds
+    TermPtr t(term_spawn(launch));
     ASSERT_TRUE(t);
     EXPECT_SCREEN(t.get(), (std::vector<std::string>{"got 1000000", "on stdout"}), WAIT_MS);
     EXPECT_EXIT_STATUS(t.get(), 0, WAIT_MS);
@@ -251,9 +251,9 @@ TEST(Harness, StderrCapturedApartOrOnScreen)
 {
     for (bool apart : {true, false}) {
         SCOPED_TRACE(apart ? "pipe" : "pty");
-        SpawnSpec spec = sh_spec("echo out; echo err >&2");
-        spec.stderr_pipe = apart;
-        TermPtr t(term_spawn(spec));
+        Launch launch = sh_launch("echo out; echo err >&2");
+        launch.stderr_pipe = apart;
+        TermPtr t(term_spawn(launch));
         ASSERT_TRUE(t);
         EXPECT_EXIT_STATUS(t.get(), 0, WAIT_MS);
         std::vector<std::string> screen{"out"};
@@ -280,7 +280,7 @@ TEST(Harness, BellsCursorAndAltscreen)
     };
     for (const Case &c : cases) {
         SCOPED_TRACE(c.script);
-        TermPtr t(term_spawn(sh_spec(std::string(c.script) + "; echo done")));
+        TermPtr t(term_spawn(sh_launch(std::string(c.script) + "; echo done")));
         ASSERT_TRUE(t);
         ASSERT_SCREEN_TEXT(t.get(), "done", WAIT_MS);
         EXPECT_EQ(term_bells(t.get()), c.bells);
@@ -298,7 +298,7 @@ TEST(Harness, FailureMessagesShowTheWholeScreen)
               "screen differs (rows marked * differ; rows not listed as expected are blank)\n"
               "expected:\n   0|a\n*  1|x\nactual:\n   0|a\n*  1|b\n   2|\n");
 
-    TermPtr t(term_spawn(sh_spec("printf 'hello\\nworld'")));
+    TermPtr t(term_spawn(sh_launch("printf 'hello\\nworld'")));
     ASSERT_TRUE(t);
     ASSERT_SCREEN_ROW(t.get(), 1, "world", WAIT_MS);
 
@@ -326,7 +326,7 @@ TEST(Harness, FailureMessagesShowTheWholeScreen)
 TEST(Harness, RowChangeTimes)
 {
     TermPtr t(term_spawn(
-        sh_spec("stty -echo; echo ready; read x; printf one; sleep 0.3; printf '\\rtwo'; sleep 5")));
+        sh_launch("stty -echo; echo ready; read x; printf one; sleep 0.3; printf '\\rtwo'; sleep 5")));
     ASSERT_TRUE(t);
     ASSERT_SCREEN_ROW(t.get(), 0, "ready", WAIT_MS);
     int64_t sent = term_now_ms();
@@ -362,16 +362,16 @@ TEST(Harness, RunPlainHasNoTerminal)
     };
     for (const Case &c : cases) {
         SCOPED_TRACE(c.script);
-        SpawnSpec spec = sh_spec(c.script);
-        spec.stdin_data = c.stdin_data;
-        RunResult r = run_plain(spec, WAIT_MS);
+        Launch launch = sh_launch(c.script);
+        launch.stdin_data = c.stdin_data;
+        RunResult r = run_plain(launch, WAIT_MS);
         EXPECT_EQ(r.out, c.out);
         EXPECT_EQ(r.err, c.err);
         EXPECT_EQ(r.status, c.status);
     }
 
     int64_t start = term_now_ms();
-    RunResult slow = run_plain(sh_spec("echo started; sleep 10"), 200);
+    RunResult slow = run_plain(sh_launch("echo started; sleep 10"), 200);
     EXPECT_EQ(slow.status, -1);
     EXPECT_EQ(slow.out, "started\n");
     EXPECT_LT(term_now_ms() - start, 3000);
@@ -379,12 +379,12 @@ TEST(Harness, RunPlainHasNoTerminal)
 
 TEST(Harness, SanitizerReportFailsTheTest)
 {
-    SpawnSpec spec = sh_spec(FAKE_REPORT);
-    Term *t = term_spawn(spec);
+    Launch launch = sh_launch(FAKE_REPORT);
+    Term *t = term_spawn(launch);
     ASSERT_TRUE(t);
     EXPECT_EXIT_STATUS(t, 0, WAIT_MS);
     EXPECT_NONFATAL_FAILURE(term_close(t), "AddressSanitizer: fake report");
-    EXPECT_NONFATAL_FAILURE(run_plain(spec, WAIT_MS), "AddressSanitizer: fake report");
+    EXPECT_NONFATAL_FAILURE(run_plain(launch, WAIT_MS), "AddressSanitizer: fake report");
 }
 
 TEST(Harness, FileHelpers)

@@ -151,14 +151,14 @@ int main(int argc, char **argv)
     std::string sample = home.path + "/sample.txt";
     write_file(sample, read_file(source + "/doc/sample.txt"));
 
-    SpawnSpec spec;
-    spec.rows = rows;
-    spec.cols = cols;
-    spec.home = home.path;
-    spec.cwd = home.path;
-    spec.env = {{"DRIFTERM_FILTER", source + "/filter/lesspipe.sh"}};
-    spec.args = {"-c", "bgblue", "-s", "40", "-f", "sample.txt"};
-    TermPtr t(term_spawn(spec));
+    Launch launch;
+    launch.rows = rows;
+    launch.cols = cols;
+    launch.home = home.path;
+    launch.cwd = home.path;
+    launch.env = {{"DRIFTERM_FILTER", source + "/filter/lesspipe.sh"}};
+    launch.args = {"-c", "bgblue", "-s", "40", "-f", "sample.txt"};
+    TermPtr t(term_spawn(launch));
     if (!t)
         return 1;
 

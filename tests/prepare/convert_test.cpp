@@ -204,15 +204,15 @@ struct Stage {
 
     std::string work_file(const char *name) const { return work_dir_of(home) + "/" + name; }
 
-    SpawnSpec spec(const std::vector<std::string> &args) const
+    Launch launch(const std::vector<std::string> &args) const
     {
-        SpawnSpec spec;
-        spec.args = args;
-        spec.home = home;
-        spec.cwd = files;
+        Launch launch;
+        launch.args = args;
+        launch.home = home;
+        launch.cwd = files;
         const char *path = getenv("PATH");
-        spec.env = {{"DRIFTERM_FILTER", filter}, {"PATH", bin + ":" + (path ? path : "/usr/bin:/bin")}};
-        return spec;
+        launch.env = {{"DRIFTERM_FILTER", filter}, {"PATH", bin + ":" + (path ? path : "/usr/bin:/bin")}};
+        return launch;
     }
 };
 
@@ -222,10 +222,10 @@ bool options_ready()
     static int ready = -1;
     if (ready < 0) {
         TempDir home;
-        SpawnSpec spec;
-        spec.args = {"-v"};
-        spec.home = home.path;
-        ready = run_plain(spec, 10000).status == 0;
+        Launch launch;
+        launch.args = {"-v"};
+        launch.home = home.path;
+        ready = run_plain(launch, 10000).status == 0;
     }
     return ready == 1;
 }
@@ -262,7 +262,7 @@ TEST(PrepareEndToEnd, FilterGetsThePathAndADashForPdfNames)
     for (const Case &c : cases) {
         Stage stage;
         write_file(stage.files + "/" + c.name, "hello\n");
-        TermPtr t(term_spawn(stage.spec(reader_args(c.name))));
+        TermPtr t(term_spawn(stage.launch(reader_args(c.name))));
         ASSERT_TRUE(t);
         ASSERT_TRUE(wait_screen_up(t.get())) << c.name << "\n" << term_screen(t.get());
         std::vector<std::string> want = {c.name};
@@ -286,7 +286,7 @@ TEST(PrepareEndToEnd, PlainCopyReachesFmtUnchanged)
     for (const Case &c : cases) {
         Stage stage("home with a blank");
         write_file(stage.files + "/input", c.text);
-        TermPtr t(term_spawn(stage.spec(reader_args("input"))));
+        TermPtr t(term_spawn(stage.launch(reader_args("input"))));
         ASSERT_TRUE(t);
         ASSERT_TRUE(wait_screen_up(t.get())) << c.name;
         EXPECT_EQ(read_file(stage.fmt_input), c.text) << c.name;
@@ -322,7 +322,7 @@ TEST(PrepareEndToEnd, RunsOfBlankLinesAreSqueezed)
         }
         Stage stage;
         write_file(stage.files + "/input", c.text);
-        TermPtr t(term_spawn(stage.spec(reader_args("input", c.no_squeeze ? std::vector<std::string>{"-n"}
+        TermPtr t(term_spawn(stage.launch(reader_args("input", c.no_squeeze ? std::vector<std::string>{"-n"}
                                                                            : std::vector<std::string>{}))));
         ASSERT_TRUE(t);
         ASSERT_TRUE(wait_screen_up(t.get())) << c.name;
@@ -334,7 +334,7 @@ TEST(PrepareEndToEnd, ThreeBlankLinesShowAsOne)
 {
     Stage stage;
     write_file(stage.files + "/input", "one\n\n\n\ntwo\n");
-    TermPtr t(term_spawn(stage.spec(reader_args("input"))));
+    TermPtr t(term_spawn(stage.launch(reader_args("input"))));
     ASSERT_TRUE(t);
     // The last line written moves up from the bottom text row.
     ASSERT_TRUE(term_wait_for(
@@ -360,7 +360,7 @@ TEST(PrepareEndToEnd, AwkwardPathsReachTheFilterAsOneArgument)
     for (const std::string &name : names) {
         Stage stage("my home");
         write_file(stage.files + "/" + name, "hello\n");
-        TermPtr t(term_spawn(stage.spec(reader_args(name))));
+        TermPtr t(term_spawn(stage.launch(reader_args(name))));
         ASSERT_TRUE(t);
         ASSERT_TRUE(wait_screen_up(t.get())) << name << "\n" << term_stderr(t.get());
         std::vector<std::string> want = {name};
@@ -389,7 +389,7 @@ TEST(PrepareEndToEnd, InterruptDuringACommandTakesTheCleanupExit)
     for (const Case &c : cases) {
         Stage stage("home", c.in_fmt ? 0 : 2, c.in_fmt ? 2 : 0);
         write_file(stage.files + "/input", "text\n");
-        TermPtr t(term_spawn(stage.spec(reader_args("input"))));
+        TermPtr t(term_spawn(stage.launch(reader_args("input"))));
         ASSERT_TRUE(t);
         ASSERT_TRUE(wait_file(t.get(), c.in_fmt ? stage.fmt_args : stage.filter_args)) << c.name;
         if (c.whole_group)

@@ -92,27 +92,27 @@ struct Stage {
 
     std::string work_file(const char *name) const { return work_dir_of(home) + "/" + name; }
 
-    SpawnSpec spec(const std::vector<std::string> &args, const std::string &input) const
+    Launch launch(const std::vector<std::string> &args, const std::string &input) const
     {
-        SpawnSpec spec;
-        spec.args = args;
-        spec.home = home;
-        spec.cwd = dir.path;
-        spec.env = {{"DRIFTERM_FILTER", filter}};
-        spec.stdin_pipe = true;
-        spec.stdin_data = input;
-        return spec;
+        Launch launch;
+        launch.args = args;
+        launch.home = home;
+        launch.cwd = dir.path;
+        launch.env = {{"DRIFTERM_FILTER", filter}};
+        launch.stdin_pipe = true;
+        launch.stdin_data = input;
+        return launch;
     }
 
     // Runs the program through the shell so that `redirections` can give it
     // other standard streams; $1 is the pty, $2 `extra`.
-    SpawnSpec shell_spec(const std::string &redirections, const std::string &extra) const
+    Launch shell_launch(const std::string &redirections, const std::string &extra) const
     {
-        SpawnSpec spec = this->spec({"-c", "exec \"$0\" -s 20 -t \"$1\" " + redirections,
+        Launch launch = this->launch({"-c", "exec \"$0\" -s 20 -t \"$1\" " + redirections,
                                      DRIFTERM_BINARY, "{PTY}", extra},
                                     "");
-        spec.program = "/bin/sh";
-        return spec;
+        launch.program = "/bin/sh";
+        return launch;
     }
 };
 
@@ -132,7 +132,7 @@ TEST(PipedInput, ShowsTheCaptureItselfAndQuitsOnTheTerminalsKey)
     // fmt -s would split the long line and squeezing would drop the blank run.
     std::string long_line = "alpha beta gamma delta epsilon zeta eta theta iota kappa lambda mu nu omicron";
     std::string input = "one\n\n\n\ntwo\n" + long_line + "\nthree\n";
-    TermPtr t(term_spawn(stage.spec({"-s", "20", "-t", "{PTY}"}, input)));
+    TermPtr t(term_spawn(stage.launch({"-s", "20", "-t", "{PTY}"}, input)));
     ASSERT_TRUE(t);
     ASSERT_SCREEN_ROW_CONTAINS(t.get(), 23, "7/7 - 100%", wait_ms);
     EXPECT_SCREEN_ROW_CONTAINS(t.get(), 23, "piped output", 0);
@@ -157,7 +157,7 @@ TEST(PipedInput, ShowsTheCaptureItselfAndQuitsOnTheTerminalsKey)
 TEST(PipedInput, EmptyInputShowsNothingAndWaitsForAKey)
 {
     Stage stage;
-    TermPtr t(term_spawn(stage.spec({"-s", "20", "-t", "{PTY}"}, "")));
+    TermPtr t(term_spawn(stage.launch({"-s", "20", "-t", "{PTY}"}, "")));
     ASSERT_TRUE(t);
     ASSERT_SCREEN_ROW_CONTAINS(t.get(), 23, "piped output", wait_ms);
     for (int row = 0; row < 23; row++)
@@ -170,7 +170,7 @@ TEST(PipedInput, EmptyInputShowsNothingAndWaitsForAKey)
 TEST(PipedInput, AResizeRebuildsTheWindowsOnTheTerminalAndItsKeysStillSteer)
 {
     Stage stage;
-    TermPtr t(term_spawn(stage.spec({"-s", "30", "-t", "{PTY}"}, numbered_lines(400))));
+    TermPtr t(term_spawn(stage.launch({"-s", "30", "-t", "{PTY}"}, numbered_lines(400))));
     ASSERT_TRUE(t);
     ASSERT_SCREEN_TEXT(t.get(), "line 2", wait_ms);
     term_resize(t.get(), 30, 100);
@@ -194,7 +194,7 @@ TEST(PipedInput, SignalsWhileTheWriterHoldsThePipeOpen)
         ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
         int writer = open(fifo.c_str(), O_RDWR | O_CLOEXEC);
         ASSERT_GE(writer, 0);
-        TermPtr t(term_spawn(stage.shell_spec("<\"$2\"", fifo)));
+        TermPtr t(term_spawn(stage.shell_launch("<\"$2\"", fifo)));
         ASSERT_TRUE(t);
         ASSERT_EQ(write(writer, "first\n", 6), 6);
         // The capture is written under the scratch name until the input ends.
@@ -262,7 +262,7 @@ TEST(PipedInput, TheKeyboardAsInputIsShownAndTheUsersTerminalIsLeftAlone)
     ASSERT_GE(user.master, 0);
     struct termios before;
     ASSERT_EQ(tcgetattr(user.slave, &before), 0);
-    TermPtr t(term_spawn(stage.shell_spec("<\"$2\" >\"$2\"", user.name)));
+    TermPtr t(term_spawn(stage.shell_launch("<\"$2\" >\"$2\"", user.name)));
     ASSERT_TRUE(t);
     std::string typed = "typed one\ntyped two\n\004";
     ASSERT_EQ(write(user.master, typed.data(), typed.size()), (ssize_t)typed.size());
@@ -281,10 +281,10 @@ TEST(PipedInput, AnExitBeforeTheScreenStartsLeavesTheTerminalAsItWas)
     ASSERT_GE(tty.master, 0);
     struct termios before;
     ASSERT_EQ(tcgetattr(tty.slave, &before), 0);
-    SpawnSpec spec = stage.spec({"-c", "exec \"$0\" -s 20 -t \"$1\"", DRIFTERM_BINARY, tty.name},
+    Launch launch = stage.launch({"-c", "exec \"$0\" -s 20 -t \"$1\"", DRIFTERM_BINARY, tty.name},
                                 "text\n");
-    spec.program = "/bin/sh";
-    TermPtr t(term_spawn(spec));
+    launch.program = "/bin/sh";
+    TermPtr t(term_spawn(launch));
     ASSERT_TRUE(t);
     // Curses is attached by now; the conversion is under way.
     ASSERT_TRUE(term_wait_for(t.get(), [&](Term *) { return file_exists(stage.filter + ".started"); },
@@ -313,7 +313,7 @@ TEST(PipedInput, ABadOrMissingTerminalStopsBeforeReadingAnything)
     };
     for (const Case &c : cases) {
         unlink(stage.work_file("piped").c_str());
-        RunResult r = run_plain(stage.spec(c.args, "some input\n"), wait_ms);
+        RunResult r = run_plain(stage.launch(c.args, "some input\n"), wait_ms);
         EXPECT_EQ(r.status, 1) << c.err;
         EXPECT_EQ(r.err, c.err);
         EXPECT_EQ(r.out, "");
@@ -321,9 +321,9 @@ TEST(PipedInput, ABadOrMissingTerminalStopsBeforeReadingAnything)
     }
 
     // Standard input a terminal: still no waiting for it.
-    SpawnSpec spec = stage.spec({"-s", "20"}, "");
-    spec.stdin_pipe = false;
-    TermPtr t(term_spawn(spec));
+    Launch launch = stage.launch({"-s", "20"}, "");
+    launch.stdin_pipe = false;
+    TermPtr t(term_spawn(launch));
     ASSERT_TRUE(t);
     EXPECT_EXIT_STATUS(t.get(), 1, wait_ms);
     EXPECT_TRUE(term_wait_for(t.get(), [](Term *t) { return term_stderr(t) == "Bad address\n"; }, wait_ms))
@@ -341,12 +341,12 @@ TEST(PipedInput, ATerminalTypeCursesCannotUseIsReported)
         {true, ": curses cannot start: TERM is not set: Invalid argument\n"},
     };
     for (const Case &c : cases) {
-        SpawnSpec spec = stage.spec({"-s", "20", "-t", "{PTY}"}, "text\n");
+        Launch launch = stage.launch({"-s", "20", "-t", "{PTY}"}, "text\n");
         if (c.unset)
-            spec.unset_env = {"TERM"};
+            launch.unset_env = {"TERM"};
         else
-            spec.env.push_back({"TERM", "no-such-terminal"});
-        TermPtr t(term_spawn(spec));
+            launch.env.push_back({"TERM", "no-such-terminal"});
+        TermPtr t(term_spawn(launch));
         ASSERT_TRUE(t);
         EXPECT_EXIT_STATUS(t.get(), 1, wait_ms);
         EXPECT_TRUE(term_wait_for(t.get(), [&](Term *t) {
@@ -362,9 +362,9 @@ TEST(PipedInput, WithAFileTheTerminalIsNeitherTestedNorUsed)
     Stage stage;
     std::string file = stage.dir.path + "/story.txt";
     write_file(file, "from the file\n");
-    SpawnSpec spec = stage.spec({"-s", "20", "-t", "/nonexistent", "-f", file}, "");
-    spec.stdin_pipe = false;
-    TermPtr t(term_spawn(spec));
+    Launch launch = stage.launch({"-s", "20", "-t", "/nonexistent", "-f", file}, "");
+    launch.stdin_pipe = false;
+    TermPtr t(term_spawn(launch));
     ASSERT_TRUE(t);
     EXPECT_SCREEN_ROW(t.get(), 21, "from the file", wait_ms);
     EXPECT_SCREEN_ROW_CONTAINS(t.get(), 23, "story.txt", wait_ms);

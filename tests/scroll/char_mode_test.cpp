@@ -20,21 +20,21 @@ struct CharRun {
     // Piped, the text is shown exactly as given, NUL bytes included.
     CharRun(const std::string &text, std::vector<std::string> options, bool piped = false)
     {
-        SpawnSpec spec;
-        spec.args = {"-m"};
-        spec.args.insert(spec.args.end(), options.begin(), options.end());
+        Launch launch;
+        launch.args = {"-m"};
+        launch.args.insert(launch.args.end(), options.begin(), options.end());
         if (piped) {
-            spec.stdin_pipe = true;
-            spec.stdin_data = text;
-            spec.args.insert(spec.args.end(), {"-t", "{PTY}"});
+            launch.stdin_pipe = true;
+            launch.stdin_data = text;
+            launch.args.insert(launch.args.end(), {"-t", "{PTY}"});
         } else {
             std::string path = dir.path + "/typed.txt";
             write_file(path, text);
-            spec.args.insert(spec.args.end(), {"-f", path});
+            launch.args.insert(launch.args.end(), {"-f", path});
         }
-        spec.home = home.path;
-        spec.env = {{"DRIFTERM_FILTER", "/bin/true"}};
-        t.reset(term_spawn(spec));
+        launch.home = home.path;
+        launch.env = {{"DRIFTERM_FILTER", "/bin/true"}};
+        t.reset(term_spawn(launch));
     }
 };
 

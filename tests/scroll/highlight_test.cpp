@@ -87,13 +87,13 @@ struct HighlightRun {
     {
         std::string path = dir.path + "/" + name;
         write_file(path, text);
-        SpawnSpec spec;
-        spec.args = options;
-        spec.args.push_back("-f");
-        spec.args.push_back(path);
-        spec.home = home.path;
-        spec.env = {{"DRIFTERM_FILTER", "/bin/true"}};
-        t.reset(term_spawn(spec));
+        Launch launch;
+        launch.args = options;
+        launch.args.push_back("-f");
+        launch.args.push_back(path);
+        launch.home = home.path;
+        launch.env = {{"DRIFTERM_FILTER", "/bin/true"}};
+        t.reset(term_spawn(launch));
     }
 };
 
