@@ -87,7 +87,10 @@ void act_on_signals();
 void pace_sleep(uint32_t ms);
 // Blocking key read (on the main window or stdscr) that still serves
 // signals while it waits.
+// Returns KEY_RESIZE after a rebuild, for a caller that must redraw.
 int wait_for_key(bool from_main_window);
+// The same for a key typed by the user: a resize keeps it waiting.
+void wait_for_any_key(bool from_main_window);
 
 // command line (command_line.cpp)
 void parse_command_line(int argc, char **argv);

@@ -108,3 +108,10 @@ int wait_for_key(bool from_main_window)
             cleanup_and_exit();
     }
 }
+
+void wait_for_any_key(bool from_main_window)
+{
+    // The rebuild after a resize queues KEY_RESIZE, which no one typed.
+    while (wait_for_key(from_main_window) == KEY_RESIZE) {
+    }
+}

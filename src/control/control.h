@@ -30,9 +30,6 @@ void handle_keys(uint32_t *speed, uint32_t initial_speed, int32_t *status_visibl
 uint32_t pace_faster(uint32_t pace);
 uint32_t pace_slower(uint32_t pace);
 uint32_t pace_turbo(uint32_t pace, uint32_t adjusted_speed, uint32_t initial_speed);
-// Blocking wait on stdscr for a key typed by the user (a resize keeps it
-// waiting); stdscr is left blocking until the next poll.
-void wait_for_any_key();
 
 // information screen (info_screen.cpp)
 void show_info_screen(uint32_t speed, uint32_t initial_speed, uint64_t total_lines,

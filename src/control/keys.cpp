@@ -62,19 +62,12 @@ uint32_t pace_turbo(uint32_t pace, uint32_t adjusted_speed, uint32_t initial_spe
     return adjusted_speed ? adjusted_speed : initial_speed;
 }
 
-void wait_for_any_key()
-{
-    // The rebuild after a resize queues KEY_RESIZE, which no one typed.
-    while (wait_for_key(false) == KEY_RESIZE) {
-    }
-}
-
 // Holds everything until any key, which is not taken as a command.
 static void pause_until_key(int32_t status_visible, uint64_t total_lines, uint64_t line_no)
 {
     if (options.status_bar && status_visible)
         draw_status_bar(total_lines, line_no);
-    wait_for_any_key();
+    wait_for_any_key(false);
 }
 
 static void hide_status_bar(int32_t *status_visible)

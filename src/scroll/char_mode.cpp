@@ -113,8 +113,6 @@ void scroll_chars(uint32_t initial_speed)
         wrefresh(reader.main_window);
     }
     draw_status_bar(total_lines, line_no);
-    // The rebuild after a resize queues KEY_RESIZE, which no one typed.
-    while (wait_for_key(true) == KEY_RESIZE) {
-    }
+    wait_for_any_key(true);
     fclose(reader.scroll_file);
 }

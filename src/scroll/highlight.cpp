@@ -41,7 +41,7 @@ void check_highlight(const char *line, uint32_t speed, uint32_t initial_speed,
         type_highlighted(line, speed, initial_speed, status_visible, total_lines, line_no);
     if (options.auto_pause) {
         wrefresh(reader.main_window);
-        wait_for_any_key(); // any key, q included, only resumes
+        wait_for_any_key(false); // any key, q included, only resumes
     }
 }
 

@@ -67,9 +67,7 @@ static void scroll_open()
 static void scroll_finish(uint64_t total_lines, uint64_t line_no)
 {
     draw_status_bar(total_lines, line_no);
-    // The rebuild after a resize queues KEY_RESIZE, which no one typed.
-    while (wait_for_key(true) == KEY_RESIZE) {
-    }
+    wait_for_any_key(true);
     fclose(reader.scroll_file);
 }
 
