@@ -308,17 +308,6 @@ bool run_unprivileged(Trial &r)
     return true;
 }
 
-// True once the program's own SIGINT handler is in place.
-bool catches_interrupt(int pid)
-{
-    std::ifstream status("/proc/" + std::to_string(pid) + "/status");
-    std::string line;
-    while (std::getline(status, line))
-        if (line.rfind("SigCgt:", 0) == 0)
-            return (std::stoull(line.substr(7), nullptr, 16) >> (SIGINT - 1)) & 1;
-    return false;
-}
-
 // False when the row could not be run here.
 bool check_plain(Trial &r)
 {
@@ -343,8 +332,7 @@ void check_screen(Trial &r)
     }
     if (r.out.empty()) {
         // Nothing to see: wait until the program catches interrupts, then a moment.
-        const int pid = term_pid(t.get());
-        ASSERT_TRUE(term_wait_for(t.get(), [pid](Term *) { return catches_interrupt(pid); }, 5000));
+        ASSERT_TRUE(term_wait_for(t.get(), [](Term *x) { return term_catches_signal(x, SIGINT); }, 5000));
         term_wait_for(t.get(), [](Term *) { return false; }, 300);
     } else if (r.row < 0) {
         ASSERT_SCREEN_TEXT(t.get(), r.out, 15000);

@@ -7,7 +7,6 @@
 
 #include <csignal>
 #include <cstdlib>
-#include <fstream>
 #include <functional>
 #include <random>
 #include <sstream>
@@ -45,18 +44,6 @@ std::string numbered_lines(int count)
     for (int i = 1; i <= count; i++)
         text += "line " + std::to_string(i) + "\n";
     return text;
-}
-
-// True once the program's own SIGINT handler is in place: an interrupt
-// before that ends any program by the default action.
-bool catches_interrupt(int pid)
-{
-    std::ifstream status("/proc/" + std::to_string(pid) + "/status");
-    std::string line;
-    while (std::getline(status, line))
-        if (line.rfind("SigCgt:", 0) == 0)
-            return (std::stoull(line.substr(7), nullptr, 16) >> (SIGINT - 1)) & 1;
-    return false;
 }
 
 bool out_of_curses_mode(Term *t)
@@ -135,8 +122,7 @@ TEST(InterruptStorm, EveryMomentEndsCleanly)
 
         TermPtr t(term_spawn(fx.launch(m)));
         ASSERT_TRUE(t);
-        const int pid = term_pid(t.get());
-        ASSERT_TRUE(term_wait_for(t.get(), [pid](Term *) { return catches_interrupt(pid); }, 5000));
+        ASSERT_TRUE(term_wait_for(t.get(), [](Term *x) { return term_catches_signal(x, SIGINT); }, 5000));
         if (*m.wait_for) {
             ASSERT_TRUE(term_wait_text(t.get(), m.wait_for, 5000)) << term_screen(t.get());
         }

@@ -79,18 +79,6 @@ struct PageRun {
     return ::testing::AssertionSuccess();
 }
 
-// The last line's bar looks the same before and after the final draw, so
-// keep pressing an idle key until the closing wait takes one and the run ends.
-::testing::AssertionResult press_until_exit(Term *t)
-{
-    for (int64_t deadline = term_now_ms() + WAIT_MS; term_now_ms() < deadline;) {
-        term_send(t, "x");
-        if (term_wait_for(t, [](Term *tt) { return term_exited(tt); }, 100))
-            return term_check_exit(t, 0, WAIT_MS);
-    }
-    return ::testing::AssertionFailure() << "still running\n" << term_screen(t);
-}
-
 // Ends a run quickly from wherever it is.
 ::testing::AssertionResult interrupt_run(Term *t)
 {
@@ -238,7 +226,7 @@ TEST(InfoScreen, QClosesThePageAndScrollingResumes)
         << term_screen(t);
     EXPECT_SCREEN_ROW_CONTAINS(t, 23, "4/4 - 100%", WAIT_MS);
     EXPECT_FALSE(term_exited(t));
-    EXPECT_TRUE(press_until_exit(t));
+    EXPECT_EQ(term_press_until_exit(t, "x", WAIT_MS), 0);
 }
 
 TEST(InfoScreen, ResizeRedrawsThePageAtTheNewSize)
@@ -256,7 +244,7 @@ TEST(InfoScreen, ResizeRedrawsThePageAtTheNewSize)
     EXPECT_TRUE(term_wait_for(
         t, [](Term *tt) { return term_row(tt, 19).rfind("2/4 - 50%", 0) == 0; }, WAIT_MS))
         << term_screen(t);
-    EXPECT_TRUE(press_until_exit(t));
+    EXPECT_EQ(term_press_until_exit(t, "x", WAIT_MS), 0);
 }
 
 TEST(InfoScreen, InterruptOnThePageTakesTheCleanupExit)

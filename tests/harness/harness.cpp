@@ -8,6 +8,7 @@
 #include <csignal>
 #include <cstdio>
 #include <cstring>
+#include <fstream>
 #include <mutex>
 #include <thread>
 
@@ -949,6 +950,16 @@ int term_press_until_exit(Term *t, const std::string &key, int timeout_ms)
             return term_wait_exit(t, 0);
     } while (term_now_ms() < deadline);
     return -1;
+}
+
+bool term_catches_signal(Term *t, int sig)
+{
+    std::ifstream status("/proc/" + std::to_string(term_pid(t)) + "/status");
+    std::string line;
+    while (std::getline(status, line))
+        if (line.rfind("SigCgt:", 0) == 0)
+            return (std::stoull(line.substr(7), nullptr, 16) >> (sig - 1)) & 1;
+    return false;
 }
 
 bool term_exited(Term *t)

@@ -134,6 +134,9 @@ bool term_exited(Term *t);
 // after timeout_ms. For ending a run at its closing wait: a single key sent
 // as the last line shows can be taken by the poll between lines instead.
 int term_press_until_exit(Term *t, const std::string &key, int timeout_ms);
+// True once the child catches `sig` with a handler of its own (from /proc):
+// a signal sent before that ends it by the default action.
+bool term_catches_signal(Term *t, int sig);
 
 // Timing, on the steady clock in milliseconds. A row "changes" when its
 // trimmed text differs; the times are when the reader applied the change.

@@ -85,20 +85,6 @@ bool bar_shown(Term *t)
     return term_row(t, BAR_ROW).find(" - ") != std::string::npos && term_cell(t, BAR_ROW, 0).reverse;
 }
 
-// The closing key: the key poll after the last byte may take a key sent
-// just then, so keep sending until the program ends.
-::testing::AssertionResult ends_on_key(Term *t)
-{
-    for (int i = 0; i < 20; i++) {
-        term_send(t, "x");
-        int status = term_wait_exit(t, 500);
-        if (status >= 0)
-            return status == 0 ? ::testing::AssertionSuccess()
-                               : ::testing::AssertionFailure() << "exit status " << status;
-    }
-    return ::testing::AssertionFailure() << "still running\n" << term_screen(t);
-}
-
 TEST(CharModeEndToEnd, TypesOnOneRowOneLineAtATime)
 {
     const struct {
@@ -119,7 +105,7 @@ TEST(CharModeEndToEnd, TypesOnOneRowOneLineAtATime)
         EXPECT_TRUE(only_row_used(t, c.row)) << term_screen(t);
         ASSERT_SCREEN_ROW_CONTAINS(t, BAR_ROW, "2/2 - 100%", WAIT_MS);
         ASSERT_SCREEN_ROW(t, c.row, "", WAIT_MS); // wiped after the last line too
-        EXPECT_TRUE(ends_on_key(t));
+        EXPECT_TRUE(term_press_until_exit(t, "x", 10000) == 0);
     }
 }
 
@@ -138,7 +124,7 @@ TEST(CharModeEndToEnd, PaceIsPerByte)
     EXPECT_SCREEN_ROW_CONTAINS(t, TYPING_ROW, "A", 0);
     EXPECT_GE(second - first, 400);
     EXPECT_LE(second - first, 1500);
-    EXPECT_TRUE(ends_on_key(t));
+    EXPECT_TRUE(term_press_until_exit(t, "x", 10000) == 0);
 }
 
 TEST(CharModeEndToEnd, LongLineShowsWhatFitsAndTakesAStepPerByte)
@@ -157,7 +143,7 @@ TEST(CharModeEndToEnd, LongLineShowsWhatFitsAndTakesAStepPerByte)
     ASSERT_GE(wiped, 0);
     EXPECT_SCREEN_ROW(t, TYPING_ROW, "", 0);
     EXPECT_GE(wiped - first, 900) << "200 more steps of 5 ms after the first byte";
-    EXPECT_TRUE(ends_on_key(t));
+    EXPECT_TRUE(term_press_until_exit(t, "x", 10000) == 0);
 }
 
 TEST(CharModeEndToEnd, KeysTypedAheadActOnTheNextBytes)
@@ -192,7 +178,7 @@ TEST(CharModeEndToEnd, WithoutTheBarItShowsAfterTheInfoScreenAndAtTheEnd)
     term_send(t, " ");
     EXPECT_TRUE(term_wait_for(t, bar_shown, WAIT_MS)) << term_screen(t);
     EXPECT_SCREEN_ROW_CONTAINS(t, BAR_ROW, "1/1 - 100%", WAIT_MS);
-    EXPECT_TRUE(ends_on_key(t));
+    EXPECT_TRUE(term_press_until_exit(t, "x", 10000) == 0);
 }
 
 TEST(CharModeEndToEnd, WithoutTheBarItIsDrawnOnceAtTheEnd)
@@ -206,7 +192,7 @@ TEST(CharModeEndToEnd, WithoutTheBarItIsDrawnOnceAtTheEnd)
     ASSERT_SCREEN_ROW_CONTAINS(t, BAR_ROW, "1/1 - 100%", 0);
     EXPECT_EQ(bars.size(), 2u) << "blank while typing, then the final bar";
     EXPECT_TRUE(term_cell(t, BAR_ROW, 0).reverse);
-    EXPECT_TRUE(ends_on_key(t));
+    EXPECT_TRUE(term_press_until_exit(t, "x", 10000) == 0);
 }
 
 TEST(CharModeEndToEnd, HighlightedLineTypedOnceInBoldAsRead)
@@ -225,7 +211,7 @@ TEST(CharModeEndToEnd, HighlightedLineTypedOnceInBoldAsRead)
     ASSERT_SCREEN_ROW(t, TYPING_ROW, "NEXT", 0);
     EXPECT_FALSE(seen_text(seen, "ABC")) << "typed a second time";
     EXPECT_FALSE(term_cell(t, TYPING_ROW, 0).bold);
-    EXPECT_TRUE(ends_on_key(t));
+    EXPECT_TRUE(term_press_until_exit(t, "x", 10000) == 0);
 }
 
 TEST(CharModeEndToEnd, LineStartingWithNulTypesNothing)
@@ -240,7 +226,7 @@ TEST(CharModeEndToEnd, LineStartingWithNulTypesNothing)
     EXPECT_FALSE(seen_text(seen, "hidden"));
     // Whether the copy of the input keeps the NUL line at all is not ours to say.
     EXPECT_SCREEN_ROW_CONTAINS(t, BAR_ROW, " - 100%", WAIT_MS);
-    EXPECT_TRUE(ends_on_key(t));
+    EXPECT_TRUE(term_press_until_exit(t, "x", 10000) == 0);
 }
 
 TEST(CharModeEndToEnd, EmptyFileEndsWithNoughtOfNoughtAndWaits)
@@ -269,7 +255,7 @@ TEST(CharModeEndToEnd, MultibyteCharactersAppearWhole)
                                          "caf\xc3\xa9\xe2\x80\x94x"};
     for (const std::string &s : seen)
         EXPECT_TRUE(whole.count(s)) << "a part of a character showed: " << s;
-    EXPECT_TRUE(ends_on_key(t));
+    EXPECT_TRUE(term_press_until_exit(t, "x", 10000) == 0);
 }
 
 } // namespace

@@ -138,20 +138,6 @@ bool row_settles(Term *t, int row, int quiet_ms, int timeout_ms)
     return ::testing::AssertionSuccess();
 }
 
-// The closing key: the key poll after the last line may take a key sent
-// just then, so keep sending until the program ends.
-::testing::AssertionResult ends_on_key(Term *t)
-{
-    for (int i = 0; i < 20; i++) {
-        term_send(t, "x");
-        int status = term_wait_exit(t, 500);
-        if (status >= 0)
-            return status == 0 ? ::testing::AssertionSuccess()
-                               : ::testing::AssertionFailure() << "exit status " << status;
-    }
-    return ::testing::AssertionFailure() << "still running\n" << term_screen(t);
-}
-
 TEST(HighlightEndToEnd, BoldLinesAndCase)
 {
     struct Shown {
@@ -190,7 +176,7 @@ TEST(HighlightEndToEnd, BoldLinesAndCase)
             EXPECT_EQ(row_bold(t, row), shown.bold) << shown.text;
             row++;
         }
-        EXPECT_TRUE(ends_on_key(t));
+        EXPECT_TRUE(term_press_until_exit(t, "x", 10000) == 0);
     }
 }
 
@@ -209,7 +195,7 @@ TEST(HighlightEndToEnd, AutoPauseHoldsBeforeTheLineAndAnyKeyResumes)
     ASSERT_TRUE(reaches_end(t, 3, "three"));
     EXPECT_SCREEN_ROW(t, LAST_ROW - 1, "two drifterm", 0);
     EXPECT_TRUE(row_bold(t, LAST_ROW - 1));
-    EXPECT_TRUE(ends_on_key(t));
+    EXPECT_TRUE(term_press_until_exit(t, "x", 10000) == 0);
 }
 
 TEST(HighlightEndToEnd, KeyATurnsAutoPauseOff)
@@ -225,7 +211,7 @@ TEST(HighlightEndToEnd, KeyATurnsAutoPauseOff)
     // Runs through the highlighted line to the end without a stop.
     ASSERT_TRUE(reaches_end(t, 12, "line 12"));
     EXPECT_TRUE(row_bold(t, LAST_ROW - 4));
-    EXPECT_TRUE(ends_on_key(t));
+    EXPECT_TRUE(term_press_until_exit(t, "x", 10000) == 0);
 }
 
 TEST(HighlightEndToEnd, BellOncePerHighlightedLine)
@@ -235,7 +221,7 @@ TEST(HighlightEndToEnd, BellOncePerHighlightedLine)
     Term *t = run.t.get();
     ASSERT_TRUE(reaches_end(t, 4, "plain"));
     EXPECT_EQ(term_bells(t), 2);
-    EXPECT_TRUE(ends_on_key(t));
+    EXPECT_TRUE(term_press_until_exit(t, "x", 10000) == 0);
 }
 
 TEST(HighlightEndToEnd, Utf8FileNameInTheStatusBar)
@@ -245,7 +231,7 @@ TEST(HighlightEndToEnd, Utf8FileNameInTheStatusBar)
     Term *t = run.t.get();
     ASSERT_TRUE(reaches_end(t, 1, "\xc3\xa9t\xc3\xa9"));
     EXPECT_SCREEN_ROW_CONTAINS(t, BAR_ROW, "1/1 - 100%  Page: 1 - caf\xc3\xa9.txt ", WAIT_MS);
-    EXPECT_TRUE(ends_on_key(t));
+    EXPECT_TRUE(term_press_until_exit(t, "x", 10000) == 0);
 }
 
 TEST(HighlightEndToEnd, InvalidUtf8RunsToItsEnd)
@@ -258,7 +244,7 @@ TEST(HighlightEndToEnd, InvalidUtf8RunsToItsEnd)
     EXPECT_SCREEN_ROW(t, LAST_ROW - 3, "a?b", 0);
     EXPECT_SCREEN_ROW(t, LAST_ROW - 2, "?(", 0);
     EXPECT_SCREEN_ROW(t, LAST_ROW - 1, "?? mid ??", 0);
-    EXPECT_TRUE(ends_on_key(t));
+    EXPECT_TRUE(term_press_until_exit(t, "x", 10000) == 0);
 }
 
 TEST(HighlightEndToEnd, WordSplitAcrossTwoDisplayedLinesIsFoundInNeither)
@@ -273,7 +259,7 @@ TEST(HighlightEndToEnd, WordSplitAcrossTwoDisplayedLinesIsFoundInNeither)
     EXPECT_TRUE(row_bold(t, LAST_ROW));
     EXPECT_SCREEN_ROW(t, LAST_ROW - 1, "fterm", 0);
     EXPECT_FALSE(any_bold(t, 0, LAST_ROW - 1)) << term_screen(t);
-    EXPECT_TRUE(ends_on_key(t));
+    EXPECT_TRUE(term_press_until_exit(t, "x", 10000) == 0);
 }
 
 } // namespace
