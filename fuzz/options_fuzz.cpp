@@ -14,7 +14,7 @@
 #include <string>
 #include <vector>
 
-#include "app/app.h"
+#include "app/startup.h"
 
 namespace {
 

@@ -15,7 +15,7 @@
 #include <cstring>
 #include <string>
 
-#include "app/app.h"
+#include "app/shared.h"
 #include "prepare/prepare.h"
 
 namespace {

@@ -8,7 +8,7 @@
 #include <sys/ioctl.h>
 #include <unistd.h>
 
-#include "app/app.h"
+#include "app/startup.h"
 #include "display/display.h"
 
 volatile sig_atomic_t interrupt_pending = 0;

@@ -6,7 +6,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include "app/app.h"
+#include "app/startup.h"
 #include "control/control.h"
 #include "display/display.h"
 #include "prepare/prepare.h"

@@ -8,7 +8,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
-#include "app/app.h"
+#include "app/shared.h"
 #include "control/control.h"
 
 void choose_editor()

@@ -3,7 +3,7 @@
 #include <cstring>
 #include <unistd.h>
 
-#include "app/app.h"
+#include "app/shared.h"
 #include "control/control.h"
 #include "display/display.h"
 

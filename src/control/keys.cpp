@@ -1,7 +1,7 @@
 // Key commands: one key polled between lines (or bytes) and carried out at once.
 #include <cstdint>
 
-#include "app/app.h"
+#include "app/shared.h"
 #include "control/control.h"
 #include "display/display.h"
 

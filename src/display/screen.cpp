@@ -3,7 +3,7 @@
 #include <sys/ioctl.h>
 #include <unistd.h>
 
-#include "app/app.h"
+#include "app/shared.h"
 #include "display/display.h"
 
 struct ColorScheme {

@@ -3,7 +3,7 @@
 #include <cstring>
 #include <ctime>
 
-#include "app/app.h"
+#include "app/shared.h"
 #include "display/display.h"
 
 // Clock text for now; empty when the local time cannot be had.

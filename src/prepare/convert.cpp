@@ -10,7 +10,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
-#include "app/app.h"
+#include "app/shared.h"
 #include "prepare/prepare.h"
 
 static const char system_filter[] = "/usr/bin/lesspipe.sh";

@@ -6,7 +6,7 @@
 #include <termios.h>
 #include <unistd.h>
 
-#include "app/app.h"
+#include "app/shared.h"
 #include "prepare/prepare.h"
 
 // The copy works like line reads into a 1024-byte buffer written back as

@@ -3,7 +3,7 @@
 #include <cstring>
 #include <cwchar>
 
-#include "app/app.h"
+#include "app/shared.h"
 #include "control/control.h"
 #include "display/display.h"
 #include "scroll/scroll.h"

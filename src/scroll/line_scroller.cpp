@@ -1,7 +1,7 @@
 // The line scroller: moves the text up the main window a line at a time.
 #include <cstring>
 
-#include "app/app.h"
+#include "app/shared.h"
 #include "control/control.h"
 #include "display/display.h"
 #include "scroll/scroll.h"

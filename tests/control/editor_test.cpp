@@ -12,7 +12,7 @@
 
 #include <gtest/gtest.h>
 
-#include "app/app.h"
+#include "app/shared.h"
 #include "control/control.h"
 #include "harness.h"
 

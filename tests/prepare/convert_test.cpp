@@ -11,7 +11,7 @@
 
 #include <gtest/gtest.h>
 
-#include "app/app.h"
+#include "app/shared.h"
 #include "harness.h"
 #include "prepare/prepare.h"
 

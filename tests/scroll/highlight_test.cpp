@@ -4,7 +4,7 @@
 
 #include <gtest/gtest.h>
 
-#include "app/app.h"
+#include "app/shared.h"
 #include "scroll/scroll.h"
 
 TEST(ConvertCase, ChangesAsciiLettersOnly)

@@ -5,7 +5,7 @@
 
 #include <gtest/gtest.h>
 
-#include "app/app.h"
+#include "app/shared.h"
 #include "scroll/scroll.h"
 
 // A UTF-8 curses screen writing to nowhere, with a 7-column main window

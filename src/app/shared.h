@@ -1,4 +1,6 @@
-// Program-wide state, start-up, command line and every way the program ends.
+// What every module shares: the three program-wide records, the signal
+// flags, the exits and the waits that serve signals. The start-up and the
+// command line, which call into every module, are in app/startup.h.
 #pragma once
 
 #include <csignal>
@@ -64,21 +66,20 @@ extern WorkFiles work_files;
 extern volatile sig_atomic_t interrupt_pending;
 extern volatile sig_atomic_t resize_pending;
 
-// start-up and exits (startup.cpp)
-int drifterm_main(int argc, char **argv);
-void install_signal_handlers();
-void make_work_paths();
-void run_reader(uint32_t initial_speed);
+// exits (startup.cpp, command_line.cpp)
 [[noreturn]] void cleanup_and_exit();
 [[noreturn]] void die(const char *text);
 [[noreturn]] void die_on_screen(const char *text);
-void on_interrupt(int signal);
+// Prints the usage text and exits with status 0; also after the screen is up.
+[[noreturn]] void print_usage();
 
 // signals on the main flow (signals.cpp)
 // Descriptor that becomes readable whenever a handled signal arrives, so
 // that every wait can include it and none can miss a signal.
 int signal_wakeup_fd();
 void drain_signal_wakeups();
+// Async-signal-safe: wakes whatever wait is in progress on the main flow.
+void signal_wakeup_notify();
 // Carries out what the handlers recorded: the cleanup exit for an
 // interrupt, the window rebuild for a resize (once the screen exists).
 void act_on_signals();
@@ -91,17 +92,3 @@ void pace_sleep(uint32_t ms);
 int wait_for_key(bool from_main_window);
 // The same for a key typed by the user: a resize keeps it waiting.
 void wait_for_any_key(bool from_main_window);
-
-// command line (command_line.cpp)
-void parse_command_line(int argc, char **argv);
-[[noreturn]] void print_usage();
-bool is_all_digits(const char *text);
-// Fills `options` from the arguments and returns when scanning ends; exits
-// itself for usage, version and failures. parse_command_line then runs the reader.
-void parse_options(int argc, char **argv);
-// The number in the first `max_digits` (at most 20) characters of a digit
-// string, saturated at INT64_MAX as atoi does on 64-bit systems, low 32 bits kept.
-uint32_t number_from_value(const char *value, size_t max_digits);
-
-// Async-signal-safe: wakes whatever wait is in progress on the main flow.
-void signal_wakeup_notify();
