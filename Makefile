@@ -82,7 +82,7 @@ uninstall:
 
 package: deps
 	@cmake -S . -B $(PACKAGE_DIR) -DCMAKE_INSTALL_PREFIX=$(PACKAGE_PREFIX) \
-		-DCMAKE_BUILD_TYPE=Release -DBUILD_TESTING=OFF >/dev/null
+		-DCMAKE_BUILD_TYPE=Release -DBUILD_TESTING=OFF -DDRIFTERM_SOURCE_FILTER=OFF >/dev/null
 	@cmake --build $(PACKAGE_DIR) -j $(JOBS)
 	cpack --config $(PACKAGE_DIR)/CPackConfig.cmake -B $(PACKAGE_DIR)
 

@@ -8,6 +8,14 @@
 #include <cstdio>
 
 #include <curses.h>
+#include <sys/types.h>
+
+// Which file a path named when this run made it, so that the run removes
+// only its own work files when another run has replaced them since.
+struct FileIdentity {
+    dev_t device = 0;
+    ino_t inode = 0; // 0: this run made no such file
+};
 
 // What the command line sets.
 struct Options {
@@ -47,7 +55,10 @@ struct ReaderState {
     WINDOW *main_window = nullptr;        // full-screen scrolling window
     WINDOW *status_window = nullptr;      // one-line window on the bottom row
     int32_t screen_up = 0;                // curses mode has been started by init_screen
-    int32_t preparing = 0;                // the text is being prepared: the scratch file may exist
+    int32_t preparing = 0;                // this run writes its work files: the scratch file is its own
+    int lock_fd = -1;                     // the work directory, locked while this run prepares
+    FileIdentity own_converted;           // the working copy as this run made it
+    FileIdentity own_piped;               // the capture as this run made it
 };
 
 // Paths of the work directory and its files; written once before parsing.
@@ -63,8 +74,20 @@ extern ReaderState reader;
 extern WorkFiles work_files;
 
 // Set by the signal handlers, acted on by the main flow (see act_on_signals).
+// interrupt_pending asks for the cleanup exit (SIGINT, SIGTERM, SIGHUP);
+// ending_signal is the SIGTERM or SIGHUP that the exit then reports.
 extern volatile sig_atomic_t interrupt_pending;
+extern volatile sig_atomic_t ending_signal;
 extern volatile sig_atomic_t resize_pending;
+
+// work files (startup.cpp). Runs of one user share the file names, so the
+// preparation is serialized by a lock on the work directory, taken before
+// the first write of a work file and released once the file to show is open.
+void lock_work_files();
+void unlock_work_files();
+void note_own_work_file(const char *path, FileIdentity *own);
+// Removes the working copy and capture if they are still this run's own.
+void remove_own_work_files();
 
 // exits (startup.cpp, command_line.cpp)
 [[noreturn]] void cleanup_and_exit();
@@ -80,6 +103,11 @@ int signal_wakeup_fd();
 void drain_signal_wakeups();
 // Async-signal-safe: wakes whatever wait is in progress on the main flow.
 void signal_wakeup_notify();
+// Around fork: the parent blocks every handled signal (and SIGQUIT) so that
+// no handler of ours runs in the child, which then restores their default
+// actions and the mask in `saved_mask` before it execs.
+void child_signals_block(sigset_t *saved_mask);
+void child_signals_default(const sigset_t *saved_mask);
 // Carries out what the handlers recorded: the cleanup exit for an
 // interrupt, the window rebuild for a resize (once the screen exists).
 void act_on_signals();

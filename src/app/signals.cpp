@@ -12,7 +12,11 @@
 #include "display/display.h"
 
 volatile sig_atomic_t interrupt_pending = 0;
+volatile sig_atomic_t ending_signal = 0;
 volatile sig_atomic_t resize_pending = 0;
+
+// Every signal the program catches; a child gets their default actions back.
+static const int handled_signals[] = {SIGINT, SIGTERM, SIGHUP, SIGWINCH};
 
 static int wakeup_pipe[2] = {-1, -1};
 
@@ -42,10 +46,32 @@ void drain_signal_wakeups()
     errno = saved;
 }
 
-void on_interrupt(int)
+void on_interrupt(int signal)
 {
+    // A hangup or kill ends the run the same way, but is reported as that
+    // signal once the work files are gone.
+    if (signal != SIGINT)
+        ending_signal = signal;
     interrupt_pending = 1;
     signal_wakeup_notify();
+}
+
+void child_signals_block(sigset_t *saved_mask)
+{
+    sigset_t handled;
+    sigemptyset(&handled);
+    for (int signal : handled_signals)
+        sigaddset(&handled, signal);
+    sigaddset(&handled, SIGQUIT);
+    sigprocmask(SIG_BLOCK, &handled, saved_mask);
+}
+
+void child_signals_default(const sigset_t *saved_mask)
+{
+    for (int signal : handled_signals)
+        ::signal(signal, SIG_DFL);
+    ::signal(SIGQUIT, SIG_DFL);
+    sigprocmask(SIG_SETMASK, saved_mask, nullptr);
 }
 
 void act_on_signals()

@@ -3,6 +3,9 @@
 #include <clocale>
 #include <cstdlib>
 #include <cstring>
+#include <fcntl.h>
+#include <poll.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -27,9 +30,7 @@ int drifterm_main(int argc, char **argv)
     parse_command_line(argc, argv);
 
     // The normal end: unlike cleanup_and_exit, typed-ahead keys stay for the shell.
-    unlink(work_files.converted_path);
-    if (options.piped)
-        unlink(work_files.piped_path);
+    remove_own_work_files();
     wclear(stdscr);
     wrefresh(stdscr);
     endwin();
@@ -46,6 +47,12 @@ void install_signal_handlers()
     sigaction(SIGWINCH, &action, nullptr);
     action.sa_handler = on_interrupt;
     sigaction(SIGINT, &action, nullptr);
+    sigaction(SIGTERM, &action, nullptr);
+    // Started with hangups ignored (nohup): keep them ignored.
+    struct sigaction hangup {};
+    sigaction(SIGHUP, nullptr, &hangup);
+    if (hangup.sa_handler != SIG_IGN)
+        sigaction(SIGHUP, &action, nullptr);
 }
 
 // Formats `format` with the work directory into `dest` (1024 bytes).
@@ -80,11 +87,64 @@ void make_work_paths()
     format_work_path(work_files.piped_path, "%spiped");
 }
 
+void lock_work_files()
+{
+    if (reader.preparing)
+        return;
+    // The work directory, or the current one when HOME is unset.
+    int fd = open(work_files.work_dir[0] ? work_files.work_dir : ".", O_RDONLY | O_CLOEXEC);
+    // A wait that polls, so that a signal is served at once.
+    while (fd >= 0 && flock(fd, LOCK_EX | LOCK_NB) != 0) {
+        if (errno != EWOULDBLOCK && errno != EINTR) {
+            // No locks here (some network file systems): go on unserialized.
+            close(fd);
+            fd = -1;
+            break;
+        }
+        struct pollfd wake = {signal_wakeup_fd(), POLLIN, 0};
+        poll(&wake, 1, 50);
+        act_on_signals();
+    }
+    reader.lock_fd = fd;
+    // From here an exit removes the scratch file too: every step may have
+    // it, and an interrupt may come between any two calls.
+    reader.preparing = 1;
+}
+
+void unlock_work_files()
+{
+    if (reader.lock_fd >= 0)
+        close(reader.lock_fd);
+    reader.lock_fd = -1;
+    reader.preparing = 0;
+}
+
+void note_own_work_file(const char *path, FileIdentity *own)
+{
+    struct stat status;
+    if (stat(path, &status) == 0) {
+        own->device = status.st_dev;
+        own->inode = status.st_ino;
+    }
+}
+
+static void remove_own_work_file(const char *path, const FileIdentity *own)
+{
+    struct stat status;
+    if (own->inode != 0 && stat(path, &status) == 0 && status.st_dev == own->device &&
+        status.st_ino == own->inode)
+        unlink(path);
+}
+
+void remove_own_work_files()
+{
+    remove_own_work_file(work_files.converted_path, &reader.own_converted);
+    if (options.piped)
+        remove_own_work_file(work_files.piped_path, &reader.own_piped);
+}
+
 void run_reader(uint32_t initial_speed)
 {
-    // Until the text is prepared an exit removes the scratch file too:
-    // every step may have it, and an interrupt may come between any two calls.
-    reader.preparing = 1;
     if (options.piped) {
         options.file_path = work_files.piped_path;
         capture_piped_input();
@@ -98,7 +158,6 @@ void run_reader(uint32_t initial_speed)
         squeeze_blank_lines();
         act_on_signals();
     }
-    reader.preparing = 0;
     // curses takes the size as it is now; a resize during preparation needs
     // no rebuild, unless the piped screen was made (with its size) before it.
     if (!options.piped)
@@ -118,14 +177,25 @@ void run_reader(uint32_t initial_speed)
 {
     if (reader.preparing)
         unlink(work_files.temp_path);
-    unlink(work_files.converted_path);
-    if (options.piped)
-        unlink(work_files.piped_path);
+    remove_own_work_files();
     if (reader.screen_up) {
         wclear(stdscr);
         wrefresh(stdscr);
         flushinp();
         endwin();
+    }
+    if (ending_signal) {
+        // Ended by a hangup or kill: the parent is told so, as by the
+        // signal's own action.
+        int signal = ending_signal;
+        fflush(nullptr);
+        ::signal(signal, SIG_DFL);
+        sigset_t only;
+        sigemptyset(&only);
+        sigaddset(&only, signal);
+        sigprocmask(SIG_UNBLOCK, &only, nullptr);
+        raise(signal);
+        _exit(128 + signal);
     }
     exit(0);
 }

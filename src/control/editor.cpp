@@ -59,14 +59,25 @@ static void editor_signals_restore(const EditorSignals *saved)
     sigaction(SIGQUIT, &saved->quit, nullptr);
 }
 
+// The editor could not be started: the child reports it and removes the
+// work files, then leaves by _exit. exit() would also close the streams it
+// shares with the reader, and closing a stream that has read ahead moves
+// the shared file offset back, so the reader would show lines again.
+[[noreturn]] static void editor_exec_failed()
+{
+    int saved = errno;
+    endwin();
+    errno = saved;
+    perror("execlp()");
+    remove_own_work_files();
+    _exit(0);
+}
+
 [[noreturn]] static void editor_exec(const char *name, const char *line_arg,
                                      const sigset_t *saved_mask)
 {
     // Ignored signals would stay ignored across exec.
-    set_disposition(SIGINT, SIG_DFL, nullptr);
-    set_disposition(SIGQUIT, SIG_DFL, nullptr);
-    set_disposition(SIGWINCH, SIG_DFL, nullptr);
-    sigprocmask(SIG_SETMASK, saved_mask, nullptr);
+    child_signals_default(saved_mask);
     // In piped mode standard input is the spent pipe: the editor needs the
     // terminal the reader is drawing on.
     if (reader.tty_stream) {
@@ -74,11 +85,12 @@ static void editor_signals_restore(const EditorSignals *saved)
         dup2(fileno(reader.tty_stream), STDOUT_FILENO);
     }
     execlp(reader.editor, name, line_arg, options.file_path, (char *)nullptr);
-    die_on_screen("execlp()");
+    editor_exec_failed();
 }
 
-// Waits for the editor. A resize interrupts the wait (the handlers do not
-// restart calls); it is acted on once the editor has given the screen back.
+// Waits for the editor. A resize, hangup or kill interrupts the wait (the
+// handlers do not restart calls); each is acted on once the editor has
+// ended and given the screen back.
 static void editor_wait(pid_t editor_pid)
 {
     int status; // an editor's failure is its own business
@@ -88,7 +100,7 @@ static void editor_wait(pid_t editor_pid)
             return;
         if (ended >= 0)
             exit(1); // not ours: leave screen and work files as they are
-        if (errno == EINTR && resize_pending)
+        if (errno == EINTR && (resize_pending || interrupt_pending))
             continue;
         die_on_screen("wait()");
     }
@@ -106,12 +118,10 @@ void launch_editor(uint64_t line_no)
     fflush(nullptr); // a failing child must not write our buffered output again
     EditorSignals saved;
     editor_signals_ignore(&saved);
-    // SIGWINCH is held across fork so that the child never runs our handler,
-    // whose wake-up pipe it shares.
-    sigset_t winch, saved_mask;
-    sigemptyset(&winch);
-    sigaddset(&winch, SIGWINCH);
-    sigprocmask(SIG_BLOCK, &winch, &saved_mask);
+    // Held across fork so that the child never runs our handlers, whose
+    // wake-up pipe it shares.
+    sigset_t saved_mask;
+    child_signals_block(&saved_mask);
     pid_t editor_pid = fork();
     if (editor_pid == 0)
         editor_exec(name, line_arg, &saved_mask);

@@ -6,7 +6,10 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <fcntl.h>
+#include <poll.h>
 #include <string>
+#include <sys/ioctl.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -15,15 +18,15 @@
 
 static const char system_filter[] = "/usr/bin/lesspipe.sh";
 
-const char *choose_filter(const char *from_env, const char *system_path, const char *bundled_path)
+const char *choose_filter(const char *from_env, const char *system_path, const char *bundled_path,
+                          const char *source_path)
 {
     if (from_env && *from_env)
         return from_env;
-    if (access(system_path, F_OK) != 0 && access(bundled_path, F_OK) == 0)
-        return bundled_path;
-    // When neither exists the shell fails to find it, which leaves an
-    // empty working copy and so the plain copy.
-    return system_path;
+    for (const char *path : {system_path, bundled_path, source_path})
+        if (access(path, F_OK) == 0)
+            return path;
+    return nullptr;
 }
 
 std::string filter_command(const char *filter, const char *input, const char *output)
@@ -32,34 +35,46 @@ std::string filter_command(const char *filter, const char *input, const char *ou
            shell_quote(output);
 }
 
-std::string fmt_command(const char *input, const char *output)
+std::string fmt_command(const char *input, const char *output, int width)
 {
-    return "fmt -s " + shell_quote(input) + " > " + shell_quote(output);
+    std::string options = "-s";
+    if (width > 0 && width < fmt_default_fit)
+        options += " -w " + std::to_string(width);
+    return "fmt " + options + " " + shell_quote(input) + " > " + shell_quote(output);
+}
+
+int reflow_width()
+{
+    // As curses will take it: COLUMNS when set, else the terminal's own size.
+    const char *columns = getenv("COLUMNS");
+    if (columns && atoi(columns) > 0)
+        return atoi(columns);
+    int fd = reader.tty_stream ? fileno(reader.tty_stream) : STDOUT_FILENO;
+    struct winsize size {};
+    if (ioctl(fd, TIOCGWINSZ, &size) == 0 && size.ws_col > 0)
+        return size.ws_col;
+    return 0;
 }
 
 // Starts `command` with /bin/sh and returns the child.
 static pid_t start_shell_command(const std::string &command)
 {
     // system() would ignore SIGINT here, losing a Ctrl-C during a slow
-    // conversion; so fork ourselves and keep our own handler meanwhile.
-    sigset_t child_signals, saved_mask;
-    sigemptyset(&child_signals);
-    sigaddset(&child_signals, SIGINT);
-    sigaddset(&child_signals, SIGQUIT);
-    sigaddset(&child_signals, SIGWINCH);
-    // Blocked across fork so that the child cannot run our handler before
-    // it has restored the default dispositions.
-    sigprocmask(SIG_BLOCK, &child_signals, &saved_mask);
+    // conversion; so fork ourselves and keep our own handlers meanwhile.
+    sigset_t saved_mask;
+    child_signals_block(&saved_mask);
     pid_t child = fork();
     if (child == 0) {
-        signal(SIGINT, SIG_DFL);
-        signal(SIGQUIT, SIG_DFL);
-        signal(SIGWINCH, SIG_DFL);
-        sigprocmask(SIG_SETMASK, &saved_mask, nullptr);
+        // A group of its own, so that an interrupt, hangup or kill of the
+        // reader can end the whole command: the shell and what it started.
+        setpgid(0, 0);
+        child_signals_default(&saved_mask);
         execl("/bin/sh", "sh", "-c", command.c_str(), (char *)nullptr);
         _exit(127);
     }
     int fork_errno = errno;
+    if (child > 0)
+        setpgid(child, child); // either side may come first
     sigprocmask(SIG_SETMASK, &saved_mask, nullptr);
     if (child < 0) {
         errno = fork_errno;
@@ -68,19 +83,43 @@ static pid_t start_shell_command(const std::string &command)
     return child;
 }
 
-// What an interrupt during a command leaves to do once it has ended.
-static void end_shell_command()
+// Ends the command's process group and reaps the shell: politely first,
+// then for good if something in it outlives a second.
+static void stop_shell_command(pid_t child)
 {
-    act_on_signals(); // during preparation the cleanup exit also removes the scratch file
+    kill(-child, SIGTERM);
+    int status;
+    for (int waited_ms = 0; waited_ms < 1000; waited_ms += 10) {
+        pid_t pid = waitpid(child, &status, WNOHANG);
+        if (pid == child || (pid < 0 && errno != EINTR))
+            return;
+        poll(nullptr, 0, 10);
+    }
+    kill(-child, SIGKILL);
+    while (waitpid(child, &status, 0) < 0 && errno == EINTR) {
+    }
+}
+
+bool shell_command_ended(pid_t child, bool wait)
+{
+    for (;;) {
+        int status;
+        pid_t pid = waitpid(child, &status, wait ? 0 : WNOHANG);
+        if (pid != 0 && !(pid < 0 && errno == EINTR))
+            return true; // ended, or no such child to wait for
+        if (interrupt_pending) {
+            stop_shell_command(child);
+            act_on_signals(); // during preparation the cleanup exit also removes the scratch file
+        }
+        if (pid == 0)
+            return false;
+    }
 }
 
 void run_shell_command(const std::string &command)
 {
-    pid_t child = start_shell_command(command);
-    int status;
-    while (waitpid(child, &status, 0) < 0 && errno == EINTR) {
-    }
-    end_shell_command();
+    shell_command_ended(start_shell_command(command), true);
+    act_on_signals();
 }
 
 static int64_t size_of_file(const char *path)
@@ -102,14 +141,31 @@ static void move_into_place()
 {
     if (rename(work_files.temp_path, work_files.converted_path) != 0)
         die("rename()");
+    note_own_work_file(work_files.converted_path, &reader.own_converted);
+}
+
+// Runs the input filter into the scratch file; with no filter anywhere the
+// scratch file is only made empty, so the input is copied as it is.
+static void run_filter()
+{
+    const char *filter = choose_filter(getenv("DRIFTERM_FILTER"), system_filter, DRIFTERM_FILTER_PATH,
+                                       DRIFTERM_SOURCE_FILTER_PATH);
+    if (filter) {
+        run_shell_command(filter_command(filter, options.file_path, work_files.temp_path));
+        return;
+    }
+    int fd = open(work_files.temp_path, O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
+    if (fd < 0)
+        die("fopen()");
+    close(fd);
 }
 
 void convert_with_lesspipe()
 {
     puts("Loading..");
     fflush(stdout);
-    const char *filter = choose_filter(getenv("DRIFTERM_FILTER"), system_filter, DRIFTERM_FILTER_PATH);
-    run_shell_command(filter_command(filter, options.file_path, work_files.temp_path));
+    lock_work_files();
+    run_filter();
     if (size_of_file(work_files.temp_path) == 0) {
         // The filter left nothing: the input is shown as it is. A named
         // file is read from the stream the command line opened, since a
@@ -133,7 +189,7 @@ static FILE *squeezed_early = nullptr;
 
 void reformat_with_fmt()
 {
-    std::string command = fmt_command(work_files.converted_path, work_files.temp_path);
+    std::string command = fmt_command(work_files.converted_path, work_files.temp_path, reflow_width());
     if (options.no_squeeze) {
         run_shell_command(command);
     } else {
@@ -141,7 +197,7 @@ void reformat_with_fmt()
         // after it. What is followed must be the file fmt's shell makes.
         unlink(work_files.temp_path);
         squeezed_early = squeeze_while_written(work_files.temp_path, start_shell_command(command));
-        end_shell_command();
+        act_on_signals();
     }
     replace_work_file();
 }
@@ -178,6 +234,7 @@ void replace_work_file()
         die("link()");
     if (unlink(work_files.temp_path) != 0)
         die("unlink()");
+    note_own_work_file(work_files.converted_path, &reader.own_converted);
 }
 
 bool is_pdf_name(const char *path)

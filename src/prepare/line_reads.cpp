@@ -164,16 +164,6 @@ void transfer_reads(FILE *in, FILE *out, bool squeeze)
     output_stage_flush(&output);
 }
 
-// Reaps `child` if it has ended, without waiting.
-bool child_has_ended(pid_t child)
-{
-    int status;
-    pid_t pid;
-    while ((pid = waitpid(child, &status, WNOHANG)) < 0 && errno == EINTR) {
-    }
-    return pid != 0; // an error means there is no such child to wait for
-}
-
 // A file without a name in the directory of `path`, for writing.
 FILE *open_unnamed_file_beside(const char *path)
 {
@@ -214,9 +204,7 @@ FILE *squeeze_while_written(const char *path, pid_t writer)
 {
     FILE *out = open_unnamed_file_beside(path);
     if (!out) {
-        int status;
-        while (waitpid(writer, &status, 0) < 0 && errno == EINTR) {
-        }
+        shell_command_ended(writer, true);
         return nullptr;
     }
     ReadState state;
@@ -225,7 +213,7 @@ FILE *squeeze_while_written(const char *path, pid_t writer)
     for (;;) {
         // Checked before reading, so that once it has ended the reads below
         // reach the true end of the text.
-        bool ended = child_has_ended(writer);
+        bool ended = shell_command_ended(writer, false);
         if (in < 0)
             in = open(path, O_RDONLY | O_CLOEXEC); // made by the writer's shell
         ssize_t len;

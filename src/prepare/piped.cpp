@@ -122,6 +122,7 @@ void capture_piped_input()
     // Another piped run with the same HOME may be showing its capture: the
     // new one is written under the scratch name and moved over it, which
     // leaves the other run its own file.
+    lock_work_files();
     FILE *capture = fopen(work_files.temp_path, "w");
     if (!capture)
         die("fopen()");
@@ -130,5 +131,6 @@ void capture_piped_input()
         die("fclose()");
     if (rename(work_files.temp_path, work_files.piped_path) != 0)
         die("rename()");
+    note_own_work_file(work_files.piped_path, &reader.own_piped);
     attach_terminal(tty, options.tty_name);
 }

@@ -15,15 +15,26 @@ void replace_work_file();
 bool is_pdf_name(const char *path);
 // `text` single-quoted for the shell, a quote inside written as '\''.
 std::string shell_quote(const char *text);
-// The filter program: `from_env` when set and not empty, else the system
-// filter, else the bundled one when only it exists, else the system path.
-const char *choose_filter(const char *from_env, const char *system_path, const char *bundled_path);
+// The filter program: `from_env` when set and not empty, else the first
+// that exists of the system filter, the installed bundled one and the one
+// in the source tree (a program run from its build folder); else nullptr.
+const char *choose_filter(const char *from_env, const char *system_path, const char *bundled_path,
+                          const char *source_path);
 // The shell command lines, every path single-quoted.
 std::string filter_command(const char *filter, const char *input, const char *output);
-std::string fmt_command(const char *input, const char *output);
-// Runs `command` with /bin/sh and waits for it, its status ignored; an
-// interrupt meanwhile takes the cleanup exit once the command has ended.
+// fmt's lines (at most 75 columns) fit a terminal this wide without wrapping.
+constexpr int fmt_default_fit = 76;
+// "fmt -s", with "-w width" added for a narrower terminal (width > 0).
+std::string fmt_command(const char *input, const char *output, int width);
+// Columns of the terminal the text will be shown on; 0 when unknown.
+int reflow_width();
+// Runs `command` with /bin/sh in a process group of its own and waits for
+// it, its status ignored; an interrupt, hangup or kill meanwhile ends the
+// command and takes the cleanup exit.
 void run_shell_command(const std::string &command);
+// Reaps the command `child` if it has ended (waiting for that when `wait`);
+// a pending interrupt ends the command and takes the cleanup exit.
+bool shell_command_ended(pid_t child, bool wait);
 
 // line reads in large blocks (line_reads.cpp)
 // Write to `out` exactly what copying `in` in reads of at most 1023 bytes,

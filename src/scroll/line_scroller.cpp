@@ -61,6 +61,7 @@ static void scroll_open()
     }
     if (!reader.scroll_file)
         die_on_screen("fopen()");
+    unlock_work_files(); // another run may now prepare its own text
 }
 
 // The end of the text: the final position, then any key.
@@ -69,22 +70,6 @@ static void scroll_finish(uint64_t total_lines, uint64_t line_no)
     draw_status_bar(total_lines, line_no);
     wait_for_any_key(true);
     fclose(reader.scroll_file);
-}
-
-static void show_line(char *line, uint32_t speed, uint32_t initial_speed,
-                      int32_t status_visible, uint64_t total_lines, uint64_t line_no)
-{
-    if (options.status_bar && status_visible)
-        draw_status_bar(total_lines, line_no);
-    check_highlight(line, speed, initial_speed, status_visible, total_lines, line_no);
-    if (options.case_enabled)
-        convert_case(line);
-    // After the highlight test, which searches the line as read: curses
-    // drops or garbles bytes that are no character of the locale.
-    mark_invalid_bytes(line);
-    mvwprintw(reader.main_window, (int)reader.display_row, 0, "%s", line);
-    // Shown now, so that a line spends its pace on the row it enters on.
-    wrefresh(reader.main_window);
 }
 
 // The main window covers the bar's row too, and its scroll blanks that row.
@@ -99,6 +84,39 @@ static void refresh_after_scroll(int32_t status_visible)
         wnoutrefresh(reader.status_window);
     }
     doupdate();
+}
+
+// A carriage return before the newline would send curses back to column 0,
+// and the newline would then clear the row: CRLF text would show nothing.
+static void drop_carriage_return(char *line)
+{
+    size_t length = strlen(line);
+    if (length >= 2 && line[length - 2] == '\r' && line[length - 1] == '\n') {
+        line[length - 2] = '\n';
+        line[length - 1] = '\0';
+    }
+}
+
+static void show_line(char *line, uint32_t speed, uint32_t initial_speed, int32_t status_visible,
+                      uint64_t total_lines, uint64_t line_no)
+{
+    if (options.status_bar && status_visible)
+        draw_status_bar(total_lines, line_no);
+    check_highlight(line, speed, initial_speed, status_visible, total_lines, line_no);
+    if (options.case_enabled)
+        convert_case(line);
+    // After the highlight test, which searches the line as read: curses
+    // drops or garbles bytes that are no character of the locale.
+    mark_invalid_bytes(line);
+    drop_carriage_return(line);
+    if (fits_one_row(line, getmaxx(reader.main_window))) {
+        mvwprintw(reader.main_window, (int)reader.display_row, 0, "%s", line);
+        // Shown now, so that a line spends its pace on the row it enters on.
+        wrefresh(reader.main_window);
+    } else {
+        show_wrapped_line(line);
+        refresh_after_scroll(status_visible);
+    }
 }
 
 void scroll_lines(uint32_t initial_speed)

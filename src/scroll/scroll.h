@@ -13,6 +13,14 @@ int64_t file_size_of(FILE *stream);
 // Row test of the start: true when `row` can take new text on a screen of `lines` rows.
 bool row_in_range(uint32_t row, int lines);
 
+// lines wider than the window (wrapped_line.cpp)
+// True when `line` (up to its newline) surely fits one row of `columns` cells.
+bool fits_one_row(const char *line, int columns);
+// Shows a line that may wrap so that its last row ends on the display row,
+// moving the rows above up; the rows below, the status bar's among them,
+// are left alone.
+void show_wrapped_line(const char *line);
+
 // character mode (char_mode.cpp)
 void scroll_chars(uint32_t initial_speed);
 // Row on which character mode types: the display row, halved without -p.

@@ -53,30 +53,38 @@ TEST(ShellQuote, TheShellGetsBackExactlyTheText)
     }
 }
 
-TEST(ChooseFilter, EnvironmentThenSystemThenBundled)
+TEST(ChooseFilter, EnvironmentThenSystemThenBundledThenSourceTree)
 {
     TempDir tmp;
-    const std::string &dir = tmp.path;
-    std::string present_system = dir + "/system", present_bundled = dir + "/bundled";
-    std::string absent_system = dir + "/no-system", absent_bundled = dir + "/no-bundled";
-    write_file(present_system, "");
-    write_file(present_bundled, "");
+    // Each candidate path exists or not; the letters name the expected choice.
     struct Case {
         const char *env;
-        bool system, bundled;
-        const char *expect; // "env", "system" or "bundled"
+        bool system, bundled, source;
+        char expect; // e(nv), s(ystem), b(undled), t(ree) or n(one)
     } cases[] = {
-        {"/my/filter", true, true, "env"}, {"/my/filter", false, false, "env"},
-        {"", true, true, "system"},        {nullptr, true, true, "system"},
-        {nullptr, true, false, "system"},  {nullptr, false, true, "bundled"},
-        {"", false, true, "bundled"},      {nullptr, false, false, "system"},
+        {"/my/filter", true, true, true, 'e'}, {"/my/filter", false, false, false, 'e'},
+        {"", true, true, true, 's'},           {nullptr, true, false, false, 's'},
+        {nullptr, false, true, true, 'b'},     {"", false, true, false, 'b'},
+        {nullptr, false, false, true, 't'},    {nullptr, false, false, false, 'n'},
     };
     for (const Case &c : cases) {
-        const std::string &sys = c.system ? present_system : absent_system;
-        const std::string &bun = c.bundled ? present_bundled : absent_bundled;
-        std::string got = choose_filter(c.env, sys.c_str(), bun.c_str());
-        std::string want = std::string(c.expect) == "env" ? c.env : std::string(c.expect) == "system" ? sys : bun;
-        EXPECT_EQ(got, want) << (c.env ? c.env : "(unset)") << " " << c.system << c.bundled;
+        std::string paths[3];
+        const char *names[3] = {"system", "bundled", "tree"};
+        bool present[3] = {c.system, c.bundled, c.source};
+        for (int i = 0; i < 3; i++) {
+            paths[i] = tmp.path + "/" + (present[i] ? "" : "no-") + names[i];
+            if (present[i])
+                write_file(paths[i], "");
+        }
+        const char *got = choose_filter(c.env, paths[0].c_str(), paths[1].c_str(), paths[2].c_str());
+        std::string want = c.expect == 'e' ? c.env
+                           : c.expect == 's' ? paths[0]
+                           : c.expect == 'b' ? paths[1]
+                           : c.expect == 't' ? paths[2] : "(none)";
+        EXPECT_EQ(got ? got : "(none)", want) << (c.env ? c.env : "(unset)") << " " << c.system
+                                              << c.bundled << c.source;
+        for (const std::string &path : paths)
+            unlink(path.c_str());
     }
 }
 
