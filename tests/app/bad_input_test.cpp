@@ -282,6 +282,18 @@ const BadInput bad_inputs[] = {
          r.reader({"-s", "20"}, r.file("text.txt", "narrow\n"));
          r.out = "narrow", r.row = 21;
      }},
+    {"terminal of 60 columns", [](Trial &r) {
+         // Reflowed at the terminal's width: no word is cut at the edge.
+         r.launch.cols = 60;
+         r.reader({"-s", "20"}, r.file("text.txt", "one two three four five six seven eight nine ten "
+                                                   "eleven twelve thirteen fourteen\n"));
+         r.out = "twelve thirteen fourteen", r.row = 21;
+     }},
+    {"line without blanks wider than the window", [](Trial &r) {
+         // Its second row stays above the bar and is not written over by the next line.
+         r.reader({"-s", "20"}, r.file("wide.txt", repeat("a", 80) + repeat("b", 20) + "\nnext\n"));
+         r.out = repeat("b", 20), r.row = 20;
+     }},
     {"terminal of 10 columns, information screen", [](Trial &r) {
          r.launch.cols = 10;
          r.reader({"-s", "20"}, r.file("text.txt", repeat("narrow\n", 2000)));

@@ -1,8 +1,11 @@
-// Two runs at once with the same HOME, on different texts, the second
-// started a second after the first: each shows its own whole text to the
-// end, though both use the same work file names, and the first to end
-// removes the other's working copy while the other still reads it.
+// Two runs at once with the same HOME, on different texts: each shows its
+// own whole text to the end, though both use the same work file names,
+// whether the second starts a second after the first or while the first
+// is still preparing its text (a slow fmt), and the first to end leaves
+// the other's working copy alone.
 #include <sys/stat.h>
+
+#include <cstdlib>
 
 #include <string>
 #include <vector>
@@ -45,14 +48,25 @@ bool shows_whole_text(Term *t, const std::string &word)
 struct Pair {
     TempDir dir;
     std::string home = dir.path + "/home";
+    std::string slow_bin = dir.path + "/bin";
+    bool slow_fmt = false; // an fmt first on PATH that takes a second
+    int gap_ms = 1000;     // between the two starts
 
-    Pair() { mkdir(home.c_str(), 0700); }
+    Pair()
+    {
+        mkdir(home.c_str(), 0700);
+        mkdir(slow_bin.c_str(), 0700);
+        write_file(slow_bin + "/fmt", "#!/bin/sh\nsleep 1\nexec /usr/bin/fmt \"$@\"\n");
+        chmod((slow_bin + "/fmt").c_str(), 0755);
+    }
 
     Launch launch(const std::string &word, bool piped)
     {
         Launch s;
         s.home = home;
         s.env = {{"DRIFTERM_FILTER", "/bin/true"}};
+        if (slow_fmt)
+            s.env.push_back({"PATH", slow_bin + ":" + getenv("PATH")});
         s.args = {"-s", "10"};
         if (piped) {
             s.stdin_pipe = true;
@@ -66,13 +80,13 @@ struct Pair {
         return s;
     }
 
-    // Starts the first, then the second a second later; the first ends
+    // Starts the first, then the second gap_ms later; the first ends
     // while the second still scrolls, then the second ends.
     void run_both(bool piped)
     {
         TermPtr first(term_spawn(launch("alpha", piped)));
         ASSERT_TRUE(first);
-        term_wait_for(first.get(), [](Term *) { return false; }, 1000); // the second comes a second later
+        term_wait_for(first.get(), [](Term *) { return false; }, gap_ms); // the second comes later
         TermPtr second(term_spawn(launch("beta", piped)));
         ASSERT_TRUE(second);
 
@@ -100,6 +114,19 @@ TEST(Concurrent, TwoPipedRunsEachShowTheirWholeText)
 {
     Pair pair;
     pair.run_both(true);
+}
+
+// The second starts while the first's fmt still runs: it waits for the
+// first to open its text before it prepares its own.
+TEST(Concurrent, OverlappingPreparationsEachShowTheirWholeText)
+{
+    for (bool piped : {false, true}) {
+        SCOPED_TRACE(piped ? "piped" : "file");
+        Pair pair;
+        pair.slow_fmt = true;
+        pair.gap_ms = 300;
+        pair.run_both(piped);
+    }
 }
 
 }  // namespace

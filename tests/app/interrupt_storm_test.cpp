@@ -1,12 +1,13 @@
-// Interrupts at random moments of a run, and storms of resizes: whatever
-// the moment, an interrupt ends the run with status 0, no work file and the
-// terminal given back; after any number of resizes the layout is the one of
-// the last size. The random choices come from one seed, printed with every
+// Interrupts, hangups and kills at random moments of a run, and storms of
+// resizes: whatever the moment, an interrupt ends the run with status 0 (a
+// hangup or kill as that signal), no work file and the terminal given back;
+// after any number of resizes the layout is the one of the last size. The random choices come from one seed, printed with every
 // failure; DRIFTERM_STORM_SEED replays a run.
 #include <unistd.h>
 
 #include <csignal>
 #include <cstdlib>
+#include <cstring>
 #include <functional>
 #include <random>
 #include <sstream>
@@ -62,6 +63,7 @@ struct Moment {
     const char *keys;     // sent once a line shows (p: pause, i: information screen)
     const char *wait_for; // text to wait for before the delay ("" : only the handler)
     int max_delay_ms;
+    bool editor = false;  // e starts a slow editor, during which the reader ignores SIGINT
 };
 
 const Moment moments[] = {
@@ -73,19 +75,31 @@ const Moment moments[] = {
     {"information screen", 400, "10", false, false, "i", "line 1", 150},
     {"closing wait", 3, "10", false, false, "", "3/3 - 100%", 100},
     {"piped: capture, preparation and start", 20000, "10", false, true, "", "", 60},
+    {"editor wait", 400, "10", false, false, "e", "line 1", 250, true},
 };
+
+// The signal of a run: any of the three, but the reader leaves SIGINT to
+// the editor; a Ctrl-C moment sends its own.
+int storm_signal(const Moment &m, uint32_t pick)
+{
+    const int any[] = {SIGINT, SIGTERM, SIGHUP};
+    return m.editor ? any[1 + pick % 2] : any[pick % 3];
+}
 
 struct StormFixture {
     TempDir dir;
     std::string home = dir.path + "/home";
     std::string text = dir.path + "/text.txt";
     std::string filter = dir.path + "/slow_filter";
+    std::string editor = dir.path + "/slow_editor";
 
     StormFixture()
     {
         mkdir(home.c_str(), 0700);
         write_file(filter, "#!/bin/sh\nsleep 0.2\ncat -- \"$1\"\n");
         chmod(filter.c_str(), 0755);
+        write_file(editor, "#!/bin/sh\nsleep 0.3\n");
+        chmod(editor.c_str(), 0755);
     }
 
     Launch launch(const Moment &m)
@@ -94,6 +108,8 @@ struct StormFixture {
         Launch s;
         s.home = home;
         s.env = {{"DRIFTERM_FILTER", m.slow_filter ? filter : "/bin/true"}};
+        if (m.editor)
+            s.env.push_back({"VISUAL", editor});
         if (m.piped) {
             s.stdin_pipe = true;
             s.stdin_data = numbered_lines(m.lines);
@@ -115,14 +131,16 @@ TEST(InterruptStorm, EveryMomentEndsCleanly)
     for (; runs < max_runs && term_now_ms() < deadline; runs++) {
         const Moment &m = moments[rng() % std::size(moments)];
         const int delay = (int)(rng() % (uint32_t)(m.max_delay_ms + 1));
+        const bool ctrl_c = std::string(m.name).find("Ctrl-C") != std::string::npos;
+        const int signal = ctrl_c ? SIGINT : storm_signal(m, rng());
         std::ostringstream where;
-        where << "seed " << seed << ", run " << runs << ": interrupt at " << m.name << " + "
-              << delay << " ms";
+        where << "seed " << seed << ", run " << runs << ": " << strsignal(signal) << " at "
+              << m.name << " + " << delay << " ms";
         SCOPED_TRACE(where.str());
 
         TermPtr t(term_spawn(fx.launch(m)));
         ASSERT_TRUE(t);
-        ASSERT_TRUE(term_wait_for(t.get(), [](Term *x) { return term_catches_signal(x, SIGINT); }, 5000));
+        ASSERT_TRUE(term_wait_for(t.get(), [&](Term *x) { return term_catches_signal(x, signal); }, 5000));
         if (*m.wait_for) {
             ASSERT_TRUE(term_wait_text(t.get(), m.wait_for, 5000)) << term_screen(t.get());
         }
@@ -130,20 +148,19 @@ TEST(InterruptStorm, EveryMomentEndsCleanly)
             term_send(t.get(), m.keys);
         if (delay > 0)
             usleep((useconds_t)delay * 1000); // the random moment itself
-        if (std::string(m.name).find("Ctrl-C") != std::string::npos) {
+        if (ctrl_c)
             term_send(t.get(), ctrl_key('c'));
-        } else {
-            term_signal(t.get(), SIGINT);
-        }
+        else
+            term_signal(t.get(), signal);
 
-        ASSERT_EXIT_STATUS(t.get(), 0, 5000);
+        ASSERT_EXIT_STATUS(t.get(), signal == SIGINT ? 0 : 128 + signal, 5000);
         EXPECT_EQ(list_dir(work_dir_of(fx.home)), std::vector<std::string>{});
         EXPECT_TRUE(out_of_curses_mode(t.get())) << term_screen(t.get());
         EXPECT_EQ(term_stderr(t.get()), "");
         if (::testing::Test::HasFailure())
             break;
     }
-    std::cout << "[ STORM    ] " << runs << " interrupted runs, seed " << seed << "\n";
+    std::cout << "[ STORM    ] " << runs << " signalled runs, seed " << seed << "\n";
     EXPECT_GE(runs, STORM_SANITIZED ? 10 : 50);
 }
 

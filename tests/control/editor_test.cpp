@@ -434,10 +434,19 @@ TEST_F(EditorLaunch, AnEditorThatCannotRunIsReportedByTheChild)
         return term_stderr(term).find("execlp(): Permission denied") != std::string::npos;
     }, kWait)) << term_stderr(t.get());
     // The child's cleanup exit took the working copy; the reader goes on
-    // from the stream it has open.
+    // from the stream it has open, where it was: in turbo to the end, no
+    // line comes twice and the count stops at the total.
     EXPECT_TRUE(wait_line_after(t.get(), line + 3, kWait)) << term_screen(t.get());
     EXPECT_FALSE(file_exists(work_dir_of(home_) + "/drift_file"));
-    expect_scrolling_then_quit(t.get(), line);
+    term_send(t.get(), " ");
+    // The closing wait: the last line above the bar and nothing moving.
+    ASSERT_TRUE(term_wait_for(t.get(), [](Term *term) {
+        return term_row(term, 21) == "L0400" && term_now_ms() - term_last_change_ms(term) > 500;
+    }, kWait)) << term_screen(t.get());
+    EXPECT_SCREEN_ROW_CONTAINS(t.get(), 23, "400/400 - 100%", 0);
+    for (int row = 0; row < 21; row++)
+        EXPECT_EQ(line_number_of(term_row(t.get(), row)), 379 + row) << term_screen(t.get());
+    EXPECT_EQ(term_press_until_exit(t.get(), "k", kWait), 0);
 }
 
 } // namespace
