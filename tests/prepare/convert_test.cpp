@@ -4,6 +4,7 @@
 #include <cstdio>
 #include <iostream>
 #include <cstdlib>
+#include <memory>
 #include <string>
 #include <vector>
 #include <sys/stat.h>
@@ -204,9 +205,12 @@ struct Stage {
         mkdir(home.c_str(), 0700);
         mkdir(bin.c_str(), 0700);
         mkdir(files.c_str(), 0700);
-        write_script(filter, record_args(filter_args) + "sleep " + std::to_string(filter_sleep) + "\n");
+        // Each stub marks in RECORD.done that it has run to its end.
+        write_script(filter, record_args(filter_args) + "sleep " + std::to_string(filter_sleep) + "\n" +
+                                 ": > " + sh_quoted(filter_args + ".done") + "\n");
         write_script(bin + "/fmt", "cp \"$2\" " + sh_quoted(fmt_input) + "\n" + record_args(fmt_args) +
-                                       "sleep " + std::to_string(fmt_sleep) + "\n" + "exec " +
+                                       "sleep " + std::to_string(fmt_sleep) + "\n" + ": > " +
+                                       sh_quoted(fmt_args + ".done") + "\n" + "exec " +
                                        sh_quoted(find_real_fmt()) + " \"$@\"\n");
     }
 
@@ -382,34 +386,64 @@ TEST(PrepareEndToEnd, AwkwardPathsReachTheFilterAsOneArgument)
     }
 }
 
-TEST(PrepareEndToEnd, InterruptDuringACommandTakesTheCleanupExit)
+// Built, not installed, and no other filter: the source tree's filter
+// still turns a compressed text into its plain text.
+TEST(PrepareEndToEnd, AProgramInItsBuildFolderUsesTheSourceTreesFilter)
+{
+    if (access("/usr/bin/lesspipe.sh", F_OK) == 0 || access(DRIFTERM_FILTER_PATH, F_OK) == 0)
+        GTEST_SKIP() << "a system or installed filter comes first here";
+    Stage stage;
+    std::string text = stage.files + "/notes.txt";
+    write_file(text, "inside the gzip file\n");
+    ASSERT_EQ(system(("gzip -n " + sh_quoted(text)).c_str()), 0);
+    Launch launch = stage.launch({"-s", "20", "-f", text + ".gz"});
+    launch.env.erase(launch.env.begin()); // no DRIFTERM_FILTER
+    TermPtr t(term_spawn(launch));
+    ASSERT_TRUE(t);
+    EXPECT_SCREEN_ROW(t.get(), 21, "inside the gzip file", 10000);
+    EXPECT_EQ(term_press_until_exit(t.get(), "k", 10000), 0);
+    EXPECT_EQ(term_stderr(t.get()), "");
+}
+
+TEST(PrepareEndToEnd, ASignalDuringACommandEndsItAndTakesTheCleanupExit)
 {
     struct Case {
         const char *name;
         bool in_fmt;      // the slow command is fmt, else the filter
         bool whole_group; // Ctrl-C on the terminal, else a signal to the program alone
+        int signal;
     } cases[] = {
-        {"Ctrl-C in the filter", false, true},
-        {"SIGINT to the program in the filter", false, false},
-        {"Ctrl-C in fmt", true, true},
-        {"SIGINT to the program in fmt", true, false},
+        {"Ctrl-C in the filter", false, true, SIGINT},
+        {"SIGINT to the program in the filter", false, false, SIGINT},
+        {"Ctrl-C in fmt", true, true, SIGINT},
+        {"SIGINT to the program in fmt", true, false, SIGINT},
+        {"SIGTERM to the program in the filter", false, false, SIGTERM},
+        {"SIGHUP to the program in fmt", true, false, SIGHUP},
     };
+    std::vector<std::unique_ptr<Stage>> stages;
+    std::vector<std::string> ends; // what a stub that ran to its end would leave
     for (const Case &c : cases) {
-        Stage stage("home", c.in_fmt ? 0 : 2, c.in_fmt ? 2 : 0);
+        stages.push_back(std::make_unique<Stage>("home", c.in_fmt ? 0 : 2, c.in_fmt ? 2 : 0));
+        Stage &stage = *stages.back();
         write_file(stage.files + "/input", "text\n");
         TermPtr t(term_spawn(stage.launch(reader_args("input"))));
         ASSERT_TRUE(t);
-        ASSERT_TRUE(wait_file(t.get(), c.in_fmt ? stage.fmt_args : stage.filter_args)) << c.name;
+        const std::string &record = c.in_fmt ? stage.fmt_args : stage.filter_args;
+        ASSERT_TRUE(wait_file(t.get(), record)) << c.name;
+        ends.push_back(record + ".done");
         if (c.whole_group)
             term_send(t.get(), ctrl_key('c'));
         else
-            term_signal(t.get(), SIGINT);
-        // The stub sleeps 2 s; an ignored interrupt would go on to the screen.
-        EXPECT_EXIT_STATUS(t.get(), 0, 10000) << c.name;
+            term_signal(t.get(), c.signal);
+        EXPECT_EXIT_STATUS(t.get(), c.signal == SIGINT ? 0 : 128 + c.signal, 10000) << c.name;
         EXPECT_EQ(term_raw(t.get()).find("\033["), std::string::npos) << c.name << ": screen output";
         EXPECT_FALSE(term_altscreen(t.get())) << c.name;
         EXPECT_EQ(list_dir(work_dir_of(stage.home)), std::vector<std::string>{}) << c.name;
     }
+    // The stubs sleep 2 s: one that was not ended with its run would then mark its end.
+    for (int64_t deadline = term_now_ms() + 2500; term_now_ms() < deadline; usleep(20000))
+        for (const std::string &end : ends)
+            ASSERT_FALSE(file_exists(end)) << end;
 }
 
 } // namespace
