@@ -67,7 +67,14 @@ static pid_t start_shell_command(const std::string &command)
     if (child == 0) {
         // A group of its own, so that an interrupt, hangup or kill of the
         // reader can end the whole command: the shell and what it started.
+        // Out of the terminal's foreground group it must not read the
+        // terminal, which would stop it for good: its input is empty.
         setpgid(0, 0);
+        int nothing = open("/dev/null", O_RDONLY);
+        if (nothing > STDIN_FILENO) {
+            dup2(nothing, STDIN_FILENO);
+            close(nothing);
+        }
         child_signals_default(&saved_mask);
         execl("/bin/sh", "sh", "-c", command.c_str(), (char *)nullptr);
         _exit(127);
