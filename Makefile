@@ -90,5 +90,11 @@ package: deps
 screenshot: build
 	$(BUILD_DIR)/tests/tool_screenshot doc/screenshot.svg
 
+# Records doc/demo.svg, the README's animation, from a real run under
+# termtosvg (Debian package termtosvg), keys typed in on a schedule.
+.PHONY: demo
+demo: build
+	DRIFTERM_BIN="$(CURDIR)/$(BUILD_DIR)/drifterm" sh scripts/demo doc/demo.svg
+
 clean:
 	rm -rf build build-sanitize $(FUZZ_DIR)
