@@ -12,7 +12,7 @@
 #include <vector>
 
 #include "app/startup.h"
-#include "harness.h"
+#include "helpers.h"
 
 namespace {
 
@@ -79,14 +79,7 @@ struct Fixture {
         return out;
     }
 
-    Launch launch(const std::vector<std::string> &args) const
-    {
-        Launch s;
-        s.args = expand(args);
-        s.home = home;
-        s.env = {{"DRIFTERM_FILTER", "/bin/true"}}; // no conversion: the file is copied as it is
-        return s;
-    }
+    Launch launch(const std::vector<std::string> &args) const { return reader_launch(home, expand(args)); }
 };
 
 // ---- pure helpers ----

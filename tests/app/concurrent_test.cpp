@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "harness.h"
+#include "helpers.h"
 
 namespace {
 
@@ -50,20 +50,11 @@ struct Pair {
 
     Launch launch(const std::string &word, bool piped)
     {
-        Launch s;
-        s.home = home;
-        s.env = {{"DRIFTERM_FILTER", "/bin/true"}};
-        s.args = {"-s", "10"};
-        if (piped) {
-            s.stdin_pipe = true;
-            s.stdin_data = text_of(word);
-            s.args.insert(s.args.end(), {"-t", "{PTY}"});
-        } else {
-            std::string file = dir.path + "/" + word + ".txt";
-            write_file(file, text_of(word));
-            s.args.insert(s.args.end(), {"-f", file});
-        }
-        return s;
+        if (piped)
+            return piped_launch(home, {"-s", "10"}, text_of(word));
+        std::string file = dir.path + "/" + word + ".txt";
+        write_file(file, text_of(word));
+        return reader_launch(home, {"-s", "10"}, file);
     }
 
     // Starts the first, then the second a second later; the first ends

@@ -35,33 +35,25 @@ TEST(InfoScreenPace, SecondsInSinglePrecisionAndEnding)
 
 #include <csignal>
 
-#include "harness.h"
+#include "helpers.h"
 
 namespace {
 
 const int WAIT_MS = 10000;
 const char FACTS[] = "line 1\nline 2\nline 3\nline 4\n"; // 28 bytes
 
-// The program on a pty, reading facts.txt from its own directory.
-struct PageRun {
-    TempDir home, dir;
-    TermPtr t;
-
-    explicit PageRun(std::vector<std::string> args, int rows = 24, int cols = 80,
+// The program on facts.txt, from its directory unless `cwd` is given.
+struct PageRun : ReaderRun {
+    explicit PageRun(const std::vector<std::string> &args, int rows = 24, int cols = 80,
                      const std::string &cwd = "")
+        : ReaderRun(FACTS, args, "facts.txt", [=](Launch &launch) {
+              launch.rows = rows;
+              launch.cols = cols;
+              if (!cwd.empty())
+                  launch.cwd = cwd;
+              launch.env.push_back({"VISUAL", "/bin/true"});
+          })
     {
-        std::string path = dir.path + "/facts.txt";
-        write_file(path, FACTS);
-        args.push_back("-f");
-        args.push_back(path);
-        Launch launch;
-        launch.args = args;
-        launch.rows = rows;
-        launch.cols = cols;
-        launch.home = home.path;
-        launch.cwd = cwd.empty() ? dir.path : cwd;
-        launch.env = {{"DRIFTERM_FILTER", "/bin/true"}, {"VISUAL", "/bin/true"}};
-        t.reset(term_spawn(launch));
     }
 };
 
@@ -84,14 +76,6 @@ struct PageRun {
 {
     term_signal(t, SIGINT);
     return term_check_exit(t, 0, WAIT_MS);
-}
-
-std::string repeat(const std::string &piece, int count)
-{
-    std::string text;
-    for (int i = 0; i < count; i++)
-        text += piece;
-    return text;
 }
 
 // A row of the page: `text` inside the side borders of a `cols`-wide screen.

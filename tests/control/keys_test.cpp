@@ -184,41 +184,13 @@ TEST_F(HandleKeys, OneKeyPerCall)
 
 #include <csignal>
 
-#include "harness.h"
+#include "helpers.h"
 
 namespace {
 
 const int WAIT_MS = 10000;
 const int TEXT_ROW = 21; // newest line after the scroll, on 24 rows
 const int BAR_ROW = 23;
-
-std::string numbered_lines(int count)
-{
-    std::string text;
-    for (int i = 1; i <= count; i++)
-        text += "line " + std::to_string(i) + "\n";
-    return text;
-}
-
-// The program on a pty with `options` and a file holding `text`.
-struct KeysRun {
-    TempDir home, dir;
-    TermPtr t;
-
-    KeysRun(const std::string &text, std::vector<std::string> options)
-    {
-        std::string path = dir.path + "/keys.txt";
-        write_file(path, text);
-        Launch launch;
-        launch.args = options;
-        launch.args.push_back("-f");
-        launch.args.push_back(path);
-        launch.home = home.path;
-        launch.env = {{"DRIFTERM_FILTER", "/bin/true"}};
-        t.reset(term_spawn(launch));
-    }
-    bool work_file_left() { return file_exists(work_dir_of(home.path) + "/drift_file"); }
-};
 
 // The number of the newest line shown, 0 when none.
 int newest_line(Term *t)
@@ -230,16 +202,6 @@ int newest_line(Term *t)
 bool newest_line_reaches(Term *t, int number, int timeout_ms)
 {
     return term_wait_for(t, [&](Term *tt) { return newest_line(tt) >= number; }, timeout_ms);
-}
-
-// True once `row` has kept its text for quiet_ms.
-bool row_settles(Term *t, int row, int quiet_ms, int timeout_ms)
-{
-    int64_t deadline = term_now_ms() + timeout_ms;
-    while (term_now_ms() < deadline)
-        if (term_wait_row_differs(t, row, term_row(t, row), quiet_ms) < 0)
-            return true;
-    return false;
 }
 
 // Mean time per line over `count` lines, counted from the second line
@@ -279,7 +241,7 @@ bool pause_with_p(Term *t)
 
 TEST(KeysEndToEnd, QQuitsAtOnceAndRemovesTheWorkFile)
 {
-    KeysRun run(numbered_lines(200), {"-s", "100"});
+    ReaderRun run(numbered_lines(200), {"-s", "100"});
     ASSERT_TRUE(run.t);
     Term *t = run.t.get();
     ASSERT_TRUE(newest_line_reaches(t, 2, WAIT_MS)) << term_screen(t);
@@ -292,7 +254,7 @@ TEST(KeysEndToEnd, QQuitsAtOnceAndRemovesTheWorkFile)
 
 TEST(KeysEndToEnd, OtherKeysDoNothing)
 {
-    KeysRun run(numbered_lines(40), {"-s", "40"});
+    ReaderRun run(numbered_lines(40), {"-s", "40"});
     ASSERT_TRUE(run.t);
     Term *t = run.t.get();
     ASSERT_TRUE(newest_line_reaches(t, 2, WAIT_MS)) << term_screen(t);
@@ -304,17 +266,12 @@ TEST(KeysEndToEnd, OtherKeysDoNothing)
     EXPECT_FALSE(term_exited(t));
     EXPECT_EQ(term_bells(t), 0);
     // The poll after the last line may take a key sent just then.
-    int status = -1;
-    for (int i = 0; i < 20 && status < 0; i++) {
-        term_send(t, "x");
-        status = term_wait_exit(t, 500);
-    }
-    EXPECT_EQ(status, 0);
+    EXPECT_EQ(term_press_until_exit(t, "x", WAIT_MS), 0);
 }
 
 TEST(KeysEndToEnd, PauseHoldsUntilAKeyAndQOnlyEndsIt)
 {
-    KeysRun run(numbered_lines(200), {"-s", "50"});
+    ReaderRun run(numbered_lines(200), {"-s", "50"});
     ASSERT_TRUE(run.t);
     Term *t = run.t.get();
     ASSERT_TRUE(newest_line_reaches(t, 3, WAIT_MS)) << term_screen(t);
@@ -336,7 +293,7 @@ TEST(KeysEndToEnd, PauseHoldsUntilAKeyAndQOnlyEndsIt)
 
 TEST(KeysEndToEnd, InterruptDuringPauseTakesTheCleanupExit)
 {
-    KeysRun run(numbered_lines(200), {"-s", "50"});
+    ReaderRun run(numbered_lines(200), {"-s", "50"});
     ASSERT_TRUE(run.t);
     Term *t = run.t.get();
     ASSERT_TRUE(newest_line_reaches(t, 2, WAIT_MS)) << term_screen(t);
@@ -348,7 +305,7 @@ TEST(KeysEndToEnd, InterruptDuringPauseTakesTheCleanupExit)
 
 TEST(KeysEndToEnd, SpaceRunsFastAndBackToThePace)
 {
-    KeysRun run(numbered_lines(3000), {"-s", "200"});
+    ReaderRun run(numbered_lines(3000), {"-s", "200"});
     ASSERT_TRUE(run.t);
     Term *t = run.t.get();
     ASSERT_TRUE(newest_line_reaches(t, 2, WAIT_MS)) << term_screen(t);
@@ -368,7 +325,7 @@ TEST(KeysEndToEnd, SpaceRunsFastAndBackToThePace)
 
 TEST(KeysEndToEnd, FasterAndSlowerChangeTheInterval)
 {
-    KeysRun run(numbered_lines(200), {"-s", "240"});
+    ReaderRun run(numbered_lines(200), {"-s", "240"});
     ASSERT_TRUE(run.t);
     Term *t = run.t.get();
     ASSERT_TRUE(newest_line_reaches(t, 1, WAIT_MS)) << term_screen(t);
@@ -390,7 +347,7 @@ TEST(KeysEndToEnd, FasterAndSlowerChangeTheInterval)
 
 TEST(KeysEndToEnd, ClearEmptiesTheWindowAndScrollingGoesOn)
 {
-    KeysRun run(numbered_lines(100), {"-s", "60"});
+    ReaderRun run(numbered_lines(100), {"-s", "60"});
     ASSERT_TRUE(run.t);
     Term *t = run.t.get();
     ASSERT_TRUE(term_wait_for(t, [](Term *tt) { return !term_row(tt, 0).empty(); }, WAIT_MS));
@@ -419,27 +376,17 @@ bool bar_shown(Term *t)
            term_cell(t, BAR_ROW, 0).reverse;
 }
 
-bool bar_gone(Term *t)
-{
-    if (!term_row(t, BAR_ROW).empty())
-        return false;
-    for (int col = 0; col < term_cols(t); col++)
-        if (term_cell(t, BAR_ROW, col).reverse)
-            return false;
-    return true;
-}
-
 TEST(KeysEndToEnd, NHidesTheBarAndVBringsItBack)
 {
-    KeysRun run(numbered_lines(200), {"-s", "40"});
+    ReaderRun run(numbered_lines(200), {"-s", "40"});
     ASSERT_TRUE(run.t);
     Term *t = run.t.get();
     ASSERT_TRUE(term_wait_for(t, bar_shown, WAIT_MS)) << term_screen(t);
     press_between_lines(t, "n");
-    ASSERT_TRUE(term_wait_for(t, bar_gone, WAIT_MS)) << term_screen(t);
+    ASSERT_TRUE(term_wait_for(t, bar_hidden, WAIT_MS)) << term_screen(t);
     int hidden_at = newest_line(t);
     ASSERT_TRUE(newest_line_reaches(t, hidden_at + 5, WAIT_MS));
-    EXPECT_TRUE(bar_gone(t)) << term_screen(t);
+    EXPECT_TRUE(bar_hidden(t)) << term_screen(t);
     press_between_lines(t, "v");
     EXPECT_TRUE(term_wait_for(t, bar_shown, WAIT_MS)) << term_screen(t);
     term_send(t, "q");
@@ -448,18 +395,18 @@ TEST(KeysEndToEnd, NHidesTheBarAndVBringsItBack)
 
 TEST(KeysEndToEnd, AfterXOnlyVBringsTheBar)
 {
-    KeysRun run(numbered_lines(200), {"-x", "-s", "40"});
+    ReaderRun run(numbered_lines(200), {"-x", "-s", "40"});
     ASSERT_TRUE(run.t);
     Term *t = run.t.get();
     ASSERT_TRUE(newest_line_reaches(t, 2, WAIT_MS)) << term_screen(t);
-    EXPECT_TRUE(bar_gone(t));
+    EXPECT_TRUE(bar_hidden(t));
     press_between_lines(t, "n");
     ASSERT_TRUE(newest_line_reaches(t, newest_line(t) + 3, WAIT_MS));
-    EXPECT_TRUE(bar_gone(t)) << term_screen(t);
+    EXPECT_TRUE(bar_hidden(t)) << term_screen(t);
     press_between_lines(t, "v");
     EXPECT_TRUE(term_wait_for(t, bar_shown, WAIT_MS)) << term_screen(t);
     press_between_lines(t, "n");
-    EXPECT_TRUE(term_wait_for(t, bar_gone, WAIT_MS)) << term_screen(t);
+    EXPECT_TRUE(term_wait_for(t, bar_hidden, WAIT_MS)) << term_screen(t);
     term_send(t, "q");
     EXPECT_EXIT_STATUS(t, 0, WAIT_MS);
 }

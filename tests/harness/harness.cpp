@@ -330,6 +330,24 @@ std::vector<std::string> build_env(const Launch &launch, const std::string &san_
     return env;
 }
 
+// The first executable `name` in the directories of `path` (an empty entry
+// is the current directory), or "".
+std::string search_path(const std::string &name, const std::string &path)
+{
+    size_t start = 0;
+    while (start <= path.size()) {
+        size_t end = path.find(':', start);
+        if (end == std::string::npos)
+            end = path.size();
+        std::string dir = path.substr(start, end - start);
+        std::string cand = (dir.empty() ? std::string(".") : dir) + "/" + name;
+        if (access(cand.c_str(), X_OK) == 0)
+            return cand;
+        start = end + 1;
+    }
+    return "";
+}
+
 std::string resolve_program(const std::string &prog, const std::vector<std::string> &env)
 {
     if (prog.find('/') != std::string::npos)
@@ -338,18 +356,8 @@ std::string resolve_program(const std::string &prog, const std::vector<std::stri
     for (const auto &e : env)
         if (env_name(e) == "PATH")
             path = e.substr(5);
-    size_t start = 0;
-    while (start <= path.size()) {
-        size_t end = path.find(':', start);
-        if (end == std::string::npos)
-            end = path.size();
-        std::string dir = path.substr(start, end - start);
-        std::string cand = (dir.empty() ? std::string(".") : dir) + "/" + prog;
-        if (access(cand.c_str(), X_OK) == 0)
-            return cand;
-        start = end + 1;
-    }
-    return prog;
+    std::string found = search_path(prog, path);
+    return found.empty() ? prog : found;
 }
 
 // Everything the child needs, prepared before fork so the child only makes
@@ -1213,6 +1221,12 @@ std::vector<std::string> list_dir(const std::string &path)
 std::string work_dir_of(const std::string &home)
 {
     return home + "/.drifterm";
+}
+
+std::string find_program(const std::string &name)
+{
+    const char *path = getenv("PATH");
+    return search_path(name, path ? path : "/usr/bin:/bin");
 }
 
 // ---- plain runs ----
