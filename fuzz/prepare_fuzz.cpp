@@ -13,6 +13,7 @@
 #include <string>
 
 #include "app/shared.h"
+#include "fuzz_support.h"
 #include "line_reads_model.h"
 #include "prepare/prepare.h"
 
@@ -27,20 +28,6 @@ void write_bytes(const char *path, const std::string &bytes)
     if (!file || fwrite(bytes.data(), 1, bytes.size(), file) != bytes.size())
         abort();
     fclose(file);
-}
-
-std::string read_bytes(const char *path)
-{
-    FILE *file = fopen(path, "r");
-    if (!file)
-        abort();
-    std::string bytes;
-    char buf[65536];
-    size_t n;
-    while ((n = fread(buf, 1, sizeof buf, file)) > 0)
-        bytes.append(buf, n);
-    fclose(file);
-    return bytes;
 }
 
 void remove_work_dir()
@@ -90,7 +77,7 @@ void check_squeeze_while_written(const std::string &text)
     if (!name_unnamed_file(squeezed, named.c_str()))
         abort();
     fclose(squeezed);
-    check("squeeze while written", read_bytes(named.c_str()), line_reads_model(text, true));
+    check("squeeze while written", read_whole_file(named.c_str()), line_reads_model(text, true));
     unlink(named.c_str());
     unlink(work_files.temp_path);
 }
@@ -128,13 +115,13 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     copy_line_reads(in, out);
     fclose(in);
     fclose(out);
-    check("copy", read_bytes(work_files.temp_path), line_reads_model(text, false));
+    check("copy", read_whole_file(work_files.temp_path), line_reads_model(text, false));
     unlink(work_files.temp_path);
 
     // The squeeze step itself, which replaces the working copy in place.
     write_bytes(work_files.converted_path, text);
     squeeze_blank_lines();
-    check("squeeze", read_bytes(work_files.converted_path), line_reads_model(text, true));
+    check("squeeze", read_whole_file(work_files.converted_path), line_reads_model(text, true));
 
     static unsigned count = 0;
     if (count++ % 16 == 0)

@@ -2,8 +2,6 @@
 // started a second after the first: each shows its own whole text to the
 // end, though both use the same work file names, and the first to end
 // removes the other's working copy while the other still reads it.
-#include <sys/stat.h>
-
 #include <string>
 #include <vector>
 
@@ -42,12 +40,7 @@ bool shows_whole_text(Term *t, const std::string &word)
     return true;
 }
 
-struct Pair {
-    TempDir dir;
-    std::string home = dir.path + "/home";
-
-    Pair() { mkdir(home.c_str(), 0700); }
-
+struct Pair : Sandbox {
     Launch launch(const std::string &word, bool piped)
     {
         if (piped)

@@ -62,17 +62,13 @@ const Moment moments[] = {
     {"piped: capture, preparation and start", 20000, "10", false, true, "", "", 60},
 };
 
-struct StormFixture {
-    TempDir dir;
-    std::string home = dir.path + "/home";
+struct StormFixture : Sandbox {
     std::string text = dir.path + "/text.txt";
     std::string filter = dir.path + "/slow_filter";
 
     StormFixture()
     {
-        mkdir(home.c_str(), 0700);
-        write_file(filter, "#!/bin/sh\nsleep 0.2\ncat -- \"$1\"\n");
-        chmod(filter.c_str(), 0755);
+        write_script(filter, "sleep 0.2\ncat -- \"$1\"\n");
     }
 
     Launch launch(const Moment &m)

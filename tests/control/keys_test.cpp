@@ -183,6 +183,7 @@ TEST_F(HandleKeys, OneKeyPerCall)
 // ---- end to end ----
 
 #include <csignal>
+#include <memory>
 
 #include "helpers.h"
 
@@ -239,25 +240,38 @@ bool pause_with_p(Term *t)
     return false;
 }
 
-TEST(KeysEndToEnd, QQuitsAtOnceAndRemovesTheWorkFile)
+// The program on `lines` numbered lines; t is its terminal.
+class KeysEndToEnd : public ::testing::Test {
+protected:
+    // Starts the run with `options` and, when `first` is given, waits until that line shows.
+    ::testing::AssertionResult start(int lines, const std::vector<std::string> &options, int first = 0)
+    {
+        run = std::make_unique<ReaderRun>(numbered_lines(lines), options);
+        t = run->t.get();
+        if (!t)
+            return ::testing::AssertionFailure() << "no terminal";
+        if (first > 0 && !newest_line_reaches(t, first, WAIT_MS))
+            return ::testing::AssertionFailure() << "line " << first << " never showed\n" << term_screen(t);
+        return ::testing::AssertionSuccess();
+    }
+
+    std::unique_ptr<ReaderRun> run;
+    Term *t = nullptr;
+};
+
+TEST_F(KeysEndToEnd, QQuitsAtOnceAndRemovesTheWorkFile)
 {
-    ReaderRun run(numbered_lines(200), {"-s", "100"});
-    ASSERT_TRUE(run.t);
-    Term *t = run.t.get();
-    ASSERT_TRUE(newest_line_reaches(t, 2, WAIT_MS)) << term_screen(t);
-    EXPECT_TRUE(run.work_file_left());
+    ASSERT_TRUE(start(200, {"-s", "100"}, 2));
+    EXPECT_TRUE(run->work_file_left());
     term_send(t, "q");
     EXPECT_EXIT_STATUS(t, 0, 3000);
-    EXPECT_FALSE(run.work_file_left());
+    EXPECT_FALSE(run->work_file_left());
     EXPECT_LT(newest_line(t), 150);
 }
 
-TEST(KeysEndToEnd, OtherKeysDoNothing)
+TEST_F(KeysEndToEnd, OtherKeysDoNothing)
 {
-    ReaderRun run(numbered_lines(40), {"-s", "40"});
-    ASSERT_TRUE(run.t);
-    Term *t = run.t.get();
-    ASSERT_TRUE(newest_line_reaches(t, 2, WAIT_MS)) << term_screen(t);
+    ASSERT_TRUE(start(40, {"-s", "40"}, 2));
     for (const char *key : {"Q", "P", "N", KEY_UP_SEQ, KEY_LEFT_SEQ, KEY_F1_SEQ, KEY_F5_SEQ, "x"})
         press_between_lines(t, key);
     // The text ran on to its end, bar and all, with nothing paused or quit.
@@ -269,12 +283,9 @@ TEST(KeysEndToEnd, OtherKeysDoNothing)
     EXPECT_EQ(term_press_until_exit(t, "x", WAIT_MS), 0);
 }
 
-TEST(KeysEndToEnd, PauseHoldsUntilAKeyAndQOnlyEndsIt)
+TEST_F(KeysEndToEnd, PauseHoldsUntilAKeyAndQOnlyEndsIt)
 {
-    ReaderRun run(numbered_lines(200), {"-s", "50"});
-    ASSERT_TRUE(run.t);
-    Term *t = run.t.get();
-    ASSERT_TRUE(newest_line_reaches(t, 3, WAIT_MS)) << term_screen(t);
+    ASSERT_TRUE(start(200, {"-s", "50"}, 3));
     ASSERT_TRUE(pause_with_p(t)) << term_screen(t);
     int held = newest_line(t);
     EXPECT_SCREEN_ROW_CONTAINS(t, BAR_ROW, std::to_string(held) + "/200", 0);
@@ -291,24 +302,18 @@ TEST(KeysEndToEnd, PauseHoldsUntilAKeyAndQOnlyEndsIt)
     EXPECT_EXIT_STATUS(t, 0, WAIT_MS);
 }
 
-TEST(KeysEndToEnd, InterruptDuringPauseTakesTheCleanupExit)
+TEST_F(KeysEndToEnd, InterruptDuringPauseTakesTheCleanupExit)
 {
-    ReaderRun run(numbered_lines(200), {"-s", "50"});
-    ASSERT_TRUE(run.t);
-    Term *t = run.t.get();
-    ASSERT_TRUE(newest_line_reaches(t, 2, WAIT_MS)) << term_screen(t);
+    ASSERT_TRUE(start(200, {"-s", "50"}, 2));
     ASSERT_TRUE(pause_with_p(t)) << term_screen(t);
     term_signal(t, SIGINT);
     EXPECT_EXIT_STATUS(t, 0, 3000);
-    EXPECT_FALSE(run.work_file_left());
+    EXPECT_FALSE(run->work_file_left());
 }
 
-TEST(KeysEndToEnd, SpaceRunsFastAndBackToThePace)
+TEST_F(KeysEndToEnd, SpaceRunsFastAndBackToThePace)
 {
-    ReaderRun run(numbered_lines(3000), {"-s", "200"});
-    ASSERT_TRUE(run.t);
-    Term *t = run.t.get();
-    ASSERT_TRUE(newest_line_reaches(t, 2, WAIT_MS)) << term_screen(t);
+    ASSERT_TRUE(start(3000, {"-s", "200"}, 2));
     term_send(t, " ");
     int start = newest_line(t);
     // Forty lines at 200 ms would take eight seconds.
@@ -323,12 +328,9 @@ TEST(KeysEndToEnd, SpaceRunsFastAndBackToThePace)
     EXPECT_EXIT_STATUS(t, 0, WAIT_MS);
 }
 
-TEST(KeysEndToEnd, FasterAndSlowerChangeTheInterval)
+TEST_F(KeysEndToEnd, FasterAndSlowerChangeTheInterval)
 {
-    ReaderRun run(numbered_lines(200), {"-s", "240"});
-    ASSERT_TRUE(run.t);
-    Term *t = run.t.get();
-    ASSERT_TRUE(newest_line_reaches(t, 1, WAIT_MS)) << term_screen(t);
+    ASSERT_TRUE(start(200, {"-s", "240"}, 1));
     int64_t start = line_interval(t, 3);
     for (int i = 0; i < 3; i++) // 240 -> 180 -> 135 -> 102
         press_between_lines(t, "f");
@@ -345,11 +347,9 @@ TEST(KeysEndToEnd, FasterAndSlowerChangeTheInterval)
     EXPECT_EXIT_STATUS(t, 0, WAIT_MS);
 }
 
-TEST(KeysEndToEnd, ClearEmptiesTheWindowAndScrollingGoesOn)
+TEST_F(KeysEndToEnd, ClearEmptiesTheWindowAndScrollingGoesOn)
 {
-    ReaderRun run(numbered_lines(100), {"-s", "60"});
-    ASSERT_TRUE(run.t);
-    Term *t = run.t.get();
+    ASSERT_TRUE(start(100, {"-s", "60"}));
     ASSERT_TRUE(term_wait_for(t, [](Term *tt) { return !term_row(tt, 0).empty(); }, WAIT_MS));
     term_send(t, "c");
     // The next lines come in on the same row, below an empty window.
@@ -376,11 +376,9 @@ bool bar_shown(Term *t)
            term_cell(t, BAR_ROW, 0).reverse;
 }
 
-TEST(KeysEndToEnd, NHidesTheBarAndVBringsItBack)
+TEST_F(KeysEndToEnd, NHidesTheBarAndVBringsItBack)
 {
-    ReaderRun run(numbered_lines(200), {"-s", "40"});
-    ASSERT_TRUE(run.t);
-    Term *t = run.t.get();
+    ASSERT_TRUE(start(200, {"-s", "40"}));
     ASSERT_TRUE(term_wait_for(t, bar_shown, WAIT_MS)) << term_screen(t);
     press_between_lines(t, "n");
     ASSERT_TRUE(term_wait_for(t, bar_hidden, WAIT_MS)) << term_screen(t);
@@ -393,12 +391,9 @@ TEST(KeysEndToEnd, NHidesTheBarAndVBringsItBack)
     EXPECT_EXIT_STATUS(t, 0, WAIT_MS);
 }
 
-TEST(KeysEndToEnd, AfterXOnlyVBringsTheBar)
+TEST_F(KeysEndToEnd, AfterXOnlyVBringsTheBar)
 {
-    ReaderRun run(numbered_lines(200), {"-x", "-s", "40"});
-    ASSERT_TRUE(run.t);
-    Term *t = run.t.get();
-    ASSERT_TRUE(newest_line_reaches(t, 2, WAIT_MS)) << term_screen(t);
+    ASSERT_TRUE(start(200, {"-x", "-s", "40"}, 2));
     EXPECT_TRUE(bar_hidden(t));
     press_between_lines(t, "n");
     ASSERT_TRUE(newest_line_reaches(t, newest_line(t) + 3, WAIT_MS));

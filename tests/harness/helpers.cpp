@@ -56,6 +56,11 @@ bool ReaderRun::work_file_left() const
     return file_exists(work_dir_of(home.path) + "/drift_file");
 }
 
+Sandbox::Sandbox(const std::string &home_name) : home(dir.path + "/" + home_name)
+{
+    mkdir(home.c_str(), 0700);
+}
+
 // ---- sample texts ----
 
 std::string numbered_lines(int count)
@@ -118,6 +123,12 @@ std::string make_pdf(const std::string &text)
     }
     return pdf + "trailer\n<< /Size 6 /Root 1 0 R >>\nstartxref\n" + std::to_string(xref) +
            "\n%%EOF\n";
+}
+
+void write_script(const std::string &path, const std::string &body)
+{
+    write_file(path, "#!/bin/sh\n" + body);
+    chmod(path.c_str(), 0755);
 }
 
 FILE *stream_of(const std::string &bytes)

@@ -39,6 +39,15 @@ struct ReaderRun {
     bool work_file_left() const;
 };
 
+// A temporary directory holding an empty HOME, `home`, and whatever else a
+// test puts beside it.
+struct Sandbox {
+    TempDir dir;
+    std::string home;
+
+    explicit Sandbox(const std::string &home_name = "home");
+};
+
 // ---- sample texts ----
 
 // "line 1\n" to "line <count>\n".
@@ -50,6 +59,8 @@ std::string repeat(const std::string &piece, size_t count);
 std::string random_text(unsigned seed, size_t size, bool with_nuls = true);
 // A one-page PDF showing `text`, with an exact cross-reference table.
 std::string make_pdf(const std::string &text);
+// An executable shell script: "#!/bin/sh" and `body`.
+void write_script(const std::string &path, const std::string &body);
 // A temporary stream holding `bytes`, at its start; fclose removes it.
 FILE *stream_of(const std::string &bytes);
 

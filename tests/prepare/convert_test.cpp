@@ -139,12 +139,6 @@ std::string sh_quoted(const std::string &text)
     return shell_quote(text.c_str());
 }
 
-void write_script(const std::string &path, const std::string &body)
-{
-    write_file(path, "#!/bin/sh\n" + body);
-    chmod(path.c_str(), 0755);
-}
-
 std::vector<std::string> split_nul(const std::string &record)
 {
     std::vector<std::string> parts;
@@ -164,9 +158,7 @@ std::string record_args(const std::string &record)
 }
 
 // A temporary stage: home, stub filter, stand-in fmt and their records.
-struct Stage {
-    TempDir dir;
-    std::string home = dir.path + "/home";
+struct Stage : Sandbox {
     std::string filter_args = dir.path + "/filter-args";
     std::string fmt_args = dir.path + "/fmt-args";
     std::string fmt_input = dir.path + "/fmt-input";
@@ -175,9 +167,8 @@ struct Stage {
     std::string files = dir.path + "/files";
 
     explicit Stage(const std::string &home_name = "home", int filter_sleep = 0, int fmt_sleep = 0)
+        : Sandbox(home_name)
     {
-        home = dir.path + "/" + home_name;
-        mkdir(home.c_str(), 0700);
         mkdir(bin.c_str(), 0700);
         mkdir(files.c_str(), 0700);
         write_script(filter, record_args(filter_args) + "sleep " + std::to_string(filter_sleep) + "\n");

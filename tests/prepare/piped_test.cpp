@@ -64,16 +64,12 @@ TEST(CaptureKeep, MatchesLineReadsWrittenAsCStrings)
 // ---- end to end ----
 
 // A home, and a filter that writes nothing, so the capture itself is prepared.
-struct Stage {
-    TempDir dir;
-    std::string home = dir.path + "/home";
+struct Stage : Sandbox {
     std::string filter = dir.path + "/empty-filter";
 
     explicit Stage(const std::string &filter_body = "exit 0\n")
     {
-        mkdir(home.c_str(), 0700);
-        write_file(filter, "#!/bin/sh\n" + filter_body);
-        chmod(filter.c_str(), 0755);
+        write_script(filter, filter_body);
     }
 
     std::string work_file(const char *name) const { return work_dir_of(home) + "/" + name; }
