@@ -9,13 +9,8 @@
 #include <string>
 
 #include "display/display.h"
+#include "fuzz_support.h"
 #include "prepare/prepare.h"
-
-static void require(bool holds)
-{
-    if (!holds)
-        abort();
-}
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
 {

@@ -15,19 +15,12 @@
 #include <vector>
 
 #include "app/startup.h"
+#include "fuzz_support.h"
 
 namespace {
 
 char work_dir[] = "/tmp/drifterm-fuzz-options.XXXXXX";
 const int returned = 3; // the child's status when the parse returned
-
-void require(bool holds, const char *what)
-{
-    if (!holds) {
-        fprintf(stderr, "%s\n", what);
-        abort();
-    }
-}
 
 // Runs before the fuzzer's own exit handler, which would report the exit.
 void keep_exit_status(int status, void *)
@@ -101,19 +94,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
         parse_in_child(args, err[1]);
     }
     close(err[1]);
-    std::string messages;
-    char buf[4096];
-    ssize_t n;
-    // The fuzzer's own timer (SIGALRM) interrupts reads: go on after it.
-    while ((n = read(err[0], buf, sizeof buf)) > 0 || (n < 0 && errno == EINTR))
-        if (n > 0)
-            messages.append(buf, (size_t)n);
-    close(err[0]);
-    int status;
-    pid_t waited;
-    while ((waited = waitpid(child, &status, 0)) < 0 && errno == EINTR) {
-    }
-    require(waited == child, "waitpid");
+    std::string messages = read_to_end(err[0]);
+    int status = wait_child(child);
     if (messages.find("Sanitizer") != std::string::npos ||
         messages.find("runtime error") != std::string::npos)
         fprintf(stderr, "%s", messages.c_str()), abort();

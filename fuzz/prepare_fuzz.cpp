@@ -1,10 +1,7 @@
 // The plain copy and the blank-line squeeze of the working copy, on any
-// bytes, against a model of their rule: the text is taken in reads of at
-// most 1023 bytes, each ending after a newline; each read is written up to
-// its first NUL; the squeeze keeps only the first of a run of blank reads
-// (reads whose first byte is a carriage return or a line feed). Every 16th
-// input is also squeezed while a child process writes it, in pieces, as
-// fmt's output is squeezed while fmt runs.
+// bytes, against the plain loop of line reads they replace (the tests'
+// line_reads_model). Every 16th input is also squeezed while a child
+// process writes it, in pieces, as fmt's output is squeezed while fmt runs.
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -16,6 +13,8 @@
 #include <string>
 
 #include "app/shared.h"
+#include "fuzz_support.h"
+#include "line_reads_model.h"
 #include "prepare/prepare.h"
 
 namespace {
@@ -23,45 +22,12 @@ namespace {
 char work_dir[] = "/tmp/drifterm-fuzz-prepare.XXXXXX";
 std::string input_path;
 
-std::string model(const std::string &text, bool squeeze)
-{
-    std::string out;
-    bool last_blank = false;
-    for (size_t at = 0; at < text.size();) {
-        size_t len = 0;
-        while (at + len < text.size() && len < 1023 && (len == 0 || text[at + len - 1] != '\n'))
-            len++;
-        std::string read = text.substr(at, len);
-        at += len;
-        bool blank = read[0] == '\r' || read[0] == '\n';
-        if (squeeze && blank && last_blank)
-            continue;
-        last_blank = blank;
-        out += read.substr(0, read.find('\0'));
-    }
-    return out;
-}
-
 void write_bytes(const char *path, const std::string &bytes)
 {
     FILE *file = fopen(path, "w");
     if (!file || fwrite(bytes.data(), 1, bytes.size(), file) != bytes.size())
         abort();
     fclose(file);
-}
-
-std::string read_bytes(const char *path)
-{
-    FILE *file = fopen(path, "r");
-    if (!file)
-        abort();
-    std::string bytes;
-    char buf[65536];
-    size_t n;
-    while ((n = fread(buf, 1, sizeof buf, file)) > 0)
-        bytes.append(buf, n);
-    fclose(file);
-    return bytes;
 }
 
 void remove_work_dir()
@@ -111,7 +77,7 @@ void check_squeeze_while_written(const std::string &text)
     if (!name_unnamed_file(squeezed, named.c_str()))
         abort();
     fclose(squeezed);
-    check("squeeze while written", read_bytes(named.c_str()), model(text, true));
+    check("squeeze while written", read_whole_file(named.c_str()), line_reads_model(text, true));
     unlink(named.c_str());
     unlink(work_files.temp_path);
 }
@@ -149,13 +115,13 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     copy_line_reads(in, out);
     fclose(in);
     fclose(out);
-    check("copy", read_bytes(work_files.temp_path), model(text, false));
+    check("copy", read_whole_file(work_files.temp_path), line_reads_model(text, false));
     unlink(work_files.temp_path);
 
     // The squeeze step itself, which replaces the working copy in place.
     write_bytes(work_files.converted_path, text);
     squeeze_blank_lines();
-    check("squeeze", read_bytes(work_files.converted_path), model(text, true));
+    check("squeeze", read_whole_file(work_files.converted_path), line_reads_model(text, true));
 
     static unsigned count = 0;
     if (count++ % 16 == 0)

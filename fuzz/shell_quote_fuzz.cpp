@@ -14,20 +14,13 @@
 #include <cstring>
 #include <string>
 
+#include "fuzz_support.h"
 #include "prepare/prepare.h"
 
 namespace {
 
 char work_dir[] = "/tmp/drifterm-fuzz-quote.XXXXXX";
 std::string echo_filter; // prints its first argument as it is
-
-void require(bool holds, const char *what)
-{
-    if (!holds) {
-        fprintf(stderr, "%s\n", what);
-        abort();
-    }
-}
 
 // What the shell makes of a word built only of '...' parts and \' escapes.
 bool unquote(const std::string &word, std::string *text)
@@ -64,32 +57,10 @@ std::string shell_output(const std::string &command)
         _exit(127);
     }
     close(out[1]);
-    std::string text;
-    char buf[4096];
-    ssize_t n;
-    // The fuzzer's own timer (SIGALRM) interrupts reads: go on after it.
-    while ((n = read(out[0], buf, sizeof buf)) > 0 || (n < 0 && errno == EINTR))
-        if (n > 0)
-            text.append(buf, (size_t)n);
-    close(out[0]);
-    int status;
-    while (waitpid(child, &status, 0) < 0 && errno == EINTR) {
-    }
+    std::string text = read_to_end(out[0]);
+    int status = wait_child(child);
     if (WIFSIGNALED(status))
         fprintf(stderr, "sh was killed by signal %d\n", WTERMSIG(status)), abort();
-    return text;
-}
-
-std::string file_text(const std::string &path)
-{
-    std::string text;
-    FILE *file = fopen(path.c_str(), "r");
-    if (!file)
-        return text;
-    int c;
-    while ((c = getc(file)) != EOF)
-        text += (char)c;
-    fclose(file);
     return text;
 }
 
@@ -131,6 +102,6 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     const std::string out = std::string(work_dir) + "/out";
     unlink(out.c_str());
     shell_output(filter_command(echo_filter.c_str(), text.c_str(), out.c_str()));
-    require(file_text(out) == text, "the filter was given something else");
+    require(read_whole_file(out) == text, "the filter was given something else");
     return 0;
 }

@@ -12,7 +12,7 @@
 #include <string>
 #include <vector>
 
-#include "harness.h"
+#include "helpers.h"
 
 namespace {
 
@@ -40,8 +40,7 @@ struct Trial {
     Trial()
     {
         mkdir(home.c_str(), 0700);
-        launch.home = home;
-        launch.env = {{"DRIFTERM_FILTER", "/bin/true"}};
+        launch = reader_launch(home, {});
         work_dir = work_dir_of(home);
     }
 
@@ -55,8 +54,19 @@ struct Trial {
     void reader(std::vector<std::string> options, const std::string &path)
     {
         launch.args = std::move(options);
-        launch.args.push_back("-f");
-        launch.args.push_back(path);
+        launch.args.insert(launch.args.end(), {"-f", path});
+    }
+
+    // Without a HOME to use, the work files go to the current directory,
+    // beside the text, which shows `line`.
+    void works_in_current_dir(const std::string &line)
+    {
+        launch.cwd = base.path;
+        work_dir = base.path;
+        reader({"-s", "20"}, file("text.txt", line + "\n"));
+        out = line, row = 21;
+        during = {"drift_file", "home", "text.txt"};
+        left = {"home", "text.txt"};
     }
 };
 
@@ -64,14 +74,6 @@ struct BadInput {
     const char *name;
     std::function<void(Trial &)> setup;
 };
-
-std::string repeat(const std::string &piece, size_t times)
-{
-    std::string text;
-    for (size_t i = 0; i < times; i++)
-        text += piece;
-    return text;
-}
 
 const char *const fopen_missing = "fopen(): No such file or directory\n";
 // The last line of the usage text: the first ones scroll off a small screen.
@@ -147,8 +149,8 @@ const BadInput bad_inputs[] = {
      }},
     {"name with blanks, quotes, $, backquotes, backslashes and a newline", [](Trial &r) {
          // The filter must get the name as it is: it says so before the text.
-         std::string filter = r.file("filter", "#!/bin/sh\n[ -f \"$1\" ] && echo \"filter had it\" && cat -- \"$1\"\n");
-         chmod(filter.c_str(), 0755);
+         std::string filter = r.base.path + "/filter";
+         write_script(filter, "[ -f \"$1\" ] && echo \"filter had it\" && cat -- \"$1\"\n");
          r.launch.env = {{"DRIFTERM_FILTER", filter}};
          r.reader({"-s", "20"}, r.file("a b 'c' \"d\" $HOME `id` \\e\nf.txt", "inside\n"));
          r.out = "filter had it", r.row = 20;
@@ -166,22 +168,12 @@ const BadInput bad_inputs[] = {
      }},
     {"HOME unset", [](Trial &r) {
          r.launch.unset_home = true;
-         r.launch.cwd = r.base.path;
-         r.work_dir = r.base.path;
-         r.reader({"-s", "20"}, r.file("text.txt", "no home\n"));
-         r.out = "no home", r.row = 21;
-         r.during = {"drift_file", "home", "text.txt"};
-         r.left = {"home", "text.txt"};
+         r.works_in_current_dir("no home");
      }},
     {"HOME empty", [](Trial &r) {
          // Taken as unset: the work files go to the current directory, not "/".
          r.launch.env.push_back({"HOME", ""});
-         r.launch.cwd = r.base.path;
-         r.work_dir = r.base.path;
-         r.reader({"-s", "20"}, r.file("text.txt", "empty home\n"));
-         r.out = "empty home", r.row = 21;
-         r.during = {"drift_file", "home", "text.txt"};
-         r.left = {"home", "text.txt"};
+         r.works_in_current_dir("empty home");
      }},
     {"HOME with blanks", [](Trial &r) {
          r.launch.home = r.base.path + "/my home dir";
@@ -359,7 +351,7 @@ void check_screen(Trial &r)
     else if (r.finish == Finish::interrupt)
         term_signal(t.get(), SIGINT);
     ASSERT_EXIT_STATUS(t.get(), r.status, 5000);
-    EXPECT_TRUE(term_cursor_visible(t.get()) && !term_altscreen(t.get())) << term_screen(t.get());
+    EXPECT_TRUE(out_of_curses_mode(t.get())) << term_screen(t.get());
     EXPECT_NE(term_stderr(t.get()).find(r.err), std::string::npos) << term_stderr(t.get());
 }
 

@@ -1,7 +1,6 @@
 // The command line: digit test and number reading, the options stored by a
 // parse, and end to end the usage text, the version line, the scanning
 // rules and the failures, with and without a screen.
-#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cstring>
@@ -12,7 +11,7 @@
 #include <vector>
 
 #include "app/startup.h"
-#include "harness.h"
+#include "helpers.h"
 
 namespace {
 
@@ -56,16 +55,13 @@ std::string usage_text(const std::string &program)
 }
 
 // Files named by the cases; their first lines tell which one is shown.
-struct Fixture {
-    TempDir dir;
-    std::string home = dir.path + "/home";
+struct Fixture : Sandbox {
     std::string file = dir.path + "/first.txt";
     std::string file2 = dir.path + "/second.txt";
     std::string missing = dir.path + "/missing.txt";
 
     Fixture()
     {
-        mkdir(home.c_str(), 0700);
         write_file(file, "alpha one\n");
         write_file(file2, "beta one\n");
     }
@@ -79,14 +75,7 @@ struct Fixture {
         return out;
     }
 
-    Launch launch(const std::vector<std::string> &args) const
-    {
-        Launch s;
-        s.args = expand(args);
-        s.home = home;
-        s.env = {{"DRIFTERM_FILTER", "/bin/true"}}; // no conversion: the file is copied as it is
-        return s;
-    }
+    Launch launch(const std::vector<std::string> &args) const { return reader_launch(home, expand(args)); }
 };
 
 // ---- pure helpers ----

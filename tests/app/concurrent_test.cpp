@@ -10,7 +10,7 @@
 #include <string>
 #include <vector>
 
-#include "harness.h"
+#include "helpers.h"
 
 namespace {
 
@@ -45,38 +45,29 @@ bool shows_whole_text(Term *t, const std::string &word)
     return true;
 }
 
-struct Pair {
-    TempDir dir;
-    std::string home = dir.path + "/home";
+struct Pair : Sandbox {
     std::string slow_bin = dir.path + "/bin";
     bool slow_fmt = false; // an fmt first on PATH that takes a second
     int gap_ms = 1000;     // between the two starts
 
     Pair()
     {
-        mkdir(home.c_str(), 0700);
         mkdir(slow_bin.c_str(), 0700);
-        write_file(slow_bin + "/fmt", "#!/bin/sh\nsleep 1\nexec /usr/bin/fmt \"$@\"\n");
-        chmod((slow_bin + "/fmt").c_str(), 0755);
+        write_script(slow_bin + "/fmt", "sleep 1\nexec /usr/bin/fmt \"$@\"\n");
     }
 
     Launch launch(const std::string &word, bool piped)
     {
         Launch s;
-        s.home = home;
-        s.env = {{"DRIFTERM_FILTER", "/bin/true"}};
-        if (slow_fmt)
-            s.env.push_back({"PATH", slow_bin + ":" + getenv("PATH")});
-        s.args = {"-s", "10"};
         if (piped) {
-            s.stdin_pipe = true;
-            s.stdin_data = text_of(word);
-            s.args.insert(s.args.end(), {"-t", "{PTY}"});
+            s = piped_launch(home, {"-s", "10"}, text_of(word));
         } else {
             std::string file = dir.path + "/" + word + ".txt";
             write_file(file, text_of(word));
-            s.args.insert(s.args.end(), {"-f", file});
+            s = reader_launch(home, {"-s", "10"}, file);
         }
+        if (slow_fmt)
+            s.env.push_back({"PATH", slow_bin + ":" + getenv("PATH")});
         return s;
     }
 

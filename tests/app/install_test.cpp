@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-#include "harness.h"
+#include "helpers.h"
 
 namespace {
 
@@ -32,11 +32,6 @@ RunResult run_shell(const std::string &script, int timeout_ms, const std::string
     launch.args = {"-c", script};
     launch.cwd = cwd;
     return run_plain(launch, timeout_ms);
-}
-
-bool have_command(const std::string &name)
-{
-    return run_shell("command -v " + sh_quoted(name), 5000).status == 0;
 }
 
 std::vector<std::string> lines_of(const std::string &text)
@@ -131,10 +126,7 @@ Listed listed_in_readme(const std::string &readme)
 TEST(Documentation, ListsTheOptionsAndKeysOfTheUsageText)
 {
     TempDir home;
-    Launch launch;
-    launch.home = home.path;
-    launch.args = {"-h"};
-    RunResult usage = run_plain(launch, 10000);
+    RunResult usage = run_plain(reader_launch(home.path, {"-h"}), 10000);
     ASSERT_EQ(usage.status, 0) << usage.err;
     Listed want = listed_in_usage(usage.out);
     ASSERT_EQ(want.options.size(), 15u) << usage.out;
@@ -159,7 +151,7 @@ TEST(Documentation, ManualPageLintsClean)
     for (const Linter &l : {Linter{"groff", "groff -ww -z -man "},
                             Linter{"mandoc", "mandoc -T lint -W warning "}}) {
         SCOPED_TRACE(l.tool);
-        ASSERT_TRUE(have_command(l.tool)) << l.tool << " is installed by scripts/deps";
+        ASSERT_NE(find_program(l.tool), "") << l.tool << " is installed by scripts/deps";
         RunResult r = run_shell(l.command + sh_quoted(manual_page), 20000);
         EXPECT_EQ(r.status, 0);
         EXPECT_EQ(r.out + r.err, "");
@@ -270,36 +262,6 @@ std::string gzip_of(const std::string &text)
     return run_plain(launch, 10000).out;
 }
 
-// A one-page PDF showing `text`, with an exact cross-reference table.
-std::string pdf_of(const std::string &text)
-{
-    std::string stream = "BT /F1 12 Tf 72 720 Td (" + text + ") Tj ET";
-    const std::string objects[] = {
-        "<< /Type /Catalog /Pages 2 0 R >>",
-        "<< /Type /Pages /Kids [3 0 R] /Count 1 >>",
-        "<< /Type /Page /Parent 2 0 R /MediaBox [0 0 612 792] /Contents 4 0 R"
-        " /Resources << /Font << /F1 5 0 R >> >> >>",
-        "<< /Length " + std::to_string(stream.size()) + " >>\nstream\n" + stream + "\nendstream",
-        "<< /Type /Font /Subtype /Type1 /BaseFont /Helvetica >>",
-    };
-    std::string pdf = "%PDF-1.4\n";
-    std::vector<size_t> offsets;
-    int number = 0;
-    for (const std::string &o : objects) {
-        offsets.push_back(pdf.size());
-        pdf += std::to_string(++number) + " 0 obj\n" + o + "\nendobj\n";
-    }
-    size_t xref = pdf.size();
-    pdf += "xref\n0 6\n0000000000 65535 f \n";
-    for (size_t off : offsets) {
-        char entry[32];
-        std::snprintf(entry, sizeof entry, "%010zu 00000 n \n", off);
-        pdf += entry;
-    }
-    return pdf + "trailer\n<< /Size 6 /Root 1 0 R >>\nstartxref\n" + std::to_string(xref) +
-           "\n%%EOF\n";
-}
-
 const char *const installed_files[] = {
     "bin/drifterm",
     "libexec/drifterm/lesspipe.sh",
@@ -335,11 +297,11 @@ TEST(Install, InstalledProgramFindsItsOwnFilter)
 
     const Document documents[] = {
         {"gzip", "notes.txt.gz", "gzip", gzip_of},
-        {"pdf", "paper.pdf", "pdftotext", pdf_of},
+        {"pdf", "paper.pdf", "pdftotext", make_pdf},
     };
     for (const Document &d : documents) {
         SCOPED_TRACE(d.name);
-        if (!have_command(d.converter)) {
+        if (find_program(d.converter).empty()) {
             ADD_FAILURE() << d.converter << " is installed by scripts/deps";
             continue;
         }

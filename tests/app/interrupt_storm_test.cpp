@@ -14,7 +14,7 @@
 #include <string>
 #include <vector>
 
-#include "harness.h"
+#include "helpers.h"
 
 #if defined(__SANITIZE_ADDRESS__)
 #define STORM_SANITIZED 1
@@ -37,19 +37,6 @@ uint32_t storm_seed()
 {
     const char *given = getenv("DRIFTERM_STORM_SEED");
     return given && *given ? (uint32_t)strtoul(given, nullptr, 10) : 20261209u;
-}
-
-std::string numbered_lines(int count)
-{
-    std::string text;
-    for (int i = 1; i <= count; i++)
-        text += "line " + std::to_string(i) + "\n";
-    return text;
-}
-
-bool out_of_curses_mode(Term *t)
-{
-    return term_cursor_visible(t) && !term_altscreen(t);
 }
 
 // One kind of moment to interrupt: how the run is set up, how it is brought
@@ -86,37 +73,26 @@ int storm_signal(const Moment &m, uint32_t pick)
     return m.editor ? any[1 + pick % 2] : any[pick % 3];
 }
 
-struct StormFixture {
-    TempDir dir;
-    std::string home = dir.path + "/home";
+struct StormFixture : Sandbox {
     std::string text = dir.path + "/text.txt";
     std::string filter = dir.path + "/slow_filter";
     std::string editor = dir.path + "/slow_editor";
 
     StormFixture()
     {
-        mkdir(home.c_str(), 0700);
-        write_file(filter, "#!/bin/sh\nsleep 0.2\ncat -- \"$1\"\n");
-        chmod(filter.c_str(), 0755);
-        write_file(editor, "#!/bin/sh\nsleep 0.3\n");
-        chmod(editor.c_str(), 0755);
+        write_script(filter, "sleep 0.2\ncat -- \"$1\"\n");
+        write_script(editor, "sleep 0.3\n");
     }
 
     Launch launch(const Moment &m)
     {
         write_file(text, numbered_lines(m.lines));
-        Launch s;
-        s.home = home;
-        s.env = {{"DRIFTERM_FILTER", m.slow_filter ? filter : "/bin/true"}};
+        Launch s = m.piped ? piped_launch(home, {"-s", m.pace}, numbered_lines(m.lines))
+                           : reader_launch(home, {"-s", m.pace}, text);
+        if (m.slow_filter)
+            s.env = {{"DRIFTERM_FILTER", filter}};
         if (m.editor)
             s.env.push_back({"VISUAL", editor});
-        if (m.piped) {
-            s.stdin_pipe = true;
-            s.stdin_data = numbered_lines(m.lines);
-            s.args = {"-s", m.pace, "-t", "{PTY}"};
-        } else {
-            s.args = {"-s", m.pace, "-f", text};
-        }
         return s;
     }
 };
@@ -201,14 +177,8 @@ TEST(ResizeStorm, LayoutFollowsTheLastSize)
     };
     for (const ResizeCase &c : cases) {
         SCOPED_TRACE(std::string(c.name) + ", seed " + std::to_string(seed));
-        TempDir home;
-        std::string text = home.path + "/text.txt";
-        write_file(text, numbered_lines(3000));
-        Launch launch;
-        launch.home = home.path;
-        launch.env = {{"DRIFTERM_FILTER", "/bin/true"}};
-        launch.args = {"-s", "30", "-f", text};
-        TermPtr t(term_spawn(launch));
+        ReaderRun run(numbered_lines(3000), {"-s", "30"});
+        TermPtr &t = run.t;
         ASSERT_TRUE(t);
         ASSERT_SCREEN_TEXT(t.get(), "line 3", 5000);
         if (*c.keys)
@@ -237,7 +207,7 @@ TEST(ResizeStorm, LayoutFollowsTheLastSize)
         term_signal(t.get(), SIGINT);
         ASSERT_EXIT_STATUS(t.get(), 0, 3000);
         EXPECT_TRUE(out_of_curses_mode(t.get()));
-        EXPECT_EQ(list_dir(work_dir_of(home.path)), std::vector<std::string>{});
+        EXPECT_EQ(list_dir(work_dir_of(run.home.path)), std::vector<std::string>{});
     }
 }
 

@@ -2,72 +2,41 @@
 #include <csignal>
 #include <sys/stat.h>
 
-#include "harness.h"
+#include "helpers.h"
 
 namespace {
 
-// A filter that converts nothing, so the plain copy is what scrolls.
-const std::pair<std::string, std::string> kNoFilter{"DRIFTERM_FILTER", "/bin/true"};
-
-std::string numbered_lines(int count)
-{
-    std::string text;
-    for (int i = 1; i <= count; i++)
-        text += "line " + std::to_string(i) + "\n";
-    return text;
-}
-
-Launch reader_launch(const std::string &home, const std::string &file,
-                      std::vector<std::string> options = {})
-{
-    Launch launch;
-    launch.home = home;
-    launch.env = {kNoFilter};
-    launch.args = std::move(options);
-    launch.args.push_back("-f");
-    launch.args.push_back(file);
-    return launch;
-}
-
-// The terminal is back to the shell's state: normal screen, cursor shown.
-bool out_of_curses_mode(Term *t)
-{
-    return !term_altscreen(t) && term_cursor_visible(t);
-}
-
 TEST(Startup, LinesEnterAboveStatusRowAndMoveUpAtTheDefaultPace)
 {
-    TempDir home;
-    std::string file = home.path + "/five.txt";
-    write_file(file, "one\ntwo\nthree\nfour\nfive\n");
-    TermPtr t(term_spawn(reader_launch(home.path, file, {})));
-    ASSERT_SCREEN_ROW(t.get(), 22, "one", 3000);
+    ReaderRun run("one\ntwo\nthree\nfour\nfive\n", {});
+    Term *t = run.t.get();
+    ASSERT_SCREEN_ROW(t, 22, "one", 3000);
     int64_t first = term_now_ms();
-    int64_t moved = term_wait_row_differs(t.get(), 22, "one", 3000);
+    int64_t moved = term_wait_row_differs(t, 22, "one", 3000);
     ASSERT_GT(moved, 0);
-    EXPECT_SCREEN_ROW(t.get(), 21, "one", 500);
-    EXPECT_SCREEN_ROW(t.get(), 22, "two", 500);
+    EXPECT_SCREEN_ROW(t, 21, "one", 500);
+    EXPECT_SCREEN_ROW(t, 22, "two", 500);
     // One pace step of 1000 ms, measured loosely: the point is the order of magnitude.
     EXPECT_GT(moved - first, 600);
     EXPECT_LT(moved - first, 1800);
     // At the end the five lines stand above the empty entry row.
-    ASSERT_TRUE(term_wait_for(t.get(), [](Term *t) {
+    ASSERT_TRUE(term_wait_for(t, [](Term *t) {
         std::vector<std::string> rows = term_rows_text(t);
         return rows[16].empty() && rows[17] == "one" && rows[18] == "two" &&
                rows[19] == "three" && rows[20] == "four" && rows[21] == "five" &&
                rows[22].empty();
-    }, 6000)) << term_screen(t.get());
-    EXPECT_TRUE(file_exists(work_dir_of(home.path) + "/drift_file"));
-    ASSERT_EQ(term_press_until_exit(t.get(), "x", 3000), 0);
-    EXPECT_EQ(list_dir(work_dir_of(home.path)), std::vector<std::string>{});
-    EXPECT_TRUE(out_of_curses_mode(t.get()));
+    }, 6000)) << term_screen(t);
+    EXPECT_TRUE(run.work_file_left());
+    ASSERT_EQ(term_press_until_exit(t, "x", 3000), 0);
+    EXPECT_EQ(list_dir(work_dir_of(run.home.path)), std::vector<std::string>{});
+    EXPECT_TRUE(out_of_curses_mode(t));
 }
 
 TEST(Startup, WithoutHomeTheWorkingCopyLivesInTheCurrentDirectory)
 {
     TempDir cwd;
     write_file(cwd.path + "/text.txt", "alpha\nbeta\n");
-    Launch launch = reader_launch("", "text.txt", {"-s", "20"});
+    Launch launch = reader_launch("", {"-s", "20"}, "text.txt");
     launch.unset_home = true;
     launch.cwd = cwd.path;
     TermPtr t(term_spawn(launch));
@@ -80,10 +49,7 @@ TEST(Startup, WithoutHomeTheWorkingCopyLivesInTheCurrentDirectory)
 TEST(Startup, MakesTheWorkDirectoryPrivate)
 {
     TempDir home;
-    Launch launch;
-    launch.home = home.path;
-    launch.args = {"-v"};
-    RunResult r = run_plain(launch, 5000);
+    RunResult r = run_plain(reader_launch(home.path, {"-v"}), 5000);
     EXPECT_EQ(r.status, 0);
     struct stat st {};
     ASSERT_EQ(stat(work_dir_of(home.path).c_str(), &st), 0);
@@ -136,17 +102,15 @@ class Interrupt : public ::testing::TestWithParam<InterruptCase> {};
 TEST_P(Interrupt, EndsAtOnceWithWorkFilesRemovedAndTheTerminalRestored)
 {
     const InterruptCase &c = GetParam();
-    TempDir home;
-    std::string file = home.path + "/text.txt";
-    write_file(file, numbered_lines(c.lines));
-    TermPtr t(term_spawn(reader_launch(home.path, file, {"-s", c.pace})));
-    ASSERT_SCREEN_ROW(t.get(), c.wait_row, c.wait_text, 5000);
+    ReaderRun run(numbered_lines(c.lines), {"-s", c.pace});
+    Term *t = run.t.get();
+    ASSERT_SCREEN_ROW(t, c.wait_row, c.wait_text, 5000);
     if (c.settle_ms > 0)
-        term_wait_for(t.get(), [](Term *) { return false; }, c.settle_ms);
-    term_signal(t.get(), SIGINT);
-    ASSERT_EXIT_STATUS(t.get(), 0, 1000);
-    EXPECT_EQ(list_dir(work_dir_of(home.path)), std::vector<std::string>{});
-    EXPECT_TRUE(out_of_curses_mode(t.get())) << term_screen(t.get());
+        term_wait_for(t, [](Term *) { return false; }, c.settle_ms);
+    term_signal(t, SIGINT);
+    ASSERT_EXIT_STATUS(t, 0, 1000);
+    EXPECT_EQ(list_dir(work_dir_of(run.home.path)), std::vector<std::string>{});
+    EXPECT_TRUE(out_of_curses_mode(t)) << term_screen(t);
 }
 
 void PrintTo(const InterruptCase &c, std::ostream *os) { *os << c.name; }
@@ -160,64 +124,58 @@ INSTANTIATE_TEST_SUITE_P(
 
 TEST(Startup, AResizeRebuildsTheWindowsAtTheNewSize)
 {
-    TempDir home;
-    std::string file = home.path + "/text.txt";
-    write_file(file, numbered_lines(200));
-    TermPtr t(term_spawn(reader_launch(home.path, file, {"-s", "150"})));
-    ASSERT_SCREEN_ROW(t.get(), 21, "line 1", 3000);
-    term_resize(t.get(), 30, 100);
+    ReaderRun run(numbered_lines(200), {"-s", "150"});
+    Term *t = run.t.get();
+    ASSERT_SCREEN_ROW(t, 21, "line 1", 3000);
+    term_resize(t, 30, 100);
     // The screen goes blank, then new lines enter on row 28 of 30.
-    ASSERT_TRUE(term_wait_for(t.get(), [](Term *t) {
+    ASSERT_TRUE(term_wait_for(t, [](Term *t) {
         return term_row(t, 28).rfind("line ", 0) == 0 && term_row(t, 27).rfind("line ", 0) == 0 &&
                term_row(t, 29).rfind("line ", 0) != 0 && term_row(t, 0).empty();
-    }, 3000)) << term_screen(t.get());
-    term_signal(t.get(), SIGINT);
-    ASSERT_EXIT_STATUS(t.get(), 0, 1000);
+    }, 3000)) << term_screen(t);
+    term_signal(t, SIGINT);
+    ASSERT_EXIT_STATUS(t, 0, 1000);
 }
 
 TEST(Startup, AResizeDuringTheClosingWaitKeepsWaitingForAKey)
 {
-    TempDir home;
-    std::string file = home.path + "/text.txt";
-    write_file(file, "only line\n");
-    TermPtr t(term_spawn(reader_launch(home.path, file, {"-s", "20"})));
-    ASSERT_SCREEN_ROW_CONTAINS(t.get(), 23, "1/1 - 100%", 3000);
+    ReaderRun run("only line\n", {"-s", "20"});
+    Term *t = run.t.get();
+    ASSERT_SCREEN_ROW_CONTAINS(t, 23, "1/1 - 100%", 3000);
     // Gives the last pace step time to end, so the closing wait has begun.
-    term_wait_for(t.get(), [](Term *) { return false; }, 300);
-    term_resize(t.get(), 20, 70);
+    term_wait_for(t, [](Term *) { return false; }, 300);
+    term_resize(t, 20, 70);
     // The bar comes back only with a draw, and the closing wait makes none.
-    ASSERT_TRUE(term_wait_for(t.get(), [](Term *t) {
+    ASSERT_TRUE(term_wait_for(t, [](Term *t) {
         for (const std::string &row : term_rows_text(t))
             if (!row.empty())
                 return false;
         return true;
-    }, 3000)) << term_screen(t.get());
-    EXPECT_FALSE(term_wait_for(t.get(), [](Term *t) { return term_exited(t); }, 500));
-    term_send(t.get(), "k");
-    ASSERT_EXIT_STATUS(t.get(), 0, 3000);
+    }, 3000)) << term_screen(t);
+    EXPECT_FALSE(term_wait_for(t, [](Term *t) { return term_exited(t); }, 500));
+    term_send(t, "k");
+    ASSERT_EXIT_STATUS(t, 0, 3000);
 }
 
 TEST(Startup, AStormOfResizesEndsInTheLayoutOfTheLastSize)
 {
-    TempDir home;
-    std::string file = home.path + "/text.txt";
-    write_file(file, numbered_lines(400));
-    TermPtr t(term_spawn(reader_launch(home.path, file, {"-s", "50"})));
-    ASSERT_SCREEN_ROW_CONTAINS(t.get(), 21, "line", 3000);
+    ReaderRun run(numbered_lines(400), {"-s", "50"});
+    Term *t = run.t.get();
+    ASSERT_SCREEN_ROW_CONTAINS(t, 21, "line", 3000);
     for (int i = 0; i < 300; i++)
-        term_resize(t.get(), 10 + i % 30, 40 + i % 60);
-    term_resize(t.get(), 20, 60);
+        term_resize(t, 10 + i % 30, 40 + i % 60);
+    term_resize(t, 20, 60);
     // Lines written after the storm enter on row 18 and move up from there.
-    ASSERT_TRUE(term_wait_for(t.get(), [](Term *t) {
+    ASSERT_TRUE(term_wait_for(t, [](Term *t) {
         for (int row = 16; row <= 18; row++)
             if (term_row(t, row).rfind("line ", 0) != 0)
                 return false;
         return term_row(t, 19).rfind("line ", 0) != 0;
-    }, 5000)) << term_screen(t.get());
-    EXPECT_FALSE(term_exited(t.get()));
-    term_signal(t.get(), SIGINT);
-    ASSERT_EXIT_STATUS(t.get(), 0, 1000);
-    EXPECT_TRUE(out_of_curses_mode(t.get()));
+    }, 5000)) << term_screen(t);
+    EXPECT_FALSE(term_exited(t));
+    term_signal(t, SIGINT);
+    ASSERT_EXIT_STATUS(t, 0, 1000);
+    EXPECT_TRUE(out_of_curses_mode(t));
 }
 
 }  // namespace

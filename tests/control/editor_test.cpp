@@ -14,7 +14,7 @@
 
 #include "app/shared.h"
 #include "control/control.h"
-#include "harness.h"
+#include "helpers.h"
 
 namespace {
 
@@ -23,19 +23,6 @@ namespace {
 // keyboard signals, waits STUB_EDITOR_MS, marks the end in RECORD.done and
 // exits with STUB_EDITOR_STATUS, all before GoogleTest starts. A script
 // could not show its argv[0]: the kernel puts the script's path there.
-std::string read_whole(const char *path)
-{
-    FILE *f = fopen(path, "rb");
-    std::string text;
-    if (!f)
-        return text;
-    char buf[4096];
-    size_t n;
-    while ((n = fread(buf, 1, sizeof buf, f)) > 0)
-        text.append(buf, n);
-    fclose(f);
-    return text;
-}
 
 const char *disposition_of(int sig)
 {
@@ -60,7 +47,7 @@ int stub_editor()
     const char *record = getenv("STUB_EDITOR_RECORD");
     if (!record)
         return 0;
-    std::string text = read_whole("/proc/self/cmdline");
+    std::string text = read_file("/proc/self/cmdline");
     for (char &c : text)
         if (c == '\0')
             c = '\n';
@@ -215,10 +202,6 @@ protected:
             text += line;
         }
         write_file(doc_, text);
-        // A filter that yields nothing: the text is copied unchanged.
-        filter_ = dir + "/filter.sh";
-        write_file(filter_, "#!/bin/sh\nexit 0\n");
-        chmod(filter_.c_str(), 0755);
         record_ = dir + "/record";
         stub_ = stub_named("stubedit");
     }
@@ -233,11 +216,9 @@ protected:
 
     TermPtr start(const std::vector<std::pair<std::string, std::string>> &env)
     {
-        Launch launch;
-        launch.args = {"-s", "40", "-f", doc_};
-        launch.home = home_;
+        Launch launch = reader_launch(home_, {"-s", "40"}, doc_);
         launch.cwd = tmp_.path;
-        launch.env = {{"DRIFTERM_FILTER", filter_}, {"STUB_EDITOR_RECORD", record_}};
+        launch.env.push_back({"STUB_EDITOR_RECORD", record_});
         launch.env.insert(launch.env.end(), env.begin(), env.end());
         return TermPtr(term_spawn(launch));
     }
@@ -280,7 +261,7 @@ protected:
     }
 
     TempDir tmp_;
-    std::string home_, bin_, doc_, filter_, record_, stub_;
+    std::string home_, bin_, doc_, record_, stub_;
 };
 
 TEST_F(EditorLaunch, RunsTheEditorWithItsNameTheLineAndTheFileThenScrollsOn)

@@ -34,50 +34,46 @@ TEST(InfoScreenPace, SecondsInSinglePrecisionAndEnding)
 // ---- end to end ----
 
 #include <csignal>
+#include <memory>
 
-#include "harness.h"
+#include "helpers.h"
 
 namespace {
 
 const int WAIT_MS = 10000;
 const char FACTS[] = "line 1\nline 2\nline 3\nline 4\n"; // 28 bytes
 
-// The program on a pty, reading facts.txt from its own directory.
-struct PageRun {
-    TempDir home, dir;
-    TermPtr t;
-
-    explicit PageRun(std::vector<std::string> args, int rows = 24, int cols = 80,
-                     const std::string &cwd = "")
+// The program on facts.txt, from its directory unless `cwd` is given; t is its terminal.
+class InfoScreen : public ::testing::Test {
+protected:
+    // Starts the run, presses i while line 1 is shown and waits for the page.
+    ::testing::AssertionResult open_page(const std::vector<std::string> &args, int rows = 24,
+                                         int cols = 80, const std::string &cwd = "")
     {
-        std::string path = dir.path + "/facts.txt";
-        write_file(path, FACTS);
-        args.push_back("-f");
-        args.push_back(path);
-        Launch launch;
-        launch.args = args;
-        launch.rows = rows;
-        launch.cols = cols;
-        launch.home = home.path;
-        launch.cwd = cwd.empty() ? dir.path : cwd;
-        launch.env = {{"DRIFTERM_FILTER", "/bin/true"}, {"VISUAL", "/bin/true"}};
-        t.reset(term_spawn(launch));
+        run = std::make_unique<ReaderRun>(FACTS, args, "facts.txt", [=](Launch &launch) {
+            launch.rows = rows;
+            launch.cols = cols;
+            if (!cwd.empty())
+                launch.cwd = cwd;
+            launch.env.push_back({"VISUAL", "/bin/true"});
+        });
+        t = run->t.get();
+        if (!t)
+            return ::testing::AssertionFailure() << "no terminal";
+        // On a narrow terminal the clock covers all but the start of the bar.
+        int bottom = term_rows(t) - 1;
+        if (!term_wait_for(t, [&](Term *tt) { return term_row(tt, bottom).rfind("1/4 ", 0) == 0; },
+                           WAIT_MS))
+            return ::testing::AssertionFailure() << "no status bar for line 1\n" << term_screen(t);
+        term_send(t, "i");
+        if (!term_wait_row_contains(t, 2, "Filename: facts.txt", WAIT_MS))
+            return ::testing::AssertionFailure() << "no information page\n" << term_screen(t);
+        return ::testing::AssertionSuccess();
     }
-};
 
-// Presses i while line 1 is shown and waits for the page.
-::testing::AssertionResult open_page(Term *t)
-{
-    // On a narrow terminal the clock covers all but the start of the bar.
-    int bottom = term_rows(t) - 1;
-    if (!term_wait_for(t, [&](Term *tt) { return term_row(tt, bottom).rfind("1/4 ", 0) == 0; },
-                       WAIT_MS))
-        return ::testing::AssertionFailure() << "no status bar for line 1\n" << term_screen(t);
-    term_send(t, "i");
-    if (!term_wait_row_contains(t, 2, "Filename: facts.txt", WAIT_MS))
-        return ::testing::AssertionFailure() << "no information page\n" << term_screen(t);
-    return ::testing::AssertionSuccess();
-}
+    std::unique_ptr<ReaderRun> run;
+    Term *t = nullptr;
+};
 
 // Ends a run quickly from wherever it is.
 ::testing::AssertionResult interrupt_run(Term *t)
@@ -86,32 +82,21 @@ struct PageRun {
     return term_check_exit(t, 0, WAIT_MS);
 }
 
-std::string repeat(const std::string &piece, int count)
-{
-    std::string text;
-    for (int i = 0; i < count; i++)
-        text += piece;
-    return text;
-}
-
 // A row of the page: `text` inside the side borders of a `cols`-wide screen.
 std::string framed(const std::string &text, int cols = 80)
 {
     return "│" + text + std::string(cols - 2 - text.size(), ' ') + "│";
 }
 
-TEST(InfoScreen, WholePageOn24By80)
+TEST_F(InfoScreen, WholePageOn24By80)
 {
-    PageRun run({});
-    ASSERT_TRUE(run.t);
-    Term *t = run.t.get();
-    ASSERT_TRUE(open_page(t));
+    ASSERT_TRUE(open_page({}));
     std::vector<std::string> expected = {
         "┌" + repeat("─", 25) + "Drifterm 2.0  [Press any key]" + repeat("─", 24) + "┐",
         "│" + repeat("─", 78) + "│",
         framed("Filename: facts.txt"),
         framed("File Size: 28 bytes"),
-        framed("Current Dir: " + run.dir.path + "/"),
+        framed("Current Dir: " + run->dir.path + "/"),
         framed("Current Line: 1 of 4 - 25% - Page: 1"),
         framed("Scroll Speed: (1000 Milliseconds | 1.00 Second)"),
         framed("Original Speed: (1000 Milliseconds | 1.00 Second)"),
@@ -142,7 +127,7 @@ TEST(InfoScreen, WholePageOn24By80)
     EXPECT_TRUE(interrupt_run(t));
 }
 
-TEST(InfoScreen, RowsFollowTheRun)
+TEST_F(InfoScreen, RowsFollowTheRun)
 {
     struct Case {
         std::vector<std::string> args;
@@ -163,35 +148,27 @@ TEST(InfoScreen, RowsFollowTheRun)
     };
     for (const Case &c : cases) {
         SCOPED_TRACE(c.args[1]);
-        PageRun run(c.args, 24, 80, c.cwd);
-        ASSERT_TRUE(run.t);
-        ASSERT_TRUE(open_page(run.t.get()));
+        ASSERT_TRUE(open_page(c.args, 24, 80, c.cwd));
         for (const auto &[row, text] : c.rows)
-            EXPECT_SCREEN_ROW(run.t.get(), row, text, WAIT_MS);
-        EXPECT_TRUE(interrupt_run(run.t.get()));
+            EXPECT_SCREEN_ROW(t, row, text, WAIT_MS);
+        EXPECT_TRUE(interrupt_run(t));
     }
 }
 
-TEST(InfoScreen, NarrowTerminalHasNoTitleAndCutsTheDirectory)
+TEST_F(InfoScreen, NarrowTerminalHasNoTitleAndCutsTheDirectory)
 {
-    PageRun run({"-s", "300"}, 24, 27);
-    ASSERT_TRUE(run.t);
-    Term *t = run.t.get();
-    ASSERT_TRUE(open_page(t));
+    ASSERT_TRUE(open_page({"-s", "300"}, 24, 27));
     // 27 - 18 = 9 characters of the directory, then the cut mark and "/".
-    const std::string dir = run.dir.path.substr(0, 9) + "~/";
+    const std::string dir = run->dir.path.substr(0, 9) + "~/";
     EXPECT_SCREEN_ROW(t, 0, "┌" + repeat("─", 25) + "┐", WAIT_MS);
     EXPECT_SCREEN_ROW(t, 2, framed("Filename: facts.txt", 27), WAIT_MS);
     EXPECT_SCREEN_ROW(t, 4, framed("Current Dir: " + dir, 27), WAIT_MS);
     EXPECT_TRUE(interrupt_run(t));
 }
 
-TEST(InfoScreen, ShortTerminalMissesTheRowsThatDoNotFit)
+TEST_F(InfoScreen, ShortTerminalMissesTheRowsThatDoNotFit)
 {
-    PageRun run({"-s", "300"}, 10, 80);
-    ASSERT_TRUE(run.t);
-    Term *t = run.t.get();
-    ASSERT_TRUE(open_page(t));
+    ASSERT_TRUE(open_page({"-s", "300"}, 10, 80));
     EXPECT_SCREEN_ROW(t, 8, framed("External Editor: /bin/true"), WAIT_MS);
     // Row 9 is the bottom border, written over by the terminal-size row.
     EXPECT_SCREEN_ROW(t, 9, "└Terminal Size: 10 Rows, 80 Columns" + repeat("─", 44) + "┘", WAIT_MS);
@@ -201,12 +178,9 @@ TEST(InfoScreen, ShortTerminalMissesTheRowsThatDoNotFit)
     EXPECT_TRUE(interrupt_run(t));
 }
 
-TEST(InfoScreen, QClosesThePageAndScrollingResumes)
+TEST_F(InfoScreen, QClosesThePageAndScrollingResumes)
 {
-    PageRun run({"-s", "300"});
-    ASSERT_TRUE(run.t);
-    Term *t = run.t.get();
-    ASSERT_TRUE(open_page(t));
+    ASSERT_TRUE(open_page({"-s", "300"}));
     EXPECT_SCREEN_ROW(t, 5, framed("Current Line: 1 of 4 - 25% - Page: 1"), WAIT_MS);
     term_send(t, "q"); // only closes the page
     ASSERT_TRUE(term_wait_for(
@@ -229,12 +203,9 @@ TEST(InfoScreen, QClosesThePageAndScrollingResumes)
     EXPECT_EQ(term_press_until_exit(t, "x", WAIT_MS), 0);
 }
 
-TEST(InfoScreen, ResizeRedrawsThePageAtTheNewSize)
+TEST_F(InfoScreen, ResizeRedrawsThePageAtTheNewSize)
 {
-    PageRun run({"-s", "300"});
-    ASSERT_TRUE(run.t);
-    Term *t = run.t.get();
-    ASSERT_TRUE(open_page(t));
+    ASSERT_TRUE(open_page({"-s", "300"}));
     term_resize(t, 20, 60);
     EXPECT_SCREEN_ROW(t, 9, framed("Terminal Size: 20 Rows, 60 Columns", 60), WAIT_MS);
     EXPECT_SCREEN_ROW(t, 0, "┌" + repeat("─", 15) + "Drifterm 2.0  [Press any key]" + repeat("─", 14) + "┐",
@@ -247,15 +218,12 @@ TEST(InfoScreen, ResizeRedrawsThePageAtTheNewSize)
     EXPECT_EQ(term_press_until_exit(t, "x", WAIT_MS), 0);
 }
 
-TEST(InfoScreen, InterruptOnThePageTakesTheCleanupExit)
+TEST_F(InfoScreen, InterruptOnThePageTakesTheCleanupExit)
 {
-    PageRun run({"-s", "300"});
-    ASSERT_TRUE(run.t);
-    Term *t = run.t.get();
-    ASSERT_TRUE(open_page(t));
+    ASSERT_TRUE(open_page({"-s", "300"}));
     term_signal(t, SIGINT);
     EXPECT_EXIT_STATUS(t, 0, WAIT_MS);
-    EXPECT_EQ(list_dir(work_dir_of(run.home.path)), std::vector<std::string>{});
+    EXPECT_EQ(list_dir(work_dir_of(run->home.path)), std::vector<std::string>{});
 }
 
 } // namespace

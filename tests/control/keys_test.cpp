@@ -183,42 +183,15 @@ TEST_F(HandleKeys, OneKeyPerCall)
 // ---- end to end ----
 
 #include <csignal>
+#include <memory>
 
-#include "harness.h"
+#include "helpers.h"
 
 namespace {
 
 const int WAIT_MS = 10000;
 const int TEXT_ROW = 21; // newest line after the scroll, on 24 rows
 const int BAR_ROW = 23;
-
-std::string numbered_lines(int count)
-{
-    std::string text;
-    for (int i = 1; i <= count; i++)
-        text += "line " + std::to_string(i) + "\n";
-    return text;
-}
-
-// The program on a pty with `options` and a file holding `text`.
-struct KeysRun {
-    TempDir home, dir;
-    TermPtr t;
-
-    KeysRun(const std::string &text, std::vector<std::string> options)
-    {
-        std::string path = dir.path + "/keys.txt";
-        write_file(path, text);
-        Launch launch;
-        launch.args = options;
-        launch.args.push_back("-f");
-        launch.args.push_back(path);
-        launch.home = home.path;
-        launch.env = {{"DRIFTERM_FILTER", "/bin/true"}};
-        t.reset(term_spawn(launch));
-    }
-    bool work_file_left() { return file_exists(work_dir_of(home.path) + "/drift_file"); }
-};
 
 // The number of the newest line shown, 0 when none.
 int newest_line(Term *t)
@@ -230,16 +203,6 @@ int newest_line(Term *t)
 bool newest_line_reaches(Term *t, int number, int timeout_ms)
 {
     return term_wait_for(t, [&](Term *tt) { return newest_line(tt) >= number; }, timeout_ms);
-}
-
-// True once `row` has kept its text for quiet_ms.
-bool row_settles(Term *t, int row, int quiet_ms, int timeout_ms)
-{
-    int64_t deadline = term_now_ms() + timeout_ms;
-    while (term_now_ms() < deadline)
-        if (term_wait_row_differs(t, row, term_row(t, row), quiet_ms) < 0)
-            return true;
-    return false;
 }
 
 // Mean time per line over `count` lines, counted from the second line
@@ -277,25 +240,38 @@ bool pause_with_p(Term *t)
     return false;
 }
 
-TEST(KeysEndToEnd, QQuitsAtOnceAndRemovesTheWorkFile)
+// The program on `lines` numbered lines; t is its terminal.
+class KeysEndToEnd : public ::testing::Test {
+protected:
+    // Starts the run with `options` and, when `first` is given, waits until that line shows.
+    ::testing::AssertionResult start(int lines, const std::vector<std::string> &options, int first = 0)
+    {
+        run = std::make_unique<ReaderRun>(numbered_lines(lines), options);
+        t = run->t.get();
+        if (!t)
+            return ::testing::AssertionFailure() << "no terminal";
+        if (first > 0 && !newest_line_reaches(t, first, WAIT_MS))
+            return ::testing::AssertionFailure() << "line " << first << " never showed\n" << term_screen(t);
+        return ::testing::AssertionSuccess();
+    }
+
+    std::unique_ptr<ReaderRun> run;
+    Term *t = nullptr;
+};
+
+TEST_F(KeysEndToEnd, QQuitsAtOnceAndRemovesTheWorkFile)
 {
-    KeysRun run(numbered_lines(200), {"-s", "100"});
-    ASSERT_TRUE(run.t);
-    Term *t = run.t.get();
-    ASSERT_TRUE(newest_line_reaches(t, 2, WAIT_MS)) << term_screen(t);
-    EXPECT_TRUE(run.work_file_left());
+    ASSERT_TRUE(start(200, {"-s", "100"}, 2));
+    EXPECT_TRUE(run->work_file_left());
     term_send(t, "q");
     EXPECT_EXIT_STATUS(t, 0, 3000);
-    EXPECT_FALSE(run.work_file_left());
+    EXPECT_FALSE(run->work_file_left());
     EXPECT_LT(newest_line(t), 150);
 }
 
-TEST(KeysEndToEnd, OtherKeysDoNothing)
+TEST_F(KeysEndToEnd, OtherKeysDoNothing)
 {
-    KeysRun run(numbered_lines(40), {"-s", "40"});
-    ASSERT_TRUE(run.t);
-    Term *t = run.t.get();
-    ASSERT_TRUE(newest_line_reaches(t, 2, WAIT_MS)) << term_screen(t);
+    ASSERT_TRUE(start(40, {"-s", "40"}, 2));
     for (const char *key : {"Q", "P", "N", KEY_UP_SEQ, KEY_LEFT_SEQ, KEY_F1_SEQ, KEY_F5_SEQ, "x"})
         press_between_lines(t, key);
     // The text ran on to its end, bar and all, with nothing paused or quit.
@@ -304,20 +280,12 @@ TEST(KeysEndToEnd, OtherKeysDoNothing)
     EXPECT_FALSE(term_exited(t));
     EXPECT_EQ(term_bells(t), 0);
     // The poll after the last line may take a key sent just then.
-    int status = -1;
-    for (int i = 0; i < 20 && status < 0; i++) {
-        term_send(t, "x");
-        status = term_wait_exit(t, 500);
-    }
-    EXPECT_EQ(status, 0);
+    EXPECT_EQ(term_press_until_exit(t, "x", WAIT_MS), 0);
 }
 
-TEST(KeysEndToEnd, PauseHoldsUntilAKeyAndQOnlyEndsIt)
+TEST_F(KeysEndToEnd, PauseHoldsUntilAKeyAndQOnlyEndsIt)
 {
-    KeysRun run(numbered_lines(200), {"-s", "50"});
-    ASSERT_TRUE(run.t);
-    Term *t = run.t.get();
-    ASSERT_TRUE(newest_line_reaches(t, 3, WAIT_MS)) << term_screen(t);
+    ASSERT_TRUE(start(200, {"-s", "50"}, 3));
     ASSERT_TRUE(pause_with_p(t)) << term_screen(t);
     int held = newest_line(t);
     EXPECT_SCREEN_ROW_CONTAINS(t, BAR_ROW, std::to_string(held) + "/200", 0);
@@ -334,24 +302,18 @@ TEST(KeysEndToEnd, PauseHoldsUntilAKeyAndQOnlyEndsIt)
     EXPECT_EXIT_STATUS(t, 0, WAIT_MS);
 }
 
-TEST(KeysEndToEnd, InterruptDuringPauseTakesTheCleanupExit)
+TEST_F(KeysEndToEnd, InterruptDuringPauseTakesTheCleanupExit)
 {
-    KeysRun run(numbered_lines(200), {"-s", "50"});
-    ASSERT_TRUE(run.t);
-    Term *t = run.t.get();
-    ASSERT_TRUE(newest_line_reaches(t, 2, WAIT_MS)) << term_screen(t);
+    ASSERT_TRUE(start(200, {"-s", "50"}, 2));
     ASSERT_TRUE(pause_with_p(t)) << term_screen(t);
     term_signal(t, SIGINT);
     EXPECT_EXIT_STATUS(t, 0, 3000);
-    EXPECT_FALSE(run.work_file_left());
+    EXPECT_FALSE(run->work_file_left());
 }
 
-TEST(KeysEndToEnd, SpaceRunsFastAndBackToThePace)
+TEST_F(KeysEndToEnd, SpaceRunsFastAndBackToThePace)
 {
-    KeysRun run(numbered_lines(3000), {"-s", "200"});
-    ASSERT_TRUE(run.t);
-    Term *t = run.t.get();
-    ASSERT_TRUE(newest_line_reaches(t, 2, WAIT_MS)) << term_screen(t);
+    ASSERT_TRUE(start(3000, {"-s", "200"}, 2));
     term_send(t, " ");
     int start = newest_line(t);
     // Forty lines at 200 ms would take eight seconds.
@@ -366,12 +328,9 @@ TEST(KeysEndToEnd, SpaceRunsFastAndBackToThePace)
     EXPECT_EXIT_STATUS(t, 0, WAIT_MS);
 }
 
-TEST(KeysEndToEnd, FasterAndSlowerChangeTheInterval)
+TEST_F(KeysEndToEnd, FasterAndSlowerChangeTheInterval)
 {
-    KeysRun run(numbered_lines(200), {"-s", "240"});
-    ASSERT_TRUE(run.t);
-    Term *t = run.t.get();
-    ASSERT_TRUE(newest_line_reaches(t, 1, WAIT_MS)) << term_screen(t);
+    ASSERT_TRUE(start(200, {"-s", "240"}, 1));
     int64_t start = line_interval(t, 3);
     for (int i = 0; i < 3; i++) // 240 -> 180 -> 135 -> 102
         press_between_lines(t, "f");
@@ -388,11 +347,9 @@ TEST(KeysEndToEnd, FasterAndSlowerChangeTheInterval)
     EXPECT_EXIT_STATUS(t, 0, WAIT_MS);
 }
 
-TEST(KeysEndToEnd, ClearEmptiesTheWindowAndScrollingGoesOn)
+TEST_F(KeysEndToEnd, ClearEmptiesTheWindowAndScrollingGoesOn)
 {
-    KeysRun run(numbered_lines(100), {"-s", "60"});
-    ASSERT_TRUE(run.t);
-    Term *t = run.t.get();
+    ASSERT_TRUE(start(100, {"-s", "60"}));
     ASSERT_TRUE(term_wait_for(t, [](Term *tt) { return !term_row(tt, 0).empty(); }, WAIT_MS));
     term_send(t, "c");
     // The next lines come in on the same row, below an empty window.
@@ -419,47 +376,32 @@ bool bar_shown(Term *t)
            term_cell(t, BAR_ROW, 0).reverse;
 }
 
-bool bar_gone(Term *t)
+TEST_F(KeysEndToEnd, NHidesTheBarAndVBringsItBack)
 {
-    if (!term_row(t, BAR_ROW).empty())
-        return false;
-    for (int col = 0; col < term_cols(t); col++)
-        if (term_cell(t, BAR_ROW, col).reverse)
-            return false;
-    return true;
-}
-
-TEST(KeysEndToEnd, NHidesTheBarAndVBringsItBack)
-{
-    KeysRun run(numbered_lines(200), {"-s", "40"});
-    ASSERT_TRUE(run.t);
-    Term *t = run.t.get();
+    ASSERT_TRUE(start(200, {"-s", "40"}));
     ASSERT_TRUE(term_wait_for(t, bar_shown, WAIT_MS)) << term_screen(t);
     press_between_lines(t, "n");
-    ASSERT_TRUE(term_wait_for(t, bar_gone, WAIT_MS)) << term_screen(t);
+    ASSERT_TRUE(term_wait_for(t, bar_hidden, WAIT_MS)) << term_screen(t);
     int hidden_at = newest_line(t);
     ASSERT_TRUE(newest_line_reaches(t, hidden_at + 5, WAIT_MS));
-    EXPECT_TRUE(bar_gone(t)) << term_screen(t);
+    EXPECT_TRUE(bar_hidden(t)) << term_screen(t);
     press_between_lines(t, "v");
     EXPECT_TRUE(term_wait_for(t, bar_shown, WAIT_MS)) << term_screen(t);
     term_send(t, "q");
     EXPECT_EXIT_STATUS(t, 0, WAIT_MS);
 }
 
-TEST(KeysEndToEnd, AfterXOnlyVBringsTheBar)
+TEST_F(KeysEndToEnd, AfterXOnlyVBringsTheBar)
 {
-    KeysRun run(numbered_lines(200), {"-x", "-s", "40"});
-    ASSERT_TRUE(run.t);
-    Term *t = run.t.get();
-    ASSERT_TRUE(newest_line_reaches(t, 2, WAIT_MS)) << term_screen(t);
-    EXPECT_TRUE(bar_gone(t));
+    ASSERT_TRUE(start(200, {"-x", "-s", "40"}, 2));
+    EXPECT_TRUE(bar_hidden(t));
     press_between_lines(t, "n");
     ASSERT_TRUE(newest_line_reaches(t, newest_line(t) + 3, WAIT_MS));
-    EXPECT_TRUE(bar_gone(t)) << term_screen(t);
+    EXPECT_TRUE(bar_hidden(t)) << term_screen(t);
     press_between_lines(t, "v");
     EXPECT_TRUE(term_wait_for(t, bar_shown, WAIT_MS)) << term_screen(t);
     press_between_lines(t, "n");
-    EXPECT_TRUE(term_wait_for(t, bar_gone, WAIT_MS)) << term_screen(t);
+    EXPECT_TRUE(term_wait_for(t, bar_hidden, WAIT_MS)) << term_screen(t);
     term_send(t, "q");
     EXPECT_EXIT_STATUS(t, 0, WAIT_MS);
 }

@@ -78,43 +78,22 @@ TEST(StatusBarHelpers, PercentInSinglePrecision)
 // ---- end to end ----
 
 #include <regex>
-#include <sys/stat.h>
 
-#include "harness.h"
+#include "helpers.h"
 
 namespace {
 
 const int WAIT_MS = 10000;
 
-std::string numbered_lines(int count)
-{
-    std::string text;
-    for (int i = 1; i <= count; i++)
-        text += "line " + std::to_string(i) + "\n";
-    return text;
-}
-
-// The program on a pty, on `file` (written with `text` into its own directory).
-struct BarRun {
-    TempDir home, dir;
-    TermPtr t;
-    std::string path;
-
+// The program on `file`, written with `text` into its own directory.
+struct BarRun : ReaderRun {
     BarRun(const std::string &file, const std::string &text, const std::string &speed,
            int rows = 24, int cols = 80)
+        : ReaderRun(text, {"-s", speed}, file, [=](Launch &launch) {
+              launch.rows = rows;
+              launch.cols = cols;
+          })
     {
-        path = dir.path + "/" + file;
-        if (path.back() == '/')
-            mkdir(path.c_str(), 0700); // read as an empty text
-        else
-            write_file(path, text);
-        Launch launch;
-        launch.args = {"-s", speed, "-f", path};
-        launch.rows = rows;
-        launch.cols = cols;
-        launch.home = home.path;
-        launch.env = {{"DRIFTERM_FILTER", "/bin/true"}}; // no conversion: the file as it is
-        t.reset(term_spawn(launch));
     }
 };
 
@@ -128,18 +107,6 @@ struct BarRun {
         return ::testing::AssertionSuccess();
     return ::testing::AssertionFailure()
            << "bottom row never began with \"" << left << "\"\n" << term_screen(t);
-}
-
-// The last line's bar looks the same before and after the final draw, so
-// keep pressing an idle key until the closing wait takes one and the run ends.
-::testing::AssertionResult press_until_exit(Term *t)
-{
-    for (int64_t deadline = term_now_ms() + WAIT_MS; term_now_ms() < deadline;) {
-        term_send(t, "x");
-        if (term_wait_for(t, [](Term *tt) { return term_exited(tt); }, 100))
-            return term_check_exit(t, 0, WAIT_MS);
-    }
-    return ::testing::AssertionFailure() << "still running\n" << term_screen(t);
 }
 
 TEST(StatusBar, ShowsPositionPageNameAndClockInReverse)
@@ -163,7 +130,9 @@ TEST(StatusBar, ShowsPositionPageNameAndClockInReverse)
         EXPECT_TRUE(term_cell(t, 23, col).reverse) << "col " << col;
     EXPECT_FALSE(term_cell(t, 22, 0).reverse);
 
-    EXPECT_TRUE(press_until_exit(t));
+    // The last line's bar looks the same before and after the final draw:
+    // an idle key is pressed until the closing wait takes one.
+    EXPECT_EQ(term_press_until_exit(t, "x", WAIT_MS), 0) << term_screen(t);
 }
 
 TEST(StatusBar, ShortNameOfTheFile)
@@ -182,7 +151,7 @@ TEST(StatusBar, ShortNameOfTheFile)
         BarRun run(c.file, "only line\n", "20");
         ASSERT_TRUE(run.t);
         EXPECT_TRUE(wait_left_part(run.t.get(), c.left));
-        EXPECT_TRUE(press_until_exit(run.t.get()));
+        EXPECT_EQ(term_press_until_exit(run.t.get(), "x", WAIT_MS), 0) << term_screen(run.t.get());
     }
 }
 
@@ -206,7 +175,7 @@ TEST(StatusBar, PageCounterRisesAtEveryMultipleOfLines)
         BarRun run("pages.txt", numbered_lines(c.lines), "5");
         ASSERT_TRUE(run.t);
         EXPECT_TRUE(wait_left_part(run.t.get(), c.left));
-        EXPECT_TRUE(press_until_exit(run.t.get()));
+        EXPECT_EQ(term_press_until_exit(run.t.get(), "x", WAIT_MS), 0) << term_screen(run.t.get());
     }
 }
 
@@ -219,7 +188,7 @@ TEST(StatusBar, PageCounterSeenWhileScrolling)
     EXPECT_TRUE(wait_left_part(t, "24/49 - 49%  Page: 2 - pages.txt"));
     EXPECT_TRUE(wait_left_part(t, "47/49 - 96%  Page: 2 - pages.txt"));
     EXPECT_TRUE(wait_left_part(t, "48/49 - 98%  Page: 3 - pages.txt"));
-    EXPECT_TRUE(press_until_exit(t));
+    EXPECT_EQ(term_press_until_exit(t, "x", WAIT_MS), 0) << term_screen(t);
 }
 
 TEST(StatusBar, LongLineMakesTheTotalRunAhead)
@@ -228,7 +197,7 @@ TEST(StatusBar, LongLineMakesTheTotalRunAhead)
     BarRun run("long.txt", std::string(300, 'w') + "\n", "20");
     ASSERT_TRUE(run.t);
     EXPECT_TRUE(wait_left_part(run.t.get(), "1/2 - 50%  Page: 1 - long.txt"));
-    EXPECT_TRUE(press_until_exit(run.t.get()));
+    EXPECT_EQ(term_press_until_exit(run.t.get(), "x", WAIT_MS), 0) << term_screen(run.t.get());
 }
 
 TEST(StatusBar, NarrowTerminalCutsTheLeftPartAndDropsTheClock)
@@ -241,7 +210,7 @@ TEST(StatusBar, NarrowTerminalCutsTheLeftPartAndDropsTheClock)
                               WAIT_MS))
         << term_screen(t);
     EXPECT_TRUE(term_cell(t, 23, 19).reverse);
-    EXPECT_TRUE(press_until_exit(t));
+    EXPECT_EQ(term_press_until_exit(t, "x", WAIT_MS), 0) << term_screen(t);
 }
 
 } // namespace

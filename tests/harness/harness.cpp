@@ -330,6 +330,24 @@ std::vector<std::string> build_env(const Launch &launch, const std::string &san_
     return env;
 }
 
+// The first executable `name` in the directories of `path` (an empty entry
+// is the current directory), or "".
+std::string search_path(const std::string &name, const std::string &path)
+{
+    size_t start = 0;
+    while (start <= path.size()) {
+        size_t end = path.find(':', start);
+        if (end == std::string::npos)
+            end = path.size();
+        std::string dir = path.substr(start, end - start);
+        std::string cand = (dir.empty() ? std::string(".") : dir) + "/" + name;
+        if (access(cand.c_str(), X_OK) == 0)
+            return cand;
+        start = end + 1;
+    }
+    return "";
+}
+
 std::string resolve_program(const std::string &prog, const std::vector<std::string> &env)
 {
     if (prog.find('/') != std::string::npos)
@@ -338,18 +356,8 @@ std::string resolve_program(const std::string &prog, const std::vector<std::stri
     for (const auto &e : env)
         if (env_name(e) == "PATH")
             path = e.substr(5);
-    size_t start = 0;
-    while (start <= path.size()) {
-        size_t end = path.find(':', start);
-        if (end == std::string::npos)
-            end = path.size();
-        std::string dir = path.substr(start, end - start);
-        std::string cand = (dir.empty() ? std::string(".") : dir) + "/" + prog;
-        if (access(cand.c_str(), X_OK) == 0)
-            return cand;
-        start = end + 1;
-    }
-    return prog;
+    std::string found = search_path(prog, path);
+    return found.empty() ? prog : found;
 }
 
 // Everything the child needs, prepared before fork so the child only makes
@@ -456,6 +464,17 @@ void feed_screen(Term *t, const char *buf, size_t n)
     }
 }
 
+// Marks the end of one of the child's outputs and wakes the waiters.
+void note_eof(Term *t, bool &eof)
+{
+    {
+        std::lock_guard<std::mutex> lk(t->mu);
+        eof = true;
+        t->generation++;
+    }
+    notify(t);
+}
+
 // Reads the pty and stderr, feeds stdin, until told to stop, so the child
 // never blocks on a full pty or pipe.
 void io_loop(Term *t)
@@ -499,12 +518,7 @@ void io_loop(Term *t)
             } else if (r == 0 || (errno != EINTR && errno != EAGAIN)) {
                 // EIO: every slave descriptor is closed and all output has been read.
                 master_open = false;
-                {
-                    std::lock_guard<std::mutex> lk(t->mu);
-                    t->master_eof = true;
-                    t->generation++;
-                }
-                notify(t);
+                note_eof(t, t->master_eof);
             }
         }
         if (ei >= 0 && fds[ei].revents) {
@@ -518,12 +532,7 @@ void io_loop(Term *t)
                 notify(t);
             } else if (r == 0 || (errno != EINTR && errno != EAGAIN)) {
                 err_open = false;
-                {
-                    std::lock_guard<std::mutex> lk(t->mu);
-                    t->err_eof = true;
-                    t->generation++;
-                }
-                notify(t);
+                note_eof(t, t->err_eof);
             }
         }
         if (ii >= 0 && fds[ii].revents) {
@@ -753,6 +762,14 @@ int term_pid(Term *t)
 
 // ---- screen ----
 
+// A copy of one of t's fields, taken under its lock.
+template <typename T>
+T locked(Term *t, const T &field)
+{
+    std::lock_guard<std::mutex> lk(t->mu);
+    return field;
+}
+
 std::string term_row(Term *t, int row)
 {
     std::lock_guard<std::mutex> lk(t->mu);
@@ -803,23 +820,11 @@ std::string term_screen(Term *t)
     return head + format_screen(rows);
 }
 
-int term_bells(Term *t)
-{
-    std::lock_guard<std::mutex> lk(t->mu);
-    return t->bells;
-}
+int term_bells(Term *t) { return locked(t, t->bells); }
 
-bool term_cursor_visible(Term *t)
-{
-    std::lock_guard<std::mutex> lk(t->mu);
-    return t->cursor_visible;
-}
+bool term_cursor_visible(Term *t) { return locked(t, t->cursor_visible); }
 
-bool term_altscreen(Term *t)
-{
-    std::lock_guard<std::mutex> lk(t->mu);
-    return t->altscreen;
-}
+bool term_altscreen(Term *t) { return locked(t, t->altscreen); }
 
 std::pair<int, int> term_cursor(Term *t)
 {
@@ -829,29 +834,13 @@ std::pair<int, int> term_cursor(Term *t)
     return {pos.row, pos.col};
 }
 
-int term_rows(Term *t)
-{
-    std::lock_guard<std::mutex> lk(t->mu);
-    return t->rows;
-}
+int term_rows(Term *t) { return locked(t, t->rows); }
 
-int term_cols(Term *t)
-{
-    std::lock_guard<std::mutex> lk(t->mu);
-    return t->cols;
-}
+int term_cols(Term *t) { return locked(t, t->cols); }
 
-std::string term_raw(Term *t)
-{
-    std::lock_guard<std::mutex> lk(t->mu);
-    return t->raw;
-}
+std::string term_raw(Term *t) { return locked(t, t->raw); }
 
-std::string term_stderr(Term *t)
-{
-    std::lock_guard<std::mutex> lk(t->mu);
-    return t->err;
-}
+std::string term_stderr(Term *t) { return locked(t, t->err); }
 
 // ---- waiting ----
 
@@ -937,8 +926,7 @@ int term_wait_exit(Term *t, int timeout_ms)
             return x->master_eof && x->err_eof;
         },
         500);
-    std::lock_guard<std::mutex> lk(t->mu);
-    return t->exit_status;
+    return locked(t, t->exit_status);
 }
 
 int term_press_until_exit(Term *t, const std::string &key, int timeout_ms)
@@ -962,11 +950,7 @@ bool term_catches_signal(Term *t, int sig)
     return false;
 }
 
-bool term_exited(Term *t)
-{
-    std::lock_guard<std::mutex> lk(t->mu);
-    return t->exited;
-}
+bool term_exited(Term *t) { return locked(t, t->exited); }
 
 // ---- timing ----
 
@@ -976,11 +960,7 @@ int64_t term_now_ms()
     return duration_cast<milliseconds>(steady_clock::now().time_since_epoch()).count();
 }
 
-int64_t term_last_change_ms(Term *t)
-{
-    std::lock_guard<std::mutex> lk(t->mu);
-    return t->last_change;
-}
+int64_t term_last_change_ms(Term *t) { return locked(t, t->last_change); }
 
 int64_t term_row_changed_ms(Term *t, int row)
 {
@@ -1213,6 +1193,12 @@ std::vector<std::string> list_dir(const std::string &path)
 std::string work_dir_of(const std::string &home)
 {
     return home + "/.drifterm";
+}
+
+std::string find_program(const std::string &name)
+{
+    const char *path = getenv("PATH");
+    return search_path(name, path ? path : "/usr/bin:/bin");
 }
 
 // ---- plain runs ----

@@ -176,6 +176,7 @@ std::string read_file(const std::string &path); // "" when unreadable
 bool file_exists(const std::string &path);
 std::vector<std::string> list_dir(const std::string &path);  // sorted, no . and ..
 std::string work_dir_of(const std::string &home);             // home + "/.drifterm"
+std::string find_program(const std::string &name);  // on this process's PATH; "" when absent
 
 // A temporary directory removed when the holder goes out of scope.
 struct TempDir {

@@ -7,13 +7,14 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
-#include <cstdio>
 #include <cstdlib>
 #include <filesystem>
 #include <ostream>
 #include <random>
 #include <string>
 #include <vector>
+
+#include "helpers.h"
 
 namespace {
 
@@ -31,48 +32,6 @@ const char *const html_source =
     "<html><head><title>T</title></head><body>\n"
     "<h1>Heading</h1><p>Hello &amp; welcome</p>\n"
     "</body></html>\n";
-
-bool write_file(const std::string &path, const std::string &data)
-{
-    FILE *f = std::fopen(path.c_str(), "wb");
-    if (f == nullptr)
-        return false;
-    bool ok = std::fwrite(data.data(), 1, data.size(), f) == data.size();
-    return std::fclose(f) == 0 && ok;
-}
-
-std::string read_file(const std::string &path)
-{
-    std::string data;
-    FILE *f = std::fopen(path.c_str(), "rb");
-    if (f == nullptr)
-        return data;
-    char buf[4096];
-    size_t n;
-    while ((n = std::fread(buf, 1, sizeof buf, f)) > 0)
-        data.append(buf, n);
-    std::fclose(f);
-    return data;
-}
-
-bool tool_installed(const std::string &name)
-{
-    const char *path = std::getenv("PATH");
-    std::string dirs = path != nullptr ? path : "/usr/bin:/bin";
-    size_t start = 0;
-    while (start <= dirs.size()) {
-        size_t end = dirs.find(':', start);
-        if (end == std::string::npos)
-            end = dirs.size();
-        std::string dir = dirs.substr(start, end - start);
-        if (dir.empty())
-            dir = ".";
-        if (access((dir + "/" + name).c_str(), X_OK) == 0)
-            return true;
-        start = end + 1;
-    }
-    return false;
-}
 
 // Runs argv in cwd with stdin/stdout/stderr on the given files and TMPDIR
 // set; returns the exit status, or -1 when it did not exit normally.
@@ -104,38 +63,6 @@ int run_program(const std::vector<std::string> &argv, const std::string &cwd,
     if (waitpid(pid, &status, 0) != pid || !WIFEXITED(status))
         return -1;
     return WEXITSTATUS(status);
-}
-
-// A one-page PDF 1.4 showing `text` in Helvetica, with an exact xref table.
-std::string make_pdf(const std::string &text)
-{
-    std::string stream = "BT /F1 18 Tf 72 720 Td (" + text + ") Tj ET";
-    std::vector<std::string> objects = {
-        "<< /Type /Catalog /Pages 2 0 R >>",
-        "<< /Type /Pages /Kids [3 0 R] /Count 1 >>",
-        "<< /Type /Page /Parent 2 0 R /MediaBox [0 0 612 792] /Contents 4 0 R"
-        " /Resources << /Font << /F1 5 0 R >> >> >>",
-        "<< /Length " + std::to_string(stream.size()) + " >>\nstream\n" + stream +
-            "\nendstream",
-        "<< /Type /Font /Subtype /Type1 /BaseFont /Helvetica >>",
-    };
-    std::string pdf = "%PDF-1.4\n";
-    std::vector<size_t> offsets;
-    for (size_t i = 0; i < objects.size(); ++i) {
-        offsets.push_back(pdf.size());
-        pdf += std::to_string(i + 1) + " 0 obj\n" + objects[i] + "\nendobj\n";
-    }
-    size_t xref = pdf.size();
-    pdf += "xref\n0 " + std::to_string(objects.size() + 1) + "\n";
-    pdf += "0000000000 65535 f \n";
-    for (size_t off : offsets) {
-        char entry[32];
-        std::snprintf(entry, sizeof entry, "%010zu 00000 n \n", off);
-        pdf += entry;
-    }
-    pdf += "trailer\n<< /Size " + std::to_string(objects.size() + 1) +
-           " /Root 1 0 R >>\nstartxref\n" + std::to_string(xref) + "\n%%EOF\n";
-    return pdf;
 }
 
 std::string random_bytes(size_t count)
@@ -210,7 +137,7 @@ protected:
     void skip_unless_installed(const std::vector<const char *> &tools)
     {
         for (const char *tool : tools)
-            if (!tool_installed(tool))
+            if (find_program(tool).empty())
                 GTEST_SKIP() << tool << " is not installed";
     }
 
@@ -221,11 +148,11 @@ protected:
             return;
         std::string target = work_ + "/" + name;
         if (c.compressor == nullptr) {
-            ASSERT_TRUE(write_file(target, source_bytes(c.source)));
+            write_file(target, source_bytes(c.source));
             return;
         }
         std::string plain = root_ + "/uncompressed";
-        ASSERT_TRUE(write_file(plain, source_bytes(c.source)));
+        write_file(plain, source_bytes(c.source));
         ASSERT_EQ(run_program(compressor_command(c.compressor), root_, plain, target,
                               root_ + "/compress.err", tmp_),
                   0);
@@ -260,19 +187,26 @@ protected:
         EXPECT_EQ(output.find('\x1b'), std::string::npos) << "escape in output";
     }
 
+    // The whole case, unless a tool it needs is missing: its input, the
+    // filter's output, and no name run as a command.
+    void check_case(const FilterCase &c)
+    {
+        skip_unless_installed(c.needs);
+        if (c.compressor != nullptr)
+            skip_unless_installed({c.compressor});
+        if (IsSkipped())
+            return;
+        write_input(c, c.file_name);
+        expect_output(c, run_filter(c.file_name, c.pdf_argument));
+        EXPECT_FALSE(std::filesystem::exists(work_ + "/PWNED")) << "name ran as a command";
+    }
+
     std::string root_, work_, tmp_;
 };
 
 TEST_P(FilterTest, ConvertsKnownFormatsAndPassesOnTheRest)
 {
-    const FilterCase &c = GetParam();
-    skip_unless_installed(c.needs);
-    if (c.compressor != nullptr)
-        skip_unless_installed({c.compressor});
-    if (IsSkipped())
-        return;
-    write_input(c, c.file_name);
-    expect_output(c, run_filter(c.file_name, c.pdf_argument));
+    check_case(GetParam());
 }
 
 const FilterCase format_cases[] = {
@@ -309,15 +243,7 @@ class FilterPathTest : public FilterTest {};
 
 TEST_P(FilterPathTest, HandlesHostileNames)
 {
-    const FilterCase &c = GetParam();
-    skip_unless_installed(c.needs);
-    if (c.compressor != nullptr)
-        skip_unless_installed({c.compressor});
-    if (IsSkipped())
-        return;
-    write_input(c, c.file_name);
-    expect_output(c, run_filter(c.file_name, c.pdf_argument));
-    EXPECT_FALSE(std::filesystem::exists(work_ + "/PWNED")) << "name ran as a command";
+    check_case(GetParam());
 }
 
 const FilterCase path_cases[] = {

@@ -14,25 +14,11 @@
 
 #include <gtest/gtest.h>
 
-#include "harness.h"
+#include "helpers.h"
+#include "line_reads_model.h"
 #include "prepare/prepare.h"
 
 namespace {
-
-// What line reads into a 1024-byte buffer, each written back with fputs, make of `input`.
-std::string copy_by_line_reads(const std::string &input)
-{
-    std::string in = input; // fmemopen wants a writable buffer
-    FILE *stream = fmemopen(in.data(), in.size(), "r");
-    std::string out;
-    char line[1024];
-    if (!stream)
-        return out; // fmemopen refuses an empty buffer: nothing to copy
-    while (fgets(line, sizeof line, stream))
-        out += line;
-    fclose(stream);
-    return out;
-}
 
 std::string copy_in_chunks(const std::string &input, size_t chunk)
 {
@@ -71,32 +57,26 @@ TEST(CaptureKeep, MatchesLineReadsWrittenAsCStrings)
     }
     for (const std::string &input : inputs)
         for (size_t chunk : {1ul, 7ul, 1023ul, 1024ul, 4096ul})
-            EXPECT_EQ(copy_in_chunks(input, chunk), copy_by_line_reads(input))
+            EXPECT_EQ(copy_in_chunks(input, chunk), line_reads_model(input, false))
                 << "chunk " << chunk << ", input of " << input.size() << " bytes";
 }
 
 // ---- end to end ----
 
 // A home, and a filter that writes nothing, so the capture itself is prepared.
-struct Stage {
-    TempDir dir;
-    std::string home = dir.path + "/home";
+struct Stage : Sandbox {
     std::string filter = dir.path + "/empty-filter";
 
     explicit Stage(const std::string &filter_body = "exit 0\n")
     {
-        mkdir(home.c_str(), 0700);
-        write_file(filter, "#!/bin/sh\n" + filter_body);
-        chmod(filter.c_str(), 0755);
+        write_script(filter, filter_body);
     }
 
     std::string work_file(const char *name) const { return work_dir_of(home) + "/" + name; }
 
     Launch launch(const std::vector<std::string> &args, const std::string &input) const
     {
-        Launch launch;
-        launch.args = args;
-        launch.home = home;
+        Launch launch = reader_launch(home, args);
         launch.cwd = dir.path;
         launch.env = {{"DRIFTERM_FILTER", filter}};
         launch.stdin_pipe = true;
@@ -115,14 +95,6 @@ struct Stage {
         return launch;
     }
 };
-
-std::string numbered_lines(int count)
-{
-    std::string text;
-    for (int i = 1; i <= count; i++)
-        text += "line " + std::to_string(i) + "\n";
-    return text;
-}
 
 const int wait_ms = 10000;
 

@@ -12,44 +12,11 @@
 #include <gtest/gtest.h>
 
 #include "app/shared.h"
-#include "harness.h"
+#include "helpers.h"
+#include "line_reads_model.h"
 #include "prepare/prepare.h"
 
 namespace {
-
-std::string plain_squeeze(const std::string &text)
-{
-    FILE *in = tmpfile();
-    fwrite(text.data(), 1, text.size(), in);
-    rewind(in);
-    std::string out;
-    char line[1024];
-    int in_blank_run = 0;
-    while (fgets(line, sizeof line, in)) {
-        bool blank = line[0] == '\r' || line[0] == '\n';
-        if (!blank || !in_blank_run)
-            out += line;
-        in_blank_run = blank;
-    }
-    fclose(in);
-    return out;
-}
-
-std::string text_with_blank_runs(unsigned seed, size_t size, bool with_nuls = true)
-{
-    std::mt19937 rng(seed);
-    std::string text;
-    while (text.size() < size) {
-        switch (rng() % 10) {
-        case 0: text += std::string(1 + rng() % 4, '\n'); break;
-        case 1: text += "\r\n"; break;
-        case 2: text += std::string(1 + rng() % 2000, 'L') + "\n"; break;
-        case 3: text += with_nuls ? std::string(1, '\0') : "\r"; break;
-        default: text += "some words of a line " + std::to_string(rng() % 1000) + "\n"; break;
-        }
-    }
-    return text;
-}
 
 // A child that makes `path` after a moment and writes `text` into it in
 // small pieces with pauses, as a slow fmt would.
@@ -83,7 +50,7 @@ TEST(SqueezeAlongside, FollowsAWriterToItsEnd)
         std::string label, text;
     } cases[] = {
         {"empty file", ""},
-        {"blank runs, CRs, NULs and long lines", text_with_blank_runs(1, 400000)},
+        {"blank runs, CRs, NULs and long lines", random_text(1, 400000)},
         {"only blank lines", std::string(70000, '\n')},
     };
     for (const Case &c : cases) {
@@ -95,7 +62,7 @@ TEST(SqueezeAlongside, FollowsAWriterToItsEnd)
         EXPECT_EQ(waitpid(writer, nullptr, WNOHANG), -1) << c.label << ": the writer is reaped";
         ASSERT_TRUE(name_unnamed_file(squeezed, named.c_str())) << c.label;
         fclose(squeezed);
-        EXPECT_EQ(read_file(named), plain_squeeze(read_file(path))) << c.label;
+        EXPECT_EQ(read_file(named), line_reads_model(read_file(path), true)) << c.label;
         EXPECT_EQ(read_file(path), c.text) << c.label << ": the written file is left as it is";
     }
 }
@@ -120,7 +87,7 @@ TEST(SqueezeAlongside, PreparationEqualsFmtThenThePlainSqueeze)
     options.file_path = input.c_str();
     for (unsigned seed = 1; seed <= 3; seed++) {
         // No NULs: the plain copy cuts at them, which the copy's own tests cover.
-        std::string text = text_with_blank_runs(seed, 100000 * seed, false);
+        std::string text = random_text(seed, 100000 * seed, false);
         write_file(input, text);
         std::string fmt_out;
         FILE *fmt = popen(("fmt -s " + shell_quote(input.c_str())).c_str(), "r");
@@ -138,7 +105,7 @@ TEST(SqueezeAlongside, PreparationEqualsFmtThenThePlainSqueeze)
             if (!no_squeeze)
                 squeeze_blank_lines();
             std::string label = "seed " + std::to_string(seed) + (no_squeeze ? " with -n" : "");
-            EXPECT_EQ(read_file(work_files.converted_path), no_squeeze ? fmt_out : plain_squeeze(fmt_out))
+            EXPECT_EQ(read_file(work_files.converted_path), no_squeeze ? fmt_out : line_reads_model(fmt_out, true))
                 << label;
             EXPECT_FALSE(file_exists(work_files.temp_path)) << label << ": scratch file left";
         }

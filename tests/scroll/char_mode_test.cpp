@@ -4,7 +4,7 @@
 #include <string>
 #include <vector>
 
-#include "harness.h"
+#include "helpers.h"
 
 namespace {
 
@@ -12,29 +12,18 @@ const int WAIT_MS = 10000;
 const int BAR_ROW = 23;
 const int TYPING_ROW = 11; // half of the default display row 22
 
-// The program in character mode on a pty, with `options` and a file holding `text`.
-struct CharRun {
-    TempDir home, dir;
-    TermPtr t;
+// The program in character mode: -m, then `options`. Piped, the text is
+// shown exactly as given, NUL bytes included.
+std::vector<std::string> in_char_mode(std::vector<std::string> options)
+{
+    options.insert(options.begin(), "-m");
+    return options;
+}
 
-    // Piped, the text is shown exactly as given, NUL bytes included.
-    CharRun(const std::string &text, std::vector<std::string> options, bool piped = false)
+struct CharRun : ReaderRun {
+    CharRun(const std::string &text, const std::vector<std::string> &options, bool piped = false)
+        : ReaderRun(text, in_char_mode(options), piped ? "-" : "typed.txt")
     {
-        Launch launch;
-        launch.args = {"-m"};
-        launch.args.insert(launch.args.end(), options.begin(), options.end());
-        if (piped) {
-            launch.stdin_pipe = true;
-            launch.stdin_data = text;
-            launch.args.insert(launch.args.end(), {"-t", "{PTY}"});
-        } else {
-            std::string path = dir.path + "/typed.txt";
-            write_file(path, text);
-            launch.args.insert(launch.args.end(), {"-f", path});
-        }
-        launch.home = home.path;
-        launch.env = {{"DRIFTERM_FILTER", "/bin/true"}};
-        t.reset(term_spawn(launch));
     }
 };
 
@@ -66,16 +55,6 @@ bool only_row_used(Term *t, int row)
 {
     for (int r = 0; r < BAR_ROW; r++)
         if (r != row && !term_row(t, r).empty())
-            return false;
-    return true;
-}
-
-bool bar_gone(Term *t)
-{
-    if (!term_row(t, BAR_ROW).empty())
-        return false;
-    for (int col = 0; col < term_cols(t); col++)
-        if (term_cell(t, BAR_ROW, col).reverse)
             return false;
     return true;
 }
@@ -155,13 +134,13 @@ TEST(CharModeEndToEnd, KeysTypedAheadActOnTheNextBytes)
     ASSERT_SCREEN_ROW(t, TYPING_ROW, "kk", WAIT_MS);
     term_send(t, "nvn");
     // One key per byte: hidden, shown again for a byte, hidden for good.
-    EXPECT_TRUE(term_wait_for(t, bar_gone, WAIT_MS)) << term_screen(t);
+    EXPECT_TRUE(term_wait_for(t, bar_hidden, WAIT_MS)) << term_screen(t);
     EXPECT_TRUE(term_wait_for(t, bar_shown, WAIT_MS)) << term_screen(t);
-    EXPECT_TRUE(term_wait_for(t, bar_gone, WAIT_MS)) << term_screen(t);
+    EXPECT_TRUE(term_wait_for(t, bar_hidden, WAIT_MS)) << term_screen(t);
     std::string typed = term_row(t, TYPING_ROW);
     ASSERT_TRUE(term_wait_for(
         t, [&](Term *tt) { return term_row(tt, TYPING_ROW).size() >= typed.size() + 3; }, WAIT_MS));
-    EXPECT_TRUE(bar_gone(t)) << term_screen(t);
+    EXPECT_TRUE(bar_hidden(t)) << term_screen(t);
     term_send(t, "q");
     EXPECT_EXIT_STATUS(t, 0, WAIT_MS);
 }
@@ -172,7 +151,7 @@ TEST(CharModeEndToEnd, WithoutTheBarItShowsAfterTheInfoScreenAndAtTheEnd)
     ASSERT_TRUE(run.t);
     Term *t = run.t.get();
     ASSERT_SCREEN_ROW_CONTAINS(t, TYPING_ROW, "hel", WAIT_MS);
-    EXPECT_TRUE(bar_gone(t));
+    EXPECT_TRUE(bar_hidden(t));
     term_send(t, "i");
     ASSERT_SCREEN_TEXT(t, "[Press any key]", WAIT_MS);
     term_send(t, " ");

@@ -1,22 +1,14 @@
 // The line total counted in large blocks equals the number of 254-byte
 // fgets reads, on long lines, NULs, CRs and texts across block ends.
 #include <cstdio>
-#include <random>
 #include <string>
 
 #include <gtest/gtest.h>
 
+#include "helpers.h"
 #include "scroll/scroll.h"
 
 namespace {
-
-FILE *stream_of(const std::string &bytes)
-{
-    FILE *f = tmpfile();
-    fwrite(bytes.data(), 1, bytes.size(), f);
-    rewind(f);
-    return f;
-}
 
 int64_t plain_count(FILE *stream)
 {
@@ -64,20 +56,8 @@ TEST(CountLines, TrickyInputsMatchThe254ByteReads)
 
 TEST(CountLines, RandomTextsMatchThe254ByteReads)
 {
-    for (unsigned seed = 1; seed <= 8; seed++) {
-        std::mt19937 rng(seed);
-        std::string text;
-        while (text.size() < 200000) {
-            unsigned pick = rng() % 8;
-            if (pick < 3)
-                text += '\n';
-            else if (pick == 3)
-                text += '\0';
-            else
-                text += std::string(rng() % (pick == 4 ? 2000 : 120), 'a');
-        }
-        expect_plain_count(text, "seed " + std::to_string(seed));
-    }
+    for (unsigned seed = 1; seed <= 8; seed++)
+        expect_plain_count(random_text(seed, 200000), "seed " + std::to_string(seed));
 }
 
 TEST(CountLines, CountsFromTheCurrentPosition)

@@ -69,33 +69,13 @@ TEST(MarkInvalidBytes, ReplacesOnlyBytesOfNoCharacter)
 #include <string>
 #include <vector>
 
-#include "harness.h"
+#include "helpers.h"
 
 namespace {
 
 const int WAIT_MS = 10000;
 const int LAST_ROW = 21; // the last line of the text once it has moved up, on 24 rows
 const int BAR_ROW = 23;
-
-// The program on a pty with `options` and a file holding `text`.
-struct HighlightRun {
-    TempDir home, dir;
-    TermPtr t;
-
-    HighlightRun(const std::string &text, std::vector<std::string> options,
-                 const std::string &name = "text.txt")
-    {
-        std::string path = dir.path + "/" + name;
-        write_file(path, text);
-        Launch launch;
-        launch.args = options;
-        launch.args.push_back("-f");
-        launch.args.push_back(path);
-        launch.home = home.path;
-        launch.env = {{"DRIFTERM_FILTER", "/bin/true"}};
-        t.reset(term_spawn(launch));
-    }
-};
 
 bool row_bold(Term *t, int row)
 {
@@ -114,16 +94,6 @@ bool any_bold(Term *t, int from_row, int to_row)
         for (int col = 0; col < term_cols(t); col++)
             if (term_cell(t, row, col).bold)
                 return true;
-    return false;
-}
-
-// True once `row` has kept its text for quiet_ms.
-bool row_settles(Term *t, int row, int quiet_ms, int timeout_ms)
-{
-    int64_t deadline = term_now_ms() + timeout_ms;
-    while (term_now_ms() < deadline)
-        if (term_wait_row_differs(t, row, term_row(t, row), quiet_ms) < 0)
-            return true;
     return false;
 }
 
@@ -166,7 +136,7 @@ TEST(HighlightEndToEnd, BoldLinesAndCase)
         SCOPED_TRACE(c.text);
         std::vector<std::string> options = c.options;
         options.insert(options.end(), {"-s", "20"});
-        HighlightRun run(c.text, options);
+        ReaderRun run(c.text, options);
         ASSERT_TRUE(run.t);
         Term *t = run.t.get();
         ASSERT_TRUE(reaches_end(t, (int)c.rows.size(), c.rows.back().text));
@@ -182,7 +152,7 @@ TEST(HighlightEndToEnd, BoldLinesAndCase)
 
 TEST(HighlightEndToEnd, AutoPauseHoldsBeforeTheLineAndAnyKeyResumes)
 {
-    HighlightRun run("one\ntwo drifterm\nthree\n", {"-a", "-s", "30"});
+    ReaderRun run("one\ntwo drifterm\nthree\n", {"-a", "-s", "30"});
     ASSERT_TRUE(run.t);
     Term *t = run.t.get();
     ASSERT_SCREEN_ROW(t, LAST_ROW, "one", WAIT_MS);
@@ -203,7 +173,7 @@ TEST(HighlightEndToEnd, KeyATurnsAutoPauseOff)
     std::string text;
     for (int i = 1; i <= 12; i++)
         text += "line " + std::to_string(i) + (i == 8 ? " drifterm\n" : "\n");
-    HighlightRun run(text, {"-a", "-s", "60"});
+    ReaderRun run(text, {"-a", "-s", "60"});
     ASSERT_TRUE(run.t);
     Term *t = run.t.get();
     ASSERT_SCREEN_ROW(t, LAST_ROW, "line 2", WAIT_MS);
@@ -216,7 +186,7 @@ TEST(HighlightEndToEnd, KeyATurnsAutoPauseOff)
 
 TEST(HighlightEndToEnd, BellOncePerHighlightedLine)
 {
-    HighlightRun run("drifterm\nplain\nagain drifterm\nplain\n", {"-b", "-s", "20"});
+    ReaderRun run("drifterm\nplain\nagain drifterm\nplain\n", {"-b", "-s", "20"});
     ASSERT_TRUE(run.t);
     Term *t = run.t.get();
     ASSERT_TRUE(reaches_end(t, 4, "plain"));
@@ -226,7 +196,7 @@ TEST(HighlightEndToEnd, BellOncePerHighlightedLine)
 
 TEST(HighlightEndToEnd, Utf8FileNameInTheStatusBar)
 {
-    HighlightRun run("\xc3\xa9t\xc3\xa9\n", {"-s", "20"}, "caf\xc3\xa9.txt");
+    ReaderRun run("\xc3\xa9t\xc3\xa9\n", {"-s", "20"}, "caf\xc3\xa9.txt");
     ASSERT_TRUE(run.t);
     Term *t = run.t.get();
     ASSERT_TRUE(reaches_end(t, 1, "\xc3\xa9t\xc3\xa9"));
@@ -236,7 +206,7 @@ TEST(HighlightEndToEnd, Utf8FileNameInTheStatusBar)
 
 TEST(HighlightEndToEnd, InvalidUtf8RunsToItsEnd)
 {
-    HighlightRun run("a\xff" "b\n\xc3(\n\x80\x80 mid \xe2\x80\nlast line\n", {"-s", "20"});
+    ReaderRun run("a\xff" "b\n\xc3(\n\x80\x80 mid \xe2\x80\nlast line\n", {"-s", "20"});
     ASSERT_TRUE(run.t);
     Term *t = run.t.get();
     ASSERT_TRUE(reaches_end(t, 4, "last line"));
@@ -250,7 +220,7 @@ TEST(HighlightEndToEnd, InvalidUtf8RunsToItsEnd)
 TEST(HighlightEndToEnd, WordSplitAcrossTwoDisplayedLinesIsFoundInNeither)
 {
     // 1020 bytes and "dri" make the first read; "fterm" opens the second.
-    HighlightRun run(std::string(1020, 'x') + "drifterm\nok drifterm\n", {"-s", "20"});
+    ReaderRun run(std::string(1020, 'x') + "drifterm\nok drifterm\n", {"-s", "20"});
     ASSERT_TRUE(run.t);
     Term *t = run.t.get();
     // The total counts reads of 254 bytes: five for the long line.

@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 
+#include "helpers.h"
 #include "scroll/scroll.h"
 
 namespace {
@@ -21,14 +22,6 @@ TEST(LineScroller, StartRowTest)
     };
     for (const Case &c : cases)
         EXPECT_EQ(row_in_range(c.row, c.lines), c.passes) << "row " << c.row << " of " << c.lines;
-}
-
-FILE *stream_of(const std::string &bytes)
-{
-    FILE *f = tmpfile();
-    fwrite(bytes.data(), 1, bytes.size(), f);
-    rewind(f);
-    return f;
 }
 
 TEST(LineScroller, CountsReadsOf254BytesAndMeasuresTheSize)
