@@ -21,16 +21,24 @@ FUZZ_FLAGS := -DCMAKE_CXX_COMPILER=clang++ -DDRIFTERM_FUZZ=ON -DBUILD_TESTING=OF
 # its filter where the package puts it.
 PACKAGE_DIR := build/package
 PACKAGE_PREFIX ?= /usr
+# `make test` also builds the program with POSIX and XSI declarations only,
+# so that a call outside them fails there rather than on another system.
+POSIX_DIR := build-posix
+# What scripts/deps installs: building and running, unless a target needs more.
+NEEDS := run
+# The tests are optional to a plain build; `make test` asks for them.
+REQUIRE_TESTS := OFF
 
-.PHONY: all deps configure build run test bench install uninstall package screenshot clean fuzz fuzz-build
+.PHONY: all deps configure build run test posix-build bench install uninstall package screenshot demo clean fuzz fuzz-build
 
 all: build
 
 deps:
-	@sh scripts/deps
+	@sh scripts/deps $(NEEDS)
 
 configure: deps
-	@cmake -S . -B $(BUILD_DIR) -DCMAKE_INSTALL_PREFIX=$(PREFIX) $(CMAKE_FLAGS) >/dev/null
+	@cmake -S . -B $(BUILD_DIR) -DCMAKE_INSTALL_PREFIX=$(PREFIX) \
+		-DDRIFTERM_REQUIRE_TESTS=$(REQUIRE_TESTS) $(CMAKE_FLAGS) >/dev/null
 
 build: configure
 	@cmake --build $(BUILD_DIR) -j $(JOBS)
@@ -38,13 +46,20 @@ build: configure
 run: build
 	DRIFTERM_FILTER="$(CURDIR)/filter/lesspipe.sh" $(BUILD_DIR)/drifterm -f doc/sample.txt
 
-test: build
+test: NEEDS := test
+test: REQUIRE_TESTS := ON
+test: build posix-build
 	ASAN_OPTIONS=detect_leaks=0 ctest --test-dir $(BUILD_DIR) --output-on-failure -j $(JOBS)
-	@if command -v clang++ >/dev/null 2>&1; then \
+	@if sh fuzz/can-build; then \
 		$(MAKE) --no-print-directory fuzz-build && \
 		ctest --test-dir $(FUZZ_DIR) --output-on-failure -j $(JOBS); \
-	else echo "make test: no clang++, the fuzz targets are not run"; fi
+	else echo "make test: no clang++ with its fuzzer runtime, the fuzz targets are not run"; fi
 
+posix-build: deps
+	@cmake -S . -B $(POSIX_DIR) -DDRIFTERM_POSIX_ONLY=ON -DBUILD_TESTING=OFF >/dev/null
+	@cmake --build $(POSIX_DIR) -j $(JOBS) --target drifterm
+
+fuzz-build: NEEDS := test
 fuzz-build: deps
 	@cmake -S . -B $(FUZZ_DIR) $(FUZZ_FLAGS) >/dev/null
 	@cmake --build $(FUZZ_DIR) -j $(JOBS)
@@ -57,6 +72,7 @@ fuzz: fuzz-build
 	done
 
 # Speed, memory and terminal traffic; prints a table, also kept in bench/results.md.
+bench: NEEDS := bench
 bench: configure
 	@cmake --build $(BUILD_DIR) -j $(JOBS) --target drifterm
 	DRIFTERM_BIN="$(CURDIR)/$(BUILD_DIR)/drifterm" bench/run
@@ -80,21 +96,24 @@ uninstall:
 	done
 	@rm -f $(BUILD_DIR)/installed_files.txt
 
+package: NEEDS := package
 package: deps
 	@cmake -S . -B $(PACKAGE_DIR) -DCMAKE_INSTALL_PREFIX=$(PACKAGE_PREFIX) \
 		-DCMAKE_BUILD_TYPE=Release -DBUILD_TESTING=OFF -DDRIFTERM_SOURCE_FILTER=OFF >/dev/null
 	@cmake --build $(PACKAGE_DIR) -j $(JOBS)
 	cpack --config $(PACKAGE_DIR)/CPackConfig.cmake -B $(PACKAGE_DIR)
 
-# Redraws doc/screenshot.svg from a real run.
+# Redraws doc/screenshot.svg from a real run, with a tool built beside the tests.
+screenshot: NEEDS := test
+screenshot: REQUIRE_TESTS := ON
 screenshot: build
 	$(BUILD_DIR)/tests/tool_screenshot doc/screenshot.svg
 
 # Records doc/demo.svg, the README's animation, from a real run under
 # termtosvg (Debian package termtosvg), keys typed in on a schedule.
-.PHONY: demo
+demo: NEEDS := demo
 demo: build
 	DRIFTERM_BIN="$(CURDIR)/$(BUILD_DIR)/drifterm" sh scripts/demo doc/demo.svg
 
 clean:
-	rm -rf build build-sanitize $(FUZZ_DIR)
+	rm -rf build build-sanitize $(FUZZ_DIR) $(POSIX_DIR)

@@ -20,9 +20,32 @@ static const int handled_signals[] = {SIGINT, SIGTERM, SIGHUP, SIGWINCH};
 
 static int wakeup_pipe[2] = {-1, -1};
 
+// A pipe whose ends do not block and close on exec. pipe2 does it at once
+// where there is one; elsewhere the flags are set after.
+static int open_wakeup_pipe(int ends[2])
+{
+#ifdef DRIFTERM_HAVE_PIPE2
+    return pipe2(ends, O_NONBLOCK | O_CLOEXEC);
+#else
+    if (pipe(ends) != 0)
+        return -1;
+    for (int i = 0; i < 2; i++) {
+        int flags = fcntl(ends[i], F_GETFL);
+        if (flags < 0 || fcntl(ends[i], F_SETFL, flags | O_NONBLOCK) != 0 ||
+            fcntl(ends[i], F_SETFD, FD_CLOEXEC) != 0) {
+            close(ends[0]);
+            close(ends[1]);
+            ends[0] = ends[1] = -1;
+            return -1;
+        }
+    }
+    return 0;
+#endif
+}
+
 int signal_wakeup_fd()
 {
-    if (wakeup_pipe[0] < 0 && pipe2(wakeup_pipe, O_NONBLOCK | O_CLOEXEC) != 0)
+    if (wakeup_pipe[0] < 0 && open_wakeup_pipe(wakeup_pipe) != 0)
         die("pipe()");
     return wakeup_pipe[0];
 }

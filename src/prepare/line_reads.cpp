@@ -92,6 +92,19 @@ void output_add(Output *output, const char *data, size_t len)
     output->span_len = len;
 }
 
+// The last newline of the block, or null. memrchr is a GNU and BSD call.
+const char *last_newline_in(const char *data, size_t len)
+{
+#ifdef DRIFTERM_HAVE_MEMRCHR
+    return (const char *)memrchr(data, '\n', len);
+#else
+    for (size_t i = len; i > 0; i--)
+        if (data[i - 1] == '\n')
+            return data + i - 1;
+    return nullptr;
+#endif
+}
+
 // A block without NUL while no read is being dropped: the copy writes it
 // whole, and only the position within the read has to be carried on.
 bool copy_block_whole(ReadState *state, const char *data, size_t len, Output *output)
@@ -99,7 +112,7 @@ bool copy_block_whole(ReadState *state, const char *data, size_t len, Output *ou
     if (state->dropping || memchr(data, '\0', len))
         return false;
     output_add(output, data, len);
-    const char *last_newline = (const char *)memrchr(data, '\n', len);
+    const char *last_newline = last_newline_in(data, len);
     size_t tail = last_newline ? len - (size_t)(last_newline + 1 - data) : len;
     state->read_len = last_newline ? tail % read_max : (state->read_len + tail) % read_max;
     return true;

@@ -262,11 +262,19 @@ std::string gzip_of(const std::string &text)
     return run_plain(launch, 10000).out;
 }
 
-const char *const installed_files[] = {
-    "bin/drifterm",
-    "libexec/drifterm/lesspipe.sh",
-    "share/man/man1/drifterm.1",
-    "share/bash-completion/completions/drifterm",
+// What `make install` and the package put under the prefix; null where one
+// of them has no such file. Debian's packages keep manual pages compressed
+// and carry a copyright file and a changelog.
+struct InstalledFile {
+    const char *by_install, *in_package;
+};
+const InstalledFile installed_files[] = {
+    {"bin/drifterm", "bin/drifterm"},
+    {"libexec/drifterm/lesspipe.sh", "libexec/drifterm/lesspipe.sh"},
+    {"share/man/man1/drifterm.1", "share/man/man1/drifterm.1.gz"},
+    {"share/bash-completion/completions/drifterm", "share/bash-completion/completions/drifterm"},
+    {nullptr, "share/doc/drifterm/copyright"},
+    {nullptr, "share/doc/drifterm/changelog.Debian.gz"},
 };
 
 // A build configured for a scratch prefix, installed there, and run from
@@ -292,8 +300,11 @@ TEST(Install, InstalledProgramFindsItsOwnFilter)
     ASSERT_EQ(build.status, 0) << build.out << build.err;
     RunResult install = run_shell(sh_quoted(DRIFTERM_CMAKE) + " --install " + sh_quoted(tree), 20000);
     ASSERT_EQ(install.status, 0) << install.out << install.err;
-    for (const char *f : installed_files)
-        EXPECT_TRUE(file_exists(prefix + "/" + f)) << f;
+    for (const InstalledFile &f : installed_files) {
+        if (f.by_install) {
+            EXPECT_TRUE(file_exists(prefix + "/" + f.by_install)) << f.by_install;
+        }
+    }
 
     const Document documents[] = {
         {"gzip", "notes.txt.gz", "gzip", gzip_of},
@@ -328,19 +339,24 @@ TEST(Install, InstalledProgramFindsItsOwnFilter)
                                         sh_quoted(tree),
                                     20000);
     EXPECT_EQ(uninstall.status, 0) << uninstall.out << uninstall.err;
-    for (const char *f : installed_files)
-        EXPECT_FALSE(file_exists(prefix + "/" + f)) << f;
+    for (const InstalledFile &f : installed_files) {
+        if (f.by_install) {
+            EXPECT_FALSE(file_exists(prefix + "/" + f.by_install)) << f.by_install;
+        }
+    }
     EXPECT_FALSE(file_exists(prefix + "/libexec/drifterm"));
 }
 
 // ---- the Debian package ----
 
-TEST(Package, DebianPackageRunsFromItsFiles)
+// Packed from this build tree for /usr, as `make package` packs its own.
+TEST(Package, DebianPackageRunsFromItsFilesAndPassesLintian)
 {
     TempDir scratch;
     RunResult pack = run_shell(sh_quoted(DRIFTERM_CPACK) + " --config " +
                                    sh_quoted(build_dir + "/CPackConfig.cmake") + " -B " +
-                                   sh_quoted(scratch.path + "/out"),
+                                   sh_quoted(scratch.path + "/out") +
+                                   " -D CPACK_PACKAGING_INSTALL_PREFIX=/usr",
                                100000);
     ASSERT_EQ(pack.status, 0) << pack.out << pack.err;
     std::string deb;
@@ -358,9 +374,12 @@ TEST(Package, DebianPackageRunsFromItsFiles)
     std::string root = scratch.path + "/root";
     RunResult unpack = run_shell("dpkg -x " + sh_quoted(deb) + " " + sh_quoted(root), 20000);
     ASSERT_EQ(unpack.status, 0) << unpack.err;
-    std::string prefix = root + DRIFTERM_INSTALL_PREFIX;
-    for (const char *f : installed_files)
-        EXPECT_TRUE(file_exists(prefix + "/" + f)) << f;
+    std::string prefix = root + "/usr";
+    for (const InstalledFile &f : installed_files) {
+        if (f.in_package) {
+            EXPECT_TRUE(file_exists(prefix + "/" + f.in_package)) << f.in_package;
+        }
+    }
 
     TempDir home;
     Launch launch;
@@ -370,6 +389,13 @@ TEST(Package, DebianPackageRunsFromItsFiles)
     RunResult version = run_plain(launch, 10000);
     EXPECT_EQ(version.status, 0) << version.err;
     EXPECT_EQ(version.out, "drifterm 2.0  By Vornhallow\n");
+
+    // Informational tags are allowed; errors and warnings are not.
+    ASSERT_TRUE(have_command("lintian")) << "lintian is installed by scripts/deps";
+    RunResult lint = run_shell("lintian " + sh_quoted(deb), 100000);
+    for (const std::string &line : lines_of(lint.out))
+        EXPECT_TRUE(line.rfind("E: ", 0) != 0 && line.rfind("W: ", 0) != 0) << line;
+    EXPECT_EQ(lint.status, 0) << lint.out << lint.err;
 }
 
 } // namespace
