@@ -5,8 +5,10 @@
 #include <cstring>
 #include <fcntl.h>
 #include <poll.h>
-#include <sys/file.h>
 #include <sys/stat.h>
+#ifdef DRIFTERM_HAVE_FLOCK
+#include <sys/file.h>
+#endif
 #include <unistd.h>
 
 #include "app/startup.h"
@@ -87,11 +89,11 @@ void make_work_paths()
     format_work_path(work_files.piped_path, "%spiped");
 }
 
-void lock_work_files()
+// The work directory (the current one when HOME is unset), locked against
+// the other runs of the user; -1 where it cannot be locked.
+static int lock_work_directory()
 {
-    if (reader.preparing)
-        return;
-    // The work directory, or the current one when HOME is unset.
+#ifdef DRIFTERM_HAVE_FLOCK
     int fd = open(work_files.work_dir[0] ? work_files.work_dir : ".", O_RDONLY | O_CLOEXEC);
     // A wait that polls, so that a signal is served at once.
     while (fd >= 0 && flock(fd, LOCK_EX | LOCK_NB) != 0) {
@@ -105,7 +107,17 @@ void lock_work_files()
         poll(&wake, 1, 50);
         act_on_signals();
     }
-    reader.lock_fd = fd;
+    return fd;
+#else
+    return -1; // POSIX has no lock on a directory: runs go unserialized
+#endif
+}
+
+void lock_work_files()
+{
+    if (reader.preparing)
+        return;
+    reader.lock_fd = lock_work_directory();
     // From here an exit removes the scratch file too: every step may have
     // it, and an interrupt may come between any two calls.
     reader.preparing = 1;
