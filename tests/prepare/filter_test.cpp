@@ -7,12 +7,14 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <cctype>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
 #include <iostream>
 #include <ostream>
 #include <random>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -460,28 +462,40 @@ const Document documents[] = {
       "while the lines keep coming up the screen to the end.\n",
       "\nA new paragraph starts here on its own row.\n"},
      {}},
+    {"manual_page_without_man_db", "frob.1", man_source, {}, nullptr, {"mandoc"}, {"NAME\n", man_name_line}, {"\b"},
+     "man"},
     {"converter_missing", "page.html", html_source, {}, nullptr, {}, {}, {}, "html2text"},
 };
 
-// A directory of links to everything on PATH but `hidden`.
+// A directory of links to the commands on PATH that the filter names,
+// but `hidden` (linking all of PATH takes seconds on some file systems).
 std::string path_without(const std::string &root, const std::string &hidden)
 {
+    std::string script = read_file(filter_path), word;
+    std::set<std::string> named;
+    for (char c : script) {
+        if (std::isalnum(static_cast<unsigned char>(c)) || c == '_' || c == '-' || c == '.') {
+            word += c;
+        } else if (!word.empty()) {
+            named.insert(word);
+            word.clear();
+        }
+    }
+    named.erase(hidden);
     std::string bin = root + "/bin";
     std::filesystem::create_directory(bin);
     const char *path = std::getenv("PATH");
     std::string dirs = path != nullptr ? path : "/usr/bin:/bin";
-    size_t start = 0;
-    while (start < dirs.size()) {
-        size_t end = dirs.find(':', start);
+    for (size_t start = 0, end; start < dirs.size(); start = end + 1) {
+        end = dirs.find(':', start);
         if (end == std::string::npos)
             end = dirs.size();
-        std::error_code ec;
-        for (const auto &entry : std::filesystem::directory_iterator(dirs.substr(start, end - start), ec)) {
-            std::string name = entry.path().filename();
-            if (name != hidden)
-                std::filesystem::create_symlink(entry.path(), bin + "/" + name, ec);
+        for (const std::string &name : named) {
+            std::string tool = dirs.substr(start, end - start) + "/" + name;
+            std::error_code ec;
+            if (access(tool.c_str(), X_OK) == 0 && !std::filesystem::exists(bin + "/" + name))
+                std::filesystem::create_symlink(tool, bin + "/" + name, ec);
         }
-        start = end + 1;
     }
     return bin;
 }
