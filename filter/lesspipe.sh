@@ -250,8 +250,11 @@ utf16_to_utf8() {
     while :; do
         tail -c +$((offset + 1)) -- "$1" | LC_ALL=C iconv -f "$2" -t UTF-8 2>"$tmp/iconv.err" && return 0
         at=$(sed -n 's/.*position \([0-9][0-9]*\).*/\1/p' "$tmp/iconv.err")
+        if [ -z "$at" ]; then
+            grep -q incomplete "$tmp/iconv.err" && printf '\357\277\275'
+            return 0
+        fi
         printf '\357\277\275'
-        [ -n "$at" ] || return 0
         offset=$((offset + at + 2))
         errors=$((errors + 1))
         if [ "$errors" -ge 256 ]; then
@@ -295,6 +298,7 @@ convert_text() {
         exit 0
         ;;
     esac
+    have iconv || exit 0
     marks=$(text_marks "$1")
     if [ -z "$marks" ]; then
         case $2 in
