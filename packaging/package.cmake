@@ -25,7 +25,7 @@ set(CPACK_DEBIAN_PACKAGE_SECTION text)
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
 # The filter's converters; without one its format is shown as it is. gzip
 # and coreutils (fmt) are essential and go unnamed.
-set(CPACK_DEBIAN_PACKAGE_RECOMMENDS "poppler-utils, file, html2text, unzip, libxml2-utils, xsltproc, \
+set(CPACK_DEBIAN_PACKAGE_RECOMMENDS "poppler-utils, file, html2text, unzip, xsltproc, \
 unrtf, bzip2, xz-utils, zstd, man-db | mandoc, groff-base, bsdextrautils")
 set(CPACK_STRIP_FILES ON)
 

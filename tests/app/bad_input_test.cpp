@@ -36,6 +36,7 @@ struct Trial {
     std::string work_dir;      // where the work files are looked for
     std::vector<std::string> left; // work files that stay
     std::vector<std::string> during; // screen runs: what the work directory holds meanwhile
+    std::string missing;       // a tool the row needs that is not installed: skipped
 
     Trial()
     {
@@ -68,12 +69,77 @@ struct Trial {
         during = {"drift_file", "home", "text.txt"};
         left = {"home", "text.txt"};
     }
+
+    // False (and the row skipped) when one of `tools` is not installed.
+    bool require(const std::vector<std::string> &tools)
+    {
+        for (const std::string &tool : tools)
+            if (find_program(tool).empty() && missing.empty())
+                missing = tool;
+        return missing.empty();
+    }
+
+    // Runs `script` with sh in the row's directory, to make its documents.
+    void shell(const std::string &script)
+    {
+        Launch sh;
+        sh.program = "/bin/sh";
+        sh.args = {"-c", script};
+        sh.cwd = base.path;
+        RunResult made = run_plain(sh, 60000);
+        EXPECT_EQ(made.status, 0) << script << ": " << made.err;
+    }
+
+    // Documents are read with the bundled filter.
+    void read_with_filter(const std::string &name, const std::string &pace = "20")
+    {
+        launch.env = {{"DRIFTERM_FILTER", DRIFTERM_SOURCE_DIR "/filter/lesspipe.sh"}};
+        reader({"-s", pace}, base.path + "/" + name);
+    }
 };
 
 struct BadInput {
     const char *name;
     std::function<void(Trial &)> setup;
 };
+
+const std::vector<std::string> book_tools = {"zip", "zipnote", "unzip", "xsltproc", "html2text"};
+
+// book.epub, whose spine lists `first` and then a chapter that reads "the
+// rest of the book"; other members are added to it afterwards.
+void make_epub(Trial &r, const std::string &first)
+{
+    mkdir((r.base.path + "/META-INF").c_str(), 0700);
+    r.file("mimetype", "application/epub+zip");
+    r.file("META-INF/container.xml",
+           "<?xml version=\"1.0\"?><container xmlns=\"urn:oasis:names:tc:opendocument:xmlns:container\">"
+           "<rootfiles><rootfile full-path=\"content.opf\"/></rootfiles></container>");
+    r.file("content.opf",
+           "<?xml version=\"1.0\"?><package xmlns=\"http://www.idpf.org/2007/opf\"><manifest>"
+           "<item id=\"a\" href=\"" + first + "\" media-type=\"application/xhtml+xml\"/>"
+           "<item id=\"b\" href=\"rest.xhtml\" media-type=\"application/xhtml+xml\"/>"
+           "</manifest><spine><itemref idref=\"a\"/><itemref idref=\"b\"/></spine></package>");
+    r.file("rest.xhtml", "<html><body><p>the rest of the book</p></body></html>");
+    r.shell("zip -q -X -0 book.epub mimetype && zip -q -X book.epub META-INF/container.xml content.opf rest.xhtml");
+}
+
+const char *const entity_bomb =
+    "<?xml version=\"1.0\"?>\n"
+    "<!DOCTYPE FictionBook [\n"
+    " <!ENTITY lol \"lol\">\n"
+    " <!ENTITY lol1 \"&lol;&lol;&lol;&lol;&lol;&lol;&lol;&lol;&lol;&lol;\">\n"
+    " <!ENTITY lol2 \"&lol1;&lol1;&lol1;&lol1;&lol1;&lol1;&lol1;&lol1;&lol1;&lol1;\">\n"
+    " <!ENTITY lol3 \"&lol2;&lol2;&lol2;&lol2;&lol2;&lol2;&lol2;&lol2;&lol2;&lol2;\">\n"
+    " <!ENTITY lol4 \"&lol3;&lol3;&lol3;&lol3;&lol3;&lol3;&lol3;&lol3;&lol3;&lol3;\">\n"
+    " <!ENTITY lol5 \"&lol4;&lol4;&lol4;&lol4;&lol4;&lol4;&lol4;&lol4;&lol4;&lol4;\">\n"
+    " <!ENTITY lol6 \"&lol5;&lol5;&lol5;&lol5;&lol5;&lol5;&lol5;&lol5;&lol5;&lol5;\">\n"
+    " <!ENTITY lol7 \"&lol6;&lol6;&lol6;&lol6;&lol6;&lol6;&lol6;&lol6;&lol6;&lol6;\">\n"
+    " <!ENTITY lol8 \"&lol7;&lol7;&lol7;&lol7;&lol7;&lol7;&lol7;&lol7;&lol7;&lol7;\">\n"
+    " <!ENTITY lol9 \"&lol8;&lol8;&lol8;&lol8;&lol8;&lol8;&lol8;&lol8;&lol8;&lol8;\">\n"
+    "]>\n"
+    "<FictionBook xmlns=\"http://www.gribuser.ru/xml/fictionbook/2.0\">\n"
+    "<body><p>&lol9;</p></body>\n"
+    "</FictionBook>\n";
 
 const char *const fopen_missing = "fopen(): No such file or directory\n";
 // The last line of the usage text: the first ones scroll off a small screen.
@@ -292,6 +358,37 @@ const BadInput bad_inputs[] = {
          r.before = "narrow", r.keys = "i";
          r.out = "Filename:", r.row = 2, r.finish = Finish::interrupt;
      }},
+    {"EPUB with a chapter that expands past 64 MiB", [](Trial &r) {
+         if (!r.require(book_tools))
+             return;
+         make_epub(r, "-"); // the member zip reads from standard input
+         r.shell("head -c 100000000 /dev/zero | zip -q -X book.epub -");
+         r.read_with_filter("book.epub");
+         r.out = "the rest of the book";
+     }},
+    {"EPUB whose member names climb out (../)", [](Trial &r) {
+         if (!r.require(book_tools))
+             return;
+         make_epub(r, "../escaped.xhtml");
+         r.file("escaped.xhtml", "<html><body><p>escaped</p></body></html>");
+         r.shell("zip -q -X book.epub escaped.xhtml && rm escaped.xhtml &&"
+                 " printf '@ escaped.xhtml\\n@=../escaped.xhtml\\n' | zipnote -w book.epub");
+         r.read_with_filter("book.epub");
+         r.out = "the rest of the book";
+     }},
+    {"FictionBook with an XML entity bomb", [](Trial &r) {
+         r.file("bomb.fb2", entity_bomb);
+         r.read_with_filter("bomb.fb2");
+         r.out = "<body><p>&lol9;</p></body>"; // shown as it is
+     }},
+    {"compressed text that expands past 64 MiB", [](Trial &r) {
+         if (!r.require({"gzip"}))
+             return;
+         // 70 MB of 14-byte lines, cut at 64 MiB: 4793490 lines and a piece.
+         r.shell("yes 'drifting line' | head -c 70000000 | gzip -1 > big.txt.gz");
+         r.read_with_filter("big.txt.gz", "1");
+         r.out = "/4793491 -", r.row = 23, r.finish = Finish::interrupt;
+     }},
 };
 
 // Root reads and writes everything, so such rows drop to nobody; the work
@@ -361,6 +458,10 @@ TEST(BadInput, EachEndsAsItShould)
         SCOPED_TRACE(row.name);
         Trial r;
         row.setup(r);
+        if (!r.missing.empty()) {
+            std::cout << "[ SKIPPED  ] " << row.name << ": " << r.missing << " is not installed\n";
+            continue;
+        }
         if (r.unprivileged && !run_unprivileged(r)) {
             std::cout << "[ SKIPPED  ] " << row.name << ": setpriv is needed to drop root\n";
             continue;
