@@ -84,6 +84,9 @@ extern volatile sig_atomic_t resize_pending;
 // preparation is serialized by a lock on the work directory, taken before
 // the first write of a work file and released once the file to show is open.
 void lock_work_files();
+// "Loading.." on standard output, once: before the text is prepared, or
+// earlier while a run waits for another's preparation.
+void show_loading();
 void unlock_work_files();
 void note_own_work_file(const char *path, FileIdentity *own);
 // Removes the working copy and capture if they are still this run's own.

@@ -89,6 +89,16 @@ void make_work_paths()
     format_work_path(work_files.piped_path, "%spiped");
 }
 
+void show_loading()
+{
+    static bool shown = false;
+    if (shown)
+        return;
+    shown = true;
+    puts("Loading..");
+    fflush(stdout);
+}
+
 // The work directory (the current one when HOME is unset), locked against
 // the other runs of the user; -1 where it cannot be locked.
 static int lock_work_directory()
@@ -103,6 +113,7 @@ static int lock_work_directory()
             fd = -1;
             break;
         }
+        show_loading(); // a piped run waits before its capture, so says it here
         struct pollfd wake = {signal_wakeup_fd(), POLLIN, 0};
         poll(&wake, 1, 50);
         act_on_signals();

@@ -169,8 +169,7 @@ static void run_filter()
 
 void convert_with_lesspipe()
 {
-    puts("Loading..");
-    fflush(stdout);
+    show_loading();
     lock_work_files();
     run_filter();
     if (size_of_file(work_files.temp_path) == 0) {
