@@ -162,9 +162,11 @@ TEST(CharModeEndToEnd, WithoutTheBarItShowsAfterTheInfoScreenAndAtTheEnd)
 
 TEST(CharModeEndToEnd, WithoutTheBarItIsDrawnOnceAtTheEnd)
 {
-    CharRun run("short line\n", {"-x", "-s", "30"});
+    // Slow enough that the bar row is surely seen while the line is typed.
+    CharRun run("short line\n", {"-x", "-s", "100"});
     ASSERT_TRUE(run.t);
     Term *t = run.t.get();
+    ASSERT_SCREEN_ROW_CONTAINS(t, TYPING_ROW, "sh", WAIT_MS);
     std::vector<std::string> bars = row_texts_until(t, BAR_ROW, [](Term *tt) {
         return term_row(tt, BAR_ROW).find("1/1 - 100%") != std::string::npos;
     });
