@@ -55,10 +55,10 @@ struct ReaderState {
     WINDOW *main_window = nullptr;        // full-screen scrolling window
     WINDOW *status_window = nullptr;      // one-line window on the bottom row
     int32_t screen_up = 0;                // curses mode has been started by init_screen
-    int32_t preparing = 0;                // this run writes its work files: the scratch file is its own
+    int32_t preparing = 0;                // this run writes its work files: they are its own
     int lock_fd = -1;                     // the work directory, locked while this run prepares
-    FileIdentity own_converted;           // the working copy as this run made it
-    FileIdentity own_piped;               // the capture as this run made it
+    FileIdentity own_converted;           // the working copy as this run left it prepared
+    FileIdentity own_piped;               // the capture as this run left it prepared
 };
 
 // Paths of the work directory and its files; written once before parsing.
@@ -87,15 +87,18 @@ void lock_work_files();
 // "Loading.." on standard output, once: before the text is prepared, or
 // earlier while a run waits for another's preparation.
 void show_loading();
+// Releases the lock, noting which working copy and capture are this run's.
 void unlock_work_files();
-void note_own_work_file(const char *path, FileIdentity *own);
-// Removes the working copy and capture if they are still this run's own.
+// Removes the working copy and capture if they are still this run's own:
+// while it prepares, whatever they name is.
 void remove_own_work_files();
 
 // exits (startup.cpp, command_line.cpp)
 [[noreturn]] void cleanup_and_exit();
 [[noreturn]] void die(const char *text);
 [[noreturn]] void die_on_screen(const char *text);
+// What die_on_screen prints: curses ended, then the failed call and the error.
+void report_on_screen(const char *text);
 // Prints the usage text and exits with status 0; also after the screen is up.
 [[noreturn]] void print_usage();
 

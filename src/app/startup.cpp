@@ -134,15 +134,8 @@ void lock_work_files()
     reader.preparing = 1;
 }
 
-void unlock_work_files()
-{
-    if (reader.lock_fd >= 0)
-        close(reader.lock_fd);
-    reader.lock_fd = -1;
-    reader.preparing = 0;
-}
-
-void note_own_work_file(const char *path, FileIdentity *own)
+// Which file `path` names now.
+static void note_own_work_file(const char *path, FileIdentity *own)
 {
     struct stat status;
     if (stat(path, &status) == 0) {
@@ -151,11 +144,25 @@ void note_own_work_file(const char *path, FileIdentity *own)
     }
 }
 
+void unlock_work_files()
+{
+    // Until now the work files were this run's alone; from now another run
+    // may replace them, so note which files are its own.
+    note_own_work_file(work_files.converted_path, &reader.own_converted);
+    if (options.piped)
+        note_own_work_file(work_files.piped_path, &reader.own_piped);
+    if (reader.lock_fd >= 0)
+        close(reader.lock_fd);
+    reader.lock_fd = -1;
+    reader.preparing = 0;
+}
+
 static void remove_own_work_file(const char *path, const FileIdentity *own)
 {
     struct stat status;
-    if (own->inode != 0 && stat(path, &status) == 0 && status.st_dev == own->device &&
-        status.st_ino == own->inode)
+    if (reader.preparing ||
+        (own->inode != 0 && stat(path, &status) == 0 && status.st_dev == own->device &&
+         status.st_ino == own->inode))
         unlink(path);
 }
 
@@ -196,6 +203,19 @@ void run_reader(uint32_t initial_speed)
     scroll_lines(initial_speed);
 }
 
+// Ended by a hangup or kill: the parent is told so, as by the signal's own action.
+[[noreturn]] static void exit_by_signal(int signal)
+{
+    fflush(nullptr);
+    ::signal(signal, SIG_DFL);
+    sigset_t only;
+    sigemptyset(&only);
+    sigaddset(&only, signal);
+    sigprocmask(SIG_UNBLOCK, &only, nullptr);
+    raise(signal);
+    _exit(128 + signal);
+}
+
 [[noreturn]] void cleanup_and_exit()
 {
     if (reader.preparing)
@@ -207,19 +227,8 @@ void run_reader(uint32_t initial_speed)
         flushinp();
         endwin();
     }
-    if (ending_signal) {
-        // Ended by a hangup or kill: the parent is told so, as by the
-        // signal's own action.
-        int signal = ending_signal;
-        fflush(nullptr);
-        ::signal(signal, SIG_DFL);
-        sigset_t only;
-        sigemptyset(&only);
-        sigaddset(&only, signal);
-        sigprocmask(SIG_UNBLOCK, &only, nullptr);
-        raise(signal);
-        _exit(128 + signal);
-    }
+    if (ending_signal)
+        exit_by_signal(ending_signal);
     exit(0);
 }
 
@@ -229,11 +238,16 @@ void run_reader(uint32_t initial_speed)
     exit(1);
 }
 
-[[noreturn]] void die_on_screen(const char *text)
+void report_on_screen(const char *text)
 {
     int saved = errno; // endwin may change it
     endwin();
     errno = saved;
     perror(text);
+}
+
+[[noreturn]] void die_on_screen(const char *text)
+{
+    report_on_screen(text);
     cleanup_and_exit();
 }

@@ -65,10 +65,7 @@ static void editor_signals_restore(const EditorSignals *saved)
 // the shared file offset back, so the reader would show lines again.
 [[noreturn]] static void editor_exec_failed()
 {
-    int saved = errno;
-    endwin();
-    errno = saved;
-    perror("execlp()");
+    report_on_screen("execlp()");
     remove_own_work_files();
     _exit(0);
 }

@@ -35,15 +35,11 @@ std::string filter_command(const char *filter, const char *input, const char *ou
            shell_quote(output);
 }
 
-std::string fmt_command(const char *input, const char *output, int width)
-{
-    std::string options = "-s";
-    if (width > 0 && width < fmt_default_fit)
-        options += " -w " + std::to_string(width);
-    return "fmt " + options + " " + shell_quote(input) + " > " + shell_quote(output);
-}
+// fmt's lines (at most 75 columns) fit a terminal this wide without wrapping.
+static const int fmt_default_fit = 76;
 
-int reflow_width()
+// Columns of the terminal the text will be shown on; 0 when unknown.
+static int reflow_width()
 {
     // As curses will take it: COLUMNS when set, else the terminal's own size.
     const char *columns = getenv("COLUMNS");
@@ -54,6 +50,14 @@ int reflow_width()
     if (ioctl(fd, TIOCGWINSZ, &size) == 0 && size.ws_col > 0)
         return size.ws_col;
     return 0;
+}
+
+std::string fmt_command(const char *input, const char *output, int width)
+{
+    std::string options = "-s";
+    if (width > 0 && width < fmt_default_fit)
+        options += " -w " + std::to_string(width);
+    return "fmt " + options + " " + shell_quote(input) + " > " + shell_quote(output);
 }
 
 // Starts `command` with /bin/sh and returns the child.
@@ -126,7 +130,6 @@ bool shell_command_ended(pid_t child, bool wait)
 void run_shell_command(const std::string &command)
 {
     shell_command_ended(start_shell_command(command), true);
-    act_on_signals();
 }
 
 static int64_t size_of_file(const char *path)
@@ -148,7 +151,6 @@ static void move_into_place()
 {
     if (rename(work_files.temp_path, work_files.converted_path) != 0)
         die("rename()");
-    note_own_work_file(work_files.converted_path, &reader.own_converted);
 }
 
 // Runs the input filter into the scratch file; with no filter anywhere the
@@ -203,7 +205,6 @@ void reformat_with_fmt()
         // after it. What is followed must be the file fmt's shell makes.
         unlink(work_files.temp_path);
         squeezed_early = squeeze_while_written(work_files.temp_path, start_shell_command(command));
-        act_on_signals();
     }
     replace_work_file();
 }
@@ -240,7 +241,6 @@ void replace_work_file()
         die("link()");
     if (unlink(work_files.temp_path) != 0)
         die("unlink()");
-    note_own_work_file(work_files.converted_path, &reader.own_converted);
 }
 
 bool is_pdf_name(const char *path)

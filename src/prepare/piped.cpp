@@ -131,6 +131,5 @@ void capture_piped_input()
         die("fclose()");
     if (rename(work_files.temp_path, work_files.piped_path) != 0)
         die("rename()");
-    note_own_work_file(work_files.piped_path, &reader.own_piped);
     attach_terminal(tty, options.tty_name);
 }

@@ -22,12 +22,9 @@ const char *choose_filter(const char *from_env, const char *system_path, const c
                           const char *source_path);
 // The shell command lines, every path single-quoted.
 std::string filter_command(const char *filter, const char *input, const char *output);
-// fmt's lines (at most 75 columns) fit a terminal this wide without wrapping.
-constexpr int fmt_default_fit = 76;
-// "fmt -s", with "-w width" added for a narrower terminal (width > 0).
+// "fmt -s", with "-w width" added for a terminal narrower than fmt's
+// 75-column lines need (width > 0).
 std::string fmt_command(const char *input, const char *output, int width);
-// Columns of the terminal the text will be shown on; 0 when unknown.
-int reflow_width();
 // Runs `command` with /bin/sh in a process group of its own and waits for
 // it, its status ignored; an interrupt, hangup or kill meanwhile ends the
 // command and takes the cleanup exit.

@@ -3,7 +3,6 @@
 // written over their wrapped rows. Such a line is laid out in a pad as
 // curses wraps it and brought in from below, so that its last row ends on
 // the display row and the rows above move up to make room.
-#include <clocale>
 #include <cstdlib>
 #include <cstring>
 
