@@ -1,0 +1,7 @@
+// The fb2 reader.
+#include "convert/convert.h"
+
+bool read_fb2(const Input &, Document &)
+{
+    return false;
+}

@@ -1,0 +1,11 @@
+// The html reader.
+#include "convert/convert.h"
+
+bool read_html(const Input &, Document &)
+{
+    return false;
+}
+
+void html_blocks(XmlNode, Document &)
+{
+}

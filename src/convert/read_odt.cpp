@@ -1,0 +1,7 @@
+// The odt reader.
+#include "convert/convert.h"
+
+bool read_odt(const Input &, Document &)
+{
+    return false;
+}
