@@ -130,7 +130,8 @@ struct Input {
 };
 
 // Each fills `doc` and returns true, or returns false when the bytes turn
-// out not to be its format (then nothing is printed).
+// out not to be its format (then nothing is printed). A reader that needs
+// a program or library that is missing fills doc.notice instead.
 bool read_text(const Input &in, Document &doc);
 bool read_html(const Input &in, Document &doc);
 bool read_epub(const Input &in, Document &doc);
@@ -138,26 +139,63 @@ bool read_docx(const Input &in, Document &doc);
 bool read_odt(const Input &in, Document &doc);
 bool read_fb2(const Input &in, Document &doc);
 bool read_rtf(const Input &in, Document &doc);
+bool read_pdf(const Input &in, Document &doc);
+bool read_doc(const Input &in, Document &doc);
+bool read_mobi(const Input &in, Document &doc);
+bool read_djvu(const Input &in, Document &doc);
+bool read_chm(const Input &in, Document &doc);
+bool read_postscript(const Input &in, Document &doc);
 
 // The HTML walker that the HTML, EPUB (and other book) readers share:
 // appends the blocks of the (X)HTML tree under `root` to `doc`.
 void html_blocks(XmlNode root, Document &doc);
+// HTML or XHTML bytes of any declared or detected encoding to blocks:
+// the XML parser first, the HTML one when that fails.
+bool html_bytes_blocks(std::string_view bytes, Document &doc);
 
 // ---------------------------------------------------------------- formats
 
-enum class Kind { unknown, text, html, epub, docx, odt, fb2, rtf, pdf, gzip, bzip2, xz, zstd, binary };
+enum class Kind {
+    unknown,
+    text,
+    html,
+    epub,
+    docx,
+    odt,
+    fb2,
+    rtf,
+    pdf,
+    doc,
+    mobi,
+    djvu,
+    chm,
+    postscript,
+    gzip,
+    bzip2,
+    xz,
+    zstd,
+    binary, // no known kind, and not text
+};
 
+// One row of the table of formats (formats.cpp). detect_kind reads the
+// recognition fields of every row: content first (magic, zip_mark,
+// xml_root), the name second (suffixes).
 struct Format {
     Kind kind;
-    const char *name;       // "EPUB"
-    const char *recognised; // how detect_kind knows it, for people
+    const char *name;       // "EPUB"; also the TYPE that notices name
+    std::string_view magic; // bytes the file holds at magic_at, or empty
+    size_t magic_at;
+    const char *zip_mark;   // zip member that marks it ("word/document.xml"), or
+                            // "mimetype=VALUE" for the mimetype member's content; or nullptr
+    const char *xml_root;   // local name of the XML/HTML root element, or nullptr
+    const char *suffixes;   // names it goes by, lower case, space separated ("htm html xhtml"), or ""
     const char *needs;      // the library or program it is read with
     const char *package;    // the Debian package that provides that
-    bool (*read)(const Input &, Document &); // nullptr: not read here
+    bool (*read)(const Input &, Document &); // nullptr: not read here (the filter reads it)
 };
 
 // The kind of the bytes: content first (magic bytes, zip members, XML
-// root), then the name.
+// root), then the name. A text named like another format is text.
 Kind detect_kind(std::string_view bytes, const std::string &name);
 // The table's row for `kind`, or nullptr.
 const Format *format_for(Kind kind);

@@ -1,26 +1,33 @@
-// The table of formats: one row each, saying how a kind is recognised,
-// what reads it and which Debian package provides that. Adding a format
-// is a row here, a reader, a detection row and a reader row in the tests.
+// The table of formats, one row each: how a kind is recognised, what reads
+// it and which Debian package provides that. Adding a format is a row here,
+// a reader (read_KIND.cpp), a detection row and a reader row in the tests.
 #include "convert/convert.h"
+
+using namespace std::string_view_literals;
 
 const std::vector<Format> &formats()
 {
+    // kind, name, magic, at, zip mark, XML root, suffixes, needs, package, reader
     static const std::vector<Format> table = {
-        {Kind::epub, "EPUB", "zip with mimetype application/epub+zip or META-INF/container.xml; *.epub",
-         "libxml2, libzip", "libxml2, libzip4", read_epub},
-        {Kind::docx, "DOCX", "zip with word/document.xml; *.docx", "libxml2, libzip", "libxml2, libzip4", read_docx},
-        {Kind::odt, "ODT", "zip with mimetype application/vnd.oasis.opendocument.text; *.odt", "libxml2, libzip",
-         "libxml2, libzip4", read_odt},
-        {Kind::fb2, "FictionBook", "XML root <FictionBook>; *.fb2", "libxml2", "libxml2", read_fb2},
-        {Kind::html, "HTML", "<!DOCTYPE html>, <html> or an XHTML root; *.html, *.htm, *.xhtml", "libxml2", "libxml2",
-         read_html},
-        {Kind::rtf, "RTF", "{\\rtf; *.rtf", "its own reader", "", read_rtf},
-        {Kind::text, "text", "no NUL bytes, or UTF-16; any name", "uchardet, iconv", "libuchardet0, libc6", read_text},
-        {Kind::pdf, "PDF", "%PDF-; *.pdf", "pdftotext (in the filter)", "poppler-utils", nullptr},
-        {Kind::gzip, "gzip", "1f 8b; *.gz", "gzip (in the filter)", "gzip", nullptr},
-        {Kind::bzip2, "bzip2", "BZh; *.bz2", "bzip2 (in the filter)", "bzip2", nullptr},
-        {Kind::xz, "xz", "fd 37 7a 58 5a 00; *.xz", "xz (in the filter)", "xz-utils", nullptr},
-        {Kind::zstd, "zstd", "28 b5 2f fd; *.zst", "zstd (in the filter)", "zstd", nullptr},
+        {Kind::epub, "EPUB", {}, 0, "mimetype=application/epub+zip", nullptr, "epub", "libxml2, libzip",
+         "libxml2, libzip4", read_epub},
+        {Kind::docx, "DOCX", {}, 0, "word/document.xml", nullptr, "docx", "libxml2, libzip", "libxml2, libzip4",
+         read_docx},
+        {Kind::odt, "ODT", {}, 0, "mimetype=application/vnd.oasis.opendocument.text", nullptr, "odt",
+         "libxml2, libzip", "libxml2, libzip4", read_odt},
+        {Kind::fb2, "FictionBook", {}, 0, nullptr, "FictionBook", "fb2", "libxml2", "libxml2", read_fb2},
+        {Kind::html, "HTML", {}, 0, nullptr, "html", "htm html xhtml", "libxml2", "libxml2", read_html},
+        {Kind::rtf, "RTF", "{\\rtf"sv, 0, nullptr, nullptr, "rtf", "its own reader", "", read_rtf},
+        {Kind::pdf, "PDF", "%PDF-"sv, 0, nullptr, nullptr, "pdf", "pdftotext (in the filter)", "poppler-utils",
+         nullptr},
+        {Kind::gzip, "gzip", "\x1f\x8b"sv, 0, nullptr, nullptr, "gz z", "gzip (in the filter)", "gzip", nullptr},
+        {Kind::bzip2, "bzip2", "BZh"sv, 0, nullptr, nullptr, "bz2", "bzip2 (in the filter)", "bzip2", nullptr},
+        {Kind::xz, "xz", "\xfd" "7zXZ\0"sv, 0, nullptr, nullptr, "xz lzma", "xz (in the filter)", "xz-utils",
+         nullptr},
+        {Kind::zstd, "zstd", "\x28\xb5\x2f\xfd"sv, 0, nullptr, nullptr, "zst", "zstd (in the filter)", "zstd",
+         nullptr},
+        // Last: what is left, when it holds no NUL bytes or is UTF-16.
+        {Kind::text, "text", {}, 0, nullptr, nullptr, "", "uchardet, iconv", "libuchardet0, libc6", read_text},
     };
     return table;
 }

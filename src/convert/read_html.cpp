@@ -9,3 +9,8 @@ bool read_html(const Input &, Document &)
 void html_blocks(XmlNode, Document &)
 {
 }
+
+bool html_bytes_blocks(std::string_view, Document &)
+{
+    return false;
+}

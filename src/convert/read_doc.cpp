@@ -1,0 +1,7 @@
+// The doc reader.
+#include "convert/convert.h"
+
+bool read_doc(const Input &, Document &)
+{
+    return false;
+}

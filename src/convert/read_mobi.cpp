@@ -1,0 +1,7 @@
+// The mobi reader.
+#include "convert/convert.h"
+
+bool read_mobi(const Input &, Document &)
+{
+    return false;
+}

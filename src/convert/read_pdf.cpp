@@ -1,0 +1,7 @@
+// The pdf reader.
+#include "convert/convert.h"
+
+bool read_pdf(const Input &, Document &)
+{
+    return false;
+}
