@@ -125,8 +125,9 @@ std::string xml_text(XmlNode node);
 // ---------------------------------------------------------------- readers
 
 struct Input {
-    std::string_view bytes; // the whole file
-    std::string name;       // its base name, for detection and notices
+    std::string_view bytes;     // the whole file
+    std::string name;           // its base name, for detection and notices
+    const char *path = nullptr; // the file, for a library that reads only by name; nullptr for bytes alone
 };
 
 // Each fills `doc` and returns true, or returns false when the bytes turn
@@ -145,6 +146,8 @@ bool read_mobi(const Input &in, Document &doc);
 bool read_djvu(const Input &in, Document &doc);
 bool read_chm(const Input &in, Document &doc);
 bool read_postscript(const Input &in, Document &doc);
+// No known kind and not text: a notice, "no text in NAME (TYPE)".
+bool read_binary(const Input &in, Document &doc);
 
 // The HTML walker that the HTML, EPUB (and other book) readers share:
 // appends the blocks of the (X)HTML tree under `root` to `doc`.
