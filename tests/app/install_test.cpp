@@ -9,20 +9,13 @@
 #include <vector>
 
 #include "helpers.h"
+#include "prepare/prepare.h"
 
 namespace {
 
 const std::string source_dir = DRIFTERM_SOURCE_DIR;
 const std::string build_dir = DRIFTERM_BUILD_DIR;
 const std::string manual_page = source_dir + "/doc/drifterm.1";
-
-std::string sh_quoted(const std::string &text)
-{
-    std::string out = "'";
-    for (char c : text)
-        out += c == '\'' ? std::string("'\\''") : std::string(1, c);
-    return out + "'";
-}
 
 // Runs a shell command line with no terminal; stdout and stderr come back.
 RunResult run_shell(const std::string &script, int timeout_ms, const std::string &cwd = "")
@@ -152,12 +145,12 @@ TEST(Documentation, ManualPageLintsClean)
                             Linter{"mandoc", "mandoc -T lint -W warning "}}) {
         SCOPED_TRACE(l.tool);
         ASSERT_NE(find_program(l.tool), "") << l.tool << " is installed by scripts/deps";
-        RunResult r = run_shell(l.command + sh_quoted(manual_page), 20000);
+        RunResult r = run_shell(l.command + shell_quote(manual_page.c_str()), 20000);
         EXPECT_EQ(r.status, 0);
         EXPECT_EQ(r.out + r.err, "");
     }
     // And it renders as a page a reader would see.
-    RunResult page = run_shell("MANWIDTH=80 man -l " + sh_quoted(manual_page) + " | col -bx", 20000);
+    RunResult page = run_shell("MANWIDTH=80 man -l " + shell_quote(manual_page.c_str()) + " | col -bx", 20000);
     EXPECT_NE(page.out.find("EXIT STATUS"), std::string::npos) << page.out << page.err;
 }
 
@@ -289,16 +282,16 @@ TEST(Install, InstalledProgramFindsItsOwnFilter)
     std::string base = build_dir + "/install-check";
     std::string tree = base + "/build", prefix = base + "/prefix";
     // Inside the build tree, which need not be under /tmp (remove_tree's rule).
-    ASSERT_EQ(run_shell("rm -rf " + sh_quoted(prefix), 20000).status, 0);
+    ASSERT_EQ(run_shell("rm -rf " + shell_quote(prefix.c_str()), 20000).status, 0);
     RunResult configure = run_shell(
-        sh_quoted(DRIFTERM_CMAKE) + " -S " + sh_quoted(source_dir) + " -B " + sh_quoted(tree) +
-            " -DCMAKE_INSTALL_PREFIX=" + sh_quoted(prefix) + " -DCMAKE_CXX_COMPILER=" +
-            sh_quoted(DRIFTERM_CXX_COMPILER) + " -DCMAKE_BUILD_TYPE=Debug -DBUILD_TESTING=OFF",
+        shell_quote(DRIFTERM_CMAKE) + " -S " + shell_quote(source_dir.c_str()) + " -B " + shell_quote(tree.c_str()) +
+            " -DCMAKE_INSTALL_PREFIX=" + shell_quote(prefix.c_str()) + " -DCMAKE_CXX_COMPILER=" +
+            shell_quote(DRIFTERM_CXX_COMPILER) + " -DCMAKE_BUILD_TYPE=Debug -DBUILD_TESTING=OFF",
         60000);
     ASSERT_EQ(configure.status, 0) << configure.out << configure.err;
-    RunResult build = run_shell(sh_quoted(DRIFTERM_CMAKE) + " --build " + sh_quoted(tree) + " -j 2", 90000);
+    RunResult build = run_shell(shell_quote(DRIFTERM_CMAKE) + " --build " + shell_quote(tree.c_str()) + " -j 2", 90000);
     ASSERT_EQ(build.status, 0) << build.out << build.err;
-    RunResult install = run_shell(sh_quoted(DRIFTERM_CMAKE) + " --install " + sh_quoted(tree), 20000);
+    RunResult install = run_shell(shell_quote(DRIFTERM_CMAKE) + " --install " + shell_quote(tree.c_str()), 20000);
     ASSERT_EQ(install.status, 0) << install.out << install.err;
     for (const InstalledFile &f : installed_files) {
         if (f.by_install) {
@@ -335,8 +328,8 @@ TEST(Install, InstalledProgramFindsItsOwnFilter)
 
     // `make uninstall` takes away what `make install` recorded.
     write_file(tree + "/installed_files.txt", read_file(tree + "/install_manifest.txt") + "\n");
-    RunResult uninstall = run_shell("make -s -C " + sh_quoted(source_dir) + " uninstall BUILD_DIR=" +
-                                        sh_quoted(tree),
+    RunResult uninstall = run_shell("make -s -C " + shell_quote(source_dir.c_str()) + " uninstall BUILD_DIR=" +
+                                        shell_quote(tree.c_str()),
                                     20000);
     EXPECT_EQ(uninstall.status, 0) << uninstall.out << uninstall.err;
     for (const InstalledFile &f : installed_files) {
@@ -353,9 +346,9 @@ TEST(Install, InstalledProgramFindsItsOwnFilter)
 TEST(Package, DebianPackageRunsFromItsFilesAndPassesLintian)
 {
     TempDir scratch;
-    RunResult pack = run_shell(sh_quoted(DRIFTERM_CPACK) + " --config " +
-                                   sh_quoted(build_dir + "/CPackConfig.cmake") + " -B " +
-                                   sh_quoted(scratch.path + "/out") +
+    RunResult pack = run_shell(shell_quote(DRIFTERM_CPACK) + " --config " +
+                                   shell_quote((build_dir + "/CPackConfig.cmake").c_str()) + " -B " +
+                                   shell_quote((scratch.path + "/out").c_str()) +
                                    " -D CPACK_PACKAGING_INSTALL_PREFIX=/usr",
                                100000);
     ASSERT_EQ(pack.status, 0) << pack.out << pack.err;
@@ -365,14 +358,14 @@ TEST(Package, DebianPackageRunsFromItsFilesAndPassesLintian)
             deb = scratch.path + "/out/" + name;
     ASSERT_FALSE(deb.empty()) << pack.out;
 
-    RunResult fields = run_shell("dpkg-deb -f " + sh_quoted(deb) + " Package Depends Recommends", 10000);
+    RunResult fields = run_shell("dpkg-deb -f " + shell_quote(deb.c_str()) + " Package Depends Recommends", 10000);
     ASSERT_EQ(fields.status, 0) << fields.err;
     EXPECT_NE(fields.out.find("Package: drifterm"), std::string::npos) << fields.out;
     EXPECT_NE(fields.out.find("libncursesw6"), std::string::npos) << fields.out;
     EXPECT_NE(fields.out.find("Recommends: poppler-utils"), std::string::npos) << fields.out;
 
     std::string root = scratch.path + "/root";
-    RunResult unpack = run_shell("dpkg -x " + sh_quoted(deb) + " " + sh_quoted(root), 20000);
+    RunResult unpack = run_shell("dpkg -x " + shell_quote(deb.c_str()) + " " + shell_quote(root.c_str()), 20000);
     ASSERT_EQ(unpack.status, 0) << unpack.err;
     std::string prefix = root + "/usr";
     for (const InstalledFile &f : installed_files) {
@@ -392,7 +385,7 @@ TEST(Package, DebianPackageRunsFromItsFilesAndPassesLintian)
 
     // Informational tags are allowed; errors and warnings are not.
     ASSERT_NE(find_program("lintian"), "") << "lintian is installed by scripts/deps";
-    RunResult lint = run_shell("lintian " + sh_quoted(deb), 100000);
+    RunResult lint = run_shell("lintian " + shell_quote(deb.c_str()), 100000);
     for (const std::string &line : lines_of(lint.out))
         EXPECT_TRUE(line.rfind("E: ", 0) != 0 && line.rfind("W: ", 0) != 0) << line;
     EXPECT_EQ(lint.status, 0) << lint.out << lint.err;
