@@ -1,6 +1,9 @@
 // What surrounds the program: the manual page and the README against the
-// usage text, the bash completion, an installed copy finding its own filter,
-// and the Debian package.
+// usage text, the bash completion, what scripts/deps asks for, an installed
+// copy finding its own filter, and the Debian package.
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <algorithm>
 #include <cctype>
 #include <set>
@@ -236,6 +239,83 @@ TEST(Completion, OffersWhatEachPositionTakes)
     EXPECT_NE(std::find(ttys.begin(), ttys.end(), "/dev/tty"), ttys.end());
     for (const std::string &t : ttys)
         EXPECT_EQ(t.rfind("/dev/tty", 0), 0u) << t;
+}
+
+// ---- what the make targets ask scripts/deps for ----
+
+// Every command scripts/deps looks for, as a stub on a PATH of its own;
+// the tools it runs itself are the real ones.
+const char *const looked_for[] = {"c++",  "cmake", "pkg-config", "file", "pdftotext", "gzip",
+                                  "bzip2", "xz",  "zstd", "man", "mandoc", "groff", "col", "fmt",
+                                  "antiword", "catdoc", "ps2ascii"};
+const char *const its_tools[] = {"grep", "sed", "sort", "tr", "head", "ls"};
+
+const std::string optional_warning =
+    "scripts/deps: warning: optional, not installed (such files are shown as they are): "
+    "ghostscript (ps2ascii)\n";
+
+// The script tells root from other users by `id -u` alone, so a stub id
+// stands for the user; dpkg-query knows every package but those in ABSENT,
+// and apt-get only notes how it was called.
+TEST(Deps, EachTargetAsksOnlyForWhatItNeeds)
+{
+    struct Case {
+        const char *name, *set;
+        int uid;
+        std::vector<std::string> absent; // commands, and packages that dpkg-query lacks
+        int status;
+        std::string err, apt_calls;
+    };
+    const Case cases[] = {
+        {"a missing optional converter warns, make goes on", "build", 1000, {"ps2ascii"}, 0,
+         optional_warning, ""},
+        {"make run goes on too", "run", 1000, {"ps2ascii"}, 0, optional_warning, ""},
+        {"everything there: nothing to say", "run", 1000, {}, 0, "", ""},
+        {"either man or mandoc will do", "run", 1000, {"man"}, 0, "", ""},
+        {"building needs no converter", "build", 1000, {"pdftotext", "antiword"}, 0, "", ""},
+        {"running needs the required ones, not the optional one", "run", 1000,
+         {"pdftotext", "antiword", "ps2ascii"}, 1,
+         optional_warning + "scripts/deps: missing packages: antiword poppler-utils\n"
+                            "Run as root:  apt-get update && apt-get install -y antiword poppler-utils\n",
+         ""},
+        {"building needs the converter's libraries", "build", 1000, {"libchm-dev"}, 1,
+         "scripts/deps: missing packages: libchm-dev\n"
+         "Run as root:  apt-get update && apt-get install -y libchm-dev\n",
+         ""},
+        {"root installs what is required, never the optional one", "run", 0,
+         {"pdftotext", "ps2ascii"}, 0, optional_warning,
+         "update\ninstall -y --no-install-recommends poppler-utils\n"},
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.name);
+        TempDir dir;
+        std::string bin = dir.path + "/bin", apt_log = dir.path + "/apt-get.log";
+        ASSERT_EQ(mkdir(bin.c_str(), 0755), 0);
+        std::string absent = " ";
+        for (const std::string &what : c.absent)
+            absent += what + " ";
+        for (const char *command : looked_for)
+            if (absent.find(std::string(" ") + command + " ") == std::string::npos)
+                write_script(bin + "/" + command, "exit 0\n");
+        for (const char *tool : its_tools)
+            ASSERT_EQ(symlink(find_program(tool).c_str(), (bin + "/" + tool).c_str()), 0) << tool;
+        write_script(bin + "/id", "echo \"$STUB_UID\"\n");
+        write_script(bin + "/dpkg-query", "for p; do :; done\n"
+                                          "case \"$ABSENT\" in *\" $p \"*) exit 1 ;; esac\n"
+                                          "printf 'install ok installed'\n");
+        write_script(bin + "/apt-get", "echo \"$*\" >> \"$APT_LOG\"\n");
+        write_script(bin + "/apt-cache", "exit 1\n");
+
+        Launch launch;
+        launch.program = "/bin/sh";
+        launch.args = {source_dir + "/scripts/deps", c.set};
+        launch.env = {{"PATH", bin}, {"STUB_UID", std::to_string(c.uid)}, {"ABSENT", absent},
+                      {"APT_LOG", apt_log}};
+        RunResult r = run_plain(launch, 10000);
+        EXPECT_EQ(r.status, c.status) << r.out << r.err;
+        EXPECT_EQ(r.err, c.err);
+        EXPECT_EQ(read_file(apt_log), c.apt_calls);
+    }
 }
 
 // ---- installing ----
