@@ -24,8 +24,8 @@ PACKAGE_PREFIX ?= /usr
 # `make test` also builds the program with POSIX and XSI declarations only,
 # so that a call outside them fails there rather than on another system.
 POSIX_DIR := build-posix
-# What scripts/deps installs: building and running, unless a target needs more.
-NEEDS := run
+# What scripts/deps installs: building, unless a target needs more.
+NEEDS := build
 # The tests are optional to a plain build; `make test` asks for them.
 REQUIRE_TESTS := OFF
 
@@ -43,6 +43,7 @@ configure: deps
 build: configure
 	@cmake --build $(BUILD_DIR) -j $(JOBS)
 
+run: NEEDS := run
 run: build
 	DRIFTERM_FILTER="$(CURDIR)/filter/lesspipe.sh" $(BUILD_DIR)/drifterm -f doc/sample.txt
 

@@ -14,6 +14,7 @@
 #include <string>
 #include <vector>
 
+#include "app/records.h"
 #include "app/startup.h"
 #include "fuzz_support.h"
 

@@ -12,7 +12,7 @@
 #include <cstring>
 #include <string>
 
-#include "app/shared.h"
+#include "app/records.h"
 #include "fuzz_support.h"
 #include "line_reads_model.h"
 #include "prepare/prepare.h"

@@ -1,8 +1,16 @@
 // Command line, usage text and version line.
+#include <cstddef>
+#include <cstdint>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <unistd.h>
 
+#include <curses.h>
+
+#include "app/exits.h"
+#include "app/records.h"
+#include "app/signals.h"
 #include "app/startup.h"
 
 namespace {

@@ -2,13 +2,19 @@
 // which carries the work out at its own safe points.
 #include <cerrno>
 #include <climits>
+#include <csignal>
+#include <cstdint>
 #include <ctime>
 #include <fcntl.h>
 #include <poll.h>
 #include <sys/ioctl.h>
 #include <unistd.h>
 
-#include "app/startup.h"
+#include <curses.h>
+
+#include "app/exits.h"
+#include "app/records.h"
+#include "app/signals.h"
 #include "display/display.h"
 
 volatile sig_atomic_t interrupt_pending = 0;

@@ -1,6 +1,8 @@
 // Start-up order, work paths, run_reader and the ways the program ends.
 #include <cerrno>
 #include <clocale>
+#include <csignal>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <fcntl.h>
@@ -11,7 +13,13 @@
 #endif
 #include <unistd.h>
 
+#include <curses.h>
+
+#include "app/exits.h"
+#include "app/records.h"
+#include "app/signals.h"
 #include "app/startup.h"
+#include "app/work_files.h"
 #include "control/control.h"
 #include "display/display.h"
 #include "prepare/prepare.h"

@@ -1,16 +1,13 @@
 // Start-up and command line: the entry, the work paths, run_reader and the
-// option parser. Only src/app/ includes this; every module sees app/shared.h.
+// option parser, which call into every module. Only src/app/ includes this.
 #pragma once
 
 #include <cstddef>
 #include <cstdint>
 
-#include "app/shared.h"
-
 // start-up (startup.cpp)
 int drifterm_main(int argc, char **argv);
 void install_signal_handlers();
-void on_interrupt(int signal);
 void make_work_paths();
 void run_reader(uint32_t initial_speed);
 

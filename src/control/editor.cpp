@@ -8,7 +8,12 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
-#include "app/shared.h"
+#include <curses.h>
+
+#include "app/exits.h"
+#include "app/records.h"
+#include "app/signals.h"
+#include "app/work_files.h"
 #include "control/control.h"
 
 void choose_editor()

@@ -1,9 +1,15 @@
 // Information screen: a full-screen page of facts about the run, closed by any key.
+#include <cstddef>
+#include <cstdint>
 #include <cstdio>
 #include <cstring>
 #include <unistd.h>
 
-#include "app/shared.h"
+#include <curses.h>
+
+#include "app/exits.h"
+#include "app/records.h"
+#include "app/signals.h"
 #include "control/control.h"
 #include "display/display.h"
 

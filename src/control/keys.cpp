@@ -1,7 +1,11 @@
 // Key commands: one key polled between lines (or bytes) and carried out at once.
 #include <cstdint>
 
-#include "app/shared.h"
+#include <curses.h>
+
+#include "app/exits.h"
+#include "app/records.h"
+#include "app/signals.h"
 #include "control/control.h"
 #include "display/display.h"
 

@@ -1,9 +1,16 @@
 // Display: the curses screen, its two windows, colour schemes, resize and status bar.
+// The windows and the display row are kept in ReaderState (app/records.h):
+// a resize replaces them, so every user reads them there at each use.
 #pragma once
 
 #include <cstdint>
+#include <cstdio>
 
 // screen and windows (screen.cpp)
+// Makes the curses screen on the -t terminal `tty`, named `name`, into
+// reader.tty_screen, leaving the terminal's modes as they were until
+// init_screen starts it; exits with status 1 when curses cannot use it.
+void open_terminal_screen(FILE *tty, const char *name);
 void init_screen();
 void apply_color_scheme();
 void on_resize(int signal);

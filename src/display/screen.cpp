@@ -1,9 +1,17 @@
 // The curses screen, its two windows, colour schemes and the resize rebuild.
+#include <cerrno>
+#include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <sys/ioctl.h>
+#include <termios.h>
 #include <unistd.h>
 
-#include "app/shared.h"
+#include <curses.h>
+
+#include "app/exits.h"
+#include "app/records.h"
+#include "app/signals.h"
 #include "display/display.h"
 
 struct ColorScheme {
@@ -26,6 +34,28 @@ static const ColorScheme color_schemes[] = {
     {"bgwhite", COLOR_BLACK, COLOR_WHITE},
     {"bgblack", COLOR_WHITE, COLOR_BLACK},
 };
+
+// newterm switches the terminal's modes at once; they are put back until
+// the screen starts, so an exit during the conversion leaves the terminal
+// as the user had it.
+void open_terminal_screen(FILE *tty, const char *name)
+{
+    struct termios modes;
+    bool saved = tcgetattr(fileno(tty), &modes) == 0;
+    reader.tty_screen = newterm(nullptr, tty, tty);
+    if (!reader.tty_screen) {
+        const char *type = getenv("TERM");
+        char text[1024];
+        if (type && *type)
+            snprintf(text, sizeof text, "%s: curses cannot use terminal type '%s'", name, type);
+        else
+            snprintf(text, sizeof text, "%s: curses cannot start: TERM is not set", name);
+        errno = EINVAL;
+        die(text);
+    }
+    if (saved)
+        tcsetattr(fileno(tty), TCSANOW, &modes);
+}
 
 void init_screen()
 {

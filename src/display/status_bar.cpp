@@ -1,9 +1,14 @@
 // The status bar and its string helpers.
+#include <cstddef>
+#include <cstdint>
 #include <cstdlib>
 #include <cstring>
 #include <ctime>
 
-#include "app/shared.h"
+#include <curses.h>
+
+#include "app/exits.h"
+#include "app/records.h"
 #include "display/display.h"
 
 // Clock text for now; empty when the local time cannot be had.

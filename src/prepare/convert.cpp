@@ -13,7 +13,10 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
-#include "app/shared.h"
+#include "app/exits.h"
+#include "app/records.h"
+#include "app/signals.h"
+#include "app/work_files.h"
 #include "prepare/prepare.h"
 
 static const char system_filter[] = "/usr/bin/lesspipe.sh";

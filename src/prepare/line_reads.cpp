@@ -4,13 +4,14 @@
 // whatever follows a NUL within a read is lost.
 #include <algorithm>
 #include <cerrno>
+#include <cstdio>
 #include <cstring>
 #include <fcntl.h>
 #include <poll.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
-#include "app/shared.h"
+#include "app/signals.h"
 #include "prepare/prepare.h"
 
 namespace {

@@ -1,12 +1,17 @@
 // Piped input: capture standard input and attach curses to the -t terminal.
 #include <cerrno>
-#include <cstdlib>
+#include <cstddef>
+#include <cstdint>
+#include <cstdio>
 #include <poll.h>
 #include <sys/stat.h>
-#include <termios.h>
 #include <unistd.h>
 
-#include "app/shared.h"
+#include "app/exits.h"
+#include "app/records.h"
+#include "app/signals.h"
+#include "app/work_files.h"
+#include "display/display.h"
 #include "prepare/prepare.h"
 
 // The copy works like line reads into a 1024-byte buffer written back as
@@ -85,28 +90,6 @@ static void capture_copy(FILE *capture)
     }
 }
 
-// Makes the curses screen on the terminal. newterm switches the terminal's
-// modes at once; they are put back until the screen starts, so an exit
-// during the conversion leaves the terminal as the user had it.
-static void attach_terminal(FILE *tty, const char *name)
-{
-    struct termios modes;
-    bool saved = tcgetattr(fileno(tty), &modes) == 0;
-    reader.tty_screen = newterm(nullptr, tty, tty);
-    if (!reader.tty_screen) {
-        const char *type = getenv("TERM");
-        char text[1024];
-        if (type && *type)
-            snprintf(text, sizeof text, "%s: curses cannot use terminal type '%s'", name, type);
-        else
-            snprintf(text, sizeof text, "%s: curses cannot start: TERM is not set", name);
-        errno = EINVAL;
-        die(text);
-    }
-    if (saved)
-        tcsetattr(fileno(tty), TCSANOW, &modes);
-}
-
 void capture_piped_input()
 {
     if (!options.piped)
@@ -131,5 +114,5 @@ void capture_piped_input()
         die("fclose()");
     if (rename(work_files.temp_path, work_files.piped_path) != 0)
         die("rename()");
-    attach_terminal(tty, options.tty_name);
+    open_terminal_screen(tty, options.tty_name);
 }

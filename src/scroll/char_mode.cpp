@@ -1,8 +1,13 @@
 // Character mode: each line typed a byte at a time on one row, then wiped.
+#include <cstdint>
+#include <cstdio>
 #include <cstring>
 #include <cwchar>
 
-#include "app/shared.h"
+#include <curses.h>
+
+#include "app/records.h"
+#include "app/signals.h"
 #include "control/control.h"
 #include "display/display.h"
 #include "scroll/scroll.h"

@@ -1,9 +1,13 @@
 // Highlight test (bold, bell, auto-pause) and case conversion of a line.
+#include <cstdint>
 #include <cstdlib>
 #include <cstring>
 #include <cwchar>
 
-#include "app/shared.h"
+#include <curses.h>
+
+#include "app/records.h"
+#include "app/signals.h"
 #include "control/control.h"
 #include "display/display.h"
 #include "scroll/scroll.h"

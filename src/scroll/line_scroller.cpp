@@ -1,7 +1,14 @@
 // The line scroller: moves the text up the main window a line at a time.
+#include <cstdint>
+#include <cstdio>
 #include <cstring>
 
-#include "app/shared.h"
+#include <curses.h>
+
+#include "app/exits.h"
+#include "app/records.h"
+#include "app/signals.h"
+#include "app/work_files.h"
 #include "control/control.h"
 #include "display/display.h"
 #include "scroll/scroll.h"

@@ -6,7 +6,9 @@
 #include <cstdlib>
 #include <cstring>
 
-#include "app/shared.h"
+#include <curses.h>
+
+#include "app/records.h"
 #include "scroll/scroll.h"
 
 bool fits_one_row(const char *line, int columns)

@@ -10,6 +10,7 @@
 #include <string>
 #include <vector>
 
+#include "app/records.h"
 #include "app/startup.h"
 #include "helpers.h"
 

@@ -1,6 +1,9 @@
 // What surrounds the program: the manual page and the README against the
-// usage text, the bash completion, an installed copy finding its own filter,
-// and the Debian package.
+// usage text, the bash completion, what scripts/deps asks for, an installed
+// copy finding its own filter, and the Debian package.
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <algorithm>
 #include <cctype>
 #include <set>
@@ -9,20 +12,13 @@
 #include <vector>
 
 #include "helpers.h"
+#include "prepare/prepare.h"
 
 namespace {
 
 const std::string source_dir = DRIFTERM_SOURCE_DIR;
 const std::string build_dir = DRIFTERM_BUILD_DIR;
 const std::string manual_page = source_dir + "/doc/drifterm.1";
-
-std::string sh_quoted(const std::string &text)
-{
-    std::string out = "'";
-    for (char c : text)
-        out += c == '\'' ? std::string("'\\''") : std::string(1, c);
-    return out + "'";
-}
 
 // Runs a shell command line with no terminal; stdout and stderr come back.
 RunResult run_shell(const std::string &script, int timeout_ms, const std::string &cwd = "")
@@ -152,12 +148,12 @@ TEST(Documentation, ManualPageLintsClean)
                             Linter{"mandoc", "mandoc -T lint -W warning "}}) {
         SCOPED_TRACE(l.tool);
         ASSERT_NE(find_program(l.tool), "") << l.tool << " is installed by scripts/deps";
-        RunResult r = run_shell(l.command + sh_quoted(manual_page), 20000);
+        RunResult r = run_shell(l.command + shell_quote(manual_page.c_str()), 20000);
         EXPECT_EQ(r.status, 0);
         EXPECT_EQ(r.out + r.err, "");
     }
     // And it renders as a page a reader would see.
-    RunResult page = run_shell("MANWIDTH=80 man -l " + sh_quoted(manual_page) + " | col -bx", 20000);
+    RunResult page = run_shell("MANWIDTH=80 man -l " + shell_quote(manual_page.c_str()) + " | col -bx", 20000);
     EXPECT_NE(page.out.find("EXIT STATUS"), std::string::npos) << page.out << page.err;
 }
 
@@ -245,6 +241,83 @@ TEST(Completion, OffersWhatEachPositionTakes)
         EXPECT_EQ(t.rfind("/dev/tty", 0), 0u) << t;
 }
 
+// ---- what the make targets ask scripts/deps for ----
+
+// Every command scripts/deps looks for, as a stub on a PATH of its own;
+// the tools it runs itself are the real ones.
+const char *const looked_for[] = {"c++",  "cmake", "pkg-config", "file", "pdftotext", "gzip",
+                                  "bzip2", "xz",  "zstd", "man", "mandoc", "groff", "col", "fmt",
+                                  "antiword", "catdoc", "ps2ascii"};
+const char *const its_tools[] = {"grep", "sed", "sort", "tr", "head", "ls"};
+
+const std::string optional_warning =
+    "scripts/deps: warning: optional, not installed (such files are shown as they are): "
+    "ghostscript (ps2ascii)\n";
+
+// The script tells root from other users by `id -u` alone, so a stub id
+// stands for the user; dpkg-query knows every package but those in ABSENT,
+// and apt-get only notes how it was called.
+TEST(Deps, EachTargetAsksOnlyForWhatItNeeds)
+{
+    struct Case {
+        const char *name, *set;
+        int uid;
+        std::vector<std::string> absent; // commands, and packages that dpkg-query lacks
+        int status;
+        std::string err, apt_calls;
+    };
+    const Case cases[] = {
+        {"a missing optional converter warns, make goes on", "build", 1000, {"ps2ascii"}, 0,
+         optional_warning, ""},
+        {"make run goes on too", "run", 1000, {"ps2ascii"}, 0, optional_warning, ""},
+        {"everything there: nothing to say", "run", 1000, {}, 0, "", ""},
+        {"either man or mandoc will do", "run", 1000, {"man"}, 0, "", ""},
+        {"building needs no converter", "build", 1000, {"pdftotext", "antiword"}, 0, "", ""},
+        {"running needs the required ones, not the optional one", "run", 1000,
+         {"pdftotext", "antiword", "ps2ascii"}, 1,
+         optional_warning + "scripts/deps: missing packages: antiword poppler-utils\n"
+                            "Run as root:  apt-get update && apt-get install -y antiword poppler-utils\n",
+         ""},
+        {"building needs the converter's libraries", "build", 1000, {"libchm-dev"}, 1,
+         "scripts/deps: missing packages: libchm-dev\n"
+         "Run as root:  apt-get update && apt-get install -y libchm-dev\n",
+         ""},
+        {"root installs what is required, never the optional one", "run", 0,
+         {"pdftotext", "ps2ascii"}, 0, optional_warning,
+         "update\ninstall -y --no-install-recommends poppler-utils\n"},
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.name);
+        TempDir dir;
+        std::string bin = dir.path + "/bin", apt_log = dir.path + "/apt-get.log";
+        ASSERT_EQ(mkdir(bin.c_str(), 0755), 0);
+        std::string absent = " ";
+        for (const std::string &what : c.absent)
+            absent += what + " ";
+        for (const char *command : looked_for)
+            if (absent.find(std::string(" ") + command + " ") == std::string::npos)
+                write_script(bin + "/" + command, "exit 0\n");
+        for (const char *tool : its_tools)
+            ASSERT_EQ(symlink(find_program(tool).c_str(), (bin + "/" + tool).c_str()), 0) << tool;
+        write_script(bin + "/id", "echo \"$STUB_UID\"\n");
+        write_script(bin + "/dpkg-query", "for p; do :; done\n"
+                                          "case \"$ABSENT\" in *\" $p \"*) exit 1 ;; esac\n"
+                                          "printf 'install ok installed'\n");
+        write_script(bin + "/apt-get", "echo \"$*\" >> \"$APT_LOG\"\n");
+        write_script(bin + "/apt-cache", "exit 1\n");
+
+        Launch launch;
+        launch.program = "/bin/sh";
+        launch.args = {source_dir + "/scripts/deps", c.set};
+        launch.env = {{"PATH", bin}, {"STUB_UID", std::to_string(c.uid)}, {"ABSENT", absent},
+                      {"APT_LOG", apt_log}};
+        RunResult r = run_plain(launch, 10000);
+        EXPECT_EQ(r.status, c.status) << r.out << r.err;
+        EXPECT_EQ(r.err, c.err);
+        EXPECT_EQ(read_file(apt_log), c.apt_calls);
+    }
+}
+
 // ---- installing ----
 
 // A gzip'd text and a PDF, each shown as text by the installed filter.
@@ -289,16 +362,16 @@ TEST(Install, InstalledProgramFindsItsOwnFilter)
     std::string base = build_dir + "/install-check";
     std::string tree = base + "/build", prefix = base + "/prefix";
     // Inside the build tree, which need not be under /tmp (remove_tree's rule).
-    ASSERT_EQ(run_shell("rm -rf " + sh_quoted(prefix), 20000).status, 0);
+    ASSERT_EQ(run_shell("rm -rf " + shell_quote(prefix.c_str()), 20000).status, 0);
     RunResult configure = run_shell(
-        sh_quoted(DRIFTERM_CMAKE) + " -S " + sh_quoted(source_dir) + " -B " + sh_quoted(tree) +
-            " -DCMAKE_INSTALL_PREFIX=" + sh_quoted(prefix) + " -DCMAKE_CXX_COMPILER=" +
-            sh_quoted(DRIFTERM_CXX_COMPILER) + " -DCMAKE_BUILD_TYPE=Debug -DBUILD_TESTING=OFF",
+        shell_quote(DRIFTERM_CMAKE) + " -S " + shell_quote(source_dir.c_str()) + " -B " + shell_quote(tree.c_str()) +
+            " -DCMAKE_INSTALL_PREFIX=" + shell_quote(prefix.c_str()) + " -DCMAKE_CXX_COMPILER=" +
+            shell_quote(DRIFTERM_CXX_COMPILER) + " -DCMAKE_BUILD_TYPE=Debug -DBUILD_TESTING=OFF",
         60000);
     ASSERT_EQ(configure.status, 0) << configure.out << configure.err;
-    RunResult build = run_shell(sh_quoted(DRIFTERM_CMAKE) + " --build " + sh_quoted(tree) + " -j 2", 90000);
+    RunResult build = run_shell(shell_quote(DRIFTERM_CMAKE) + " --build " + shell_quote(tree.c_str()) + " -j 2", 90000);
     ASSERT_EQ(build.status, 0) << build.out << build.err;
-    RunResult install = run_shell(sh_quoted(DRIFTERM_CMAKE) + " --install " + sh_quoted(tree), 20000);
+    RunResult install = run_shell(shell_quote(DRIFTERM_CMAKE) + " --install " + shell_quote(tree.c_str()), 20000);
     ASSERT_EQ(install.status, 0) << install.out << install.err;
     for (const InstalledFile &f : installed_files) {
         if (f.by_install) {
@@ -335,8 +408,8 @@ TEST(Install, InstalledProgramFindsItsOwnFilter)
 
     // `make uninstall` takes away what `make install` recorded.
     write_file(tree + "/installed_files.txt", read_file(tree + "/install_manifest.txt") + "\n");
-    RunResult uninstall = run_shell("make -s -C " + sh_quoted(source_dir) + " uninstall BUILD_DIR=" +
-                                        sh_quoted(tree),
+    RunResult uninstall = run_shell("make -s -C " + shell_quote(source_dir.c_str()) + " uninstall BUILD_DIR=" +
+                                        shell_quote(tree.c_str()),
                                     20000);
     EXPECT_EQ(uninstall.status, 0) << uninstall.out << uninstall.err;
     for (const InstalledFile &f : installed_files) {
@@ -353,9 +426,9 @@ TEST(Install, InstalledProgramFindsItsOwnFilter)
 TEST(Package, DebianPackageRunsFromItsFilesAndPassesLintian)
 {
     TempDir scratch;
-    RunResult pack = run_shell(sh_quoted(DRIFTERM_CPACK) + " --config " +
-                                   sh_quoted(build_dir + "/CPackConfig.cmake") + " -B " +
-                                   sh_quoted(scratch.path + "/out") +
+    RunResult pack = run_shell(shell_quote(DRIFTERM_CPACK) + " --config " +
+                                   shell_quote((build_dir + "/CPackConfig.cmake").c_str()) + " -B " +
+                                   shell_quote((scratch.path + "/out").c_str()) +
                                    " -D CPACK_PACKAGING_INSTALL_PREFIX=/usr",
                                100000);
     ASSERT_EQ(pack.status, 0) << pack.out << pack.err;
@@ -365,14 +438,14 @@ TEST(Package, DebianPackageRunsFromItsFilesAndPassesLintian)
             deb = scratch.path + "/out/" + name;
     ASSERT_FALSE(deb.empty()) << pack.out;
 
-    RunResult fields = run_shell("dpkg-deb -f " + sh_quoted(deb) + " Package Depends Recommends", 10000);
+    RunResult fields = run_shell("dpkg-deb -f " + shell_quote(deb.c_str()) + " Package Depends Recommends", 10000);
     ASSERT_EQ(fields.status, 0) << fields.err;
     EXPECT_NE(fields.out.find("Package: drifterm"), std::string::npos) << fields.out;
     EXPECT_NE(fields.out.find("libncursesw6"), std::string::npos) << fields.out;
     EXPECT_NE(fields.out.find("Recommends: poppler-utils"), std::string::npos) << fields.out;
 
     std::string root = scratch.path + "/root";
-    RunResult unpack = run_shell("dpkg -x " + sh_quoted(deb) + " " + sh_quoted(root), 20000);
+    RunResult unpack = run_shell("dpkg -x " + shell_quote(deb.c_str()) + " " + shell_quote(root.c_str()), 20000);
     ASSERT_EQ(unpack.status, 0) << unpack.err;
     std::string prefix = root + "/usr";
     for (const InstalledFile &f : installed_files) {
@@ -392,7 +465,7 @@ TEST(Package, DebianPackageRunsFromItsFilesAndPassesLintian)
 
     // Informational tags are allowed; errors and warnings are not.
     ASSERT_NE(find_program("lintian"), "") << "lintian is installed by scripts/deps";
-    RunResult lint = run_shell("lintian " + sh_quoted(deb), 100000);
+    RunResult lint = run_shell("lintian " + shell_quote(deb.c_str()), 100000);
     for (const std::string &line : lines_of(lint.out))
         EXPECT_TRUE(line.rfind("E: ", 0) != 0 && line.rfind("W: ", 0) != 0) << line;
     EXPECT_EQ(lint.status, 0) << lint.out << lint.err;

@@ -12,7 +12,7 @@
 
 #include <gtest/gtest.h>
 
-#include "app/shared.h"
+#include "app/records.h"
 #include "control/control.h"
 #include "helpers.h"
 

@@ -2,9 +2,10 @@
 #include <cstdio>
 #include <unistd.h>
 
+#include <curses.h>
 #include <gtest/gtest.h>
 
-#include "app/shared.h"
+#include "app/records.h"
 #include "control/control.h"
 
 TEST(KeyActionOf, MapsOnlyTheTwelveLowerCaseCommands)

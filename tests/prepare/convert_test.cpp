@@ -11,7 +11,7 @@
 
 #include <gtest/gtest.h>
 
-#include "app/shared.h"
+#include "app/records.h"
 #include "helpers.h"
 #include "prepare/prepare.h"
 
@@ -19,17 +19,10 @@ namespace {
 
 TEST(IsPdfName, LooksAtTheTextFromTheLastDot)
 {
-    struct Case {
-        const char *path;
-        bool pdf;
-    } cases[] = {
-        {"notes.pdf", true},   {"notes.pdfx", true},      {"old.pdf/notes", true},
-        {"report.pdf", true},  {"report.pdfa", true},     {"notes.PDF", false},
-        {"notes.pdf.gz", false}, {"notes", false},        {"report.PDF", false},
-        {"report.pdf.txt", false}, {"a.pd", false},        {".pdf", true},
-    };
-    for (const Case &c : cases)
-        EXPECT_EQ(is_pdf_name(c.path), c.pdf) << c.path;
+    for (const char *path : {"notes.pdf", "notes.pdfx", "old.pdf/notes", "report.pdf", "report.pdfa", ".pdf"})
+        EXPECT_TRUE(is_pdf_name(path)) << path;
+    for (const char *path : {"notes.PDF", "notes.pdf.gz", "notes", "report.PDF", "report.pdf.txt", "a.pd"})
+        EXPECT_FALSE(is_pdf_name(path)) << path;
 }
 
 TEST(ShellQuote, TheShellGetsBackExactlyTheText)

@@ -11,7 +11,7 @@
 
 #include <gtest/gtest.h>
 
-#include "app/shared.h"
+#include "app/records.h"
 #include "helpers.h"
 #include "line_reads_model.h"
 #include "prepare/prepare.h"

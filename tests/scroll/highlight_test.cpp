@@ -4,7 +4,7 @@
 
 #include <gtest/gtest.h>
 
-#include "app/shared.h"
+#include "app/records.h"
 #include "scroll/scroll.h"
 
 TEST(ConvertCase, ChangesAsciiLettersOnly)

@@ -3,9 +3,10 @@
 #include <cstdio>
 #include <string>
 
+#include <curses.h>
 #include <gtest/gtest.h>
 
-#include "app/shared.h"
+#include "app/records.h"
 #include "scroll/scroll.h"
 
 // A UTF-8 curses screen writing to nowhere, with a 7-column main window

@@ -1,14 +1,17 @@
-// What every module shares: the three program-wide records, the signal
-// flags, the exits and the waits that serve signals. The start-up and the
-// command line, which call into every module, are in app/startup.h.
+// The three program-wide records, Options, ReaderState and WorkFiles, and
+// their one instance each: the only long-lived state besides the signal flags.
 #pragma once
 
-#include <csignal>
 #include <cstdint>
 #include <cstdio>
 
-#include <curses.h>
 #include <sys/types.h>
+
+// curses' screen and window, declared as ncurses declares them, so that the
+// records compile where curses is not included (src/prepare/ draws
+// nothing); a curses whose types differ fails at its own typedefs.
+typedef struct screen SCREEN;
+typedef struct _win_st WINDOW;
 
 // Which file a path named when this run made it, so that the run removes
 // only its own work files when another run has replaced them since.
@@ -72,57 +75,3 @@ struct WorkFiles {
 extern Options options;
 extern ReaderState reader;
 extern WorkFiles work_files;
-
-// Set by the signal handlers, acted on by the main flow (see act_on_signals).
-// interrupt_pending asks for the cleanup exit (SIGINT, SIGTERM, SIGHUP);
-// ending_signal is the SIGTERM or SIGHUP that the exit then reports.
-extern volatile sig_atomic_t interrupt_pending;
-extern volatile sig_atomic_t ending_signal;
-extern volatile sig_atomic_t resize_pending;
-
-// work files (startup.cpp). Runs of one user share the file names, so the
-// preparation is serialized by a lock on the work directory, taken before
-// the first write of a work file and released once the file to show is open.
-void lock_work_files();
-// "Loading.." on standard output, once: before the text is prepared, or
-// earlier while a run waits for another's preparation.
-void show_loading();
-// Releases the lock, noting which working copy and capture are this run's.
-void unlock_work_files();
-// Removes the working copy and capture if they are still this run's own:
-// while it prepares, whatever they name is.
-void remove_own_work_files();
-
-// exits (startup.cpp, command_line.cpp)
-[[noreturn]] void cleanup_and_exit();
-[[noreturn]] void die(const char *text);
-[[noreturn]] void die_on_screen(const char *text);
-// What die_on_screen prints: curses ended, then the failed call and the error.
-void report_on_screen(const char *text);
-// Prints the usage text and exits with status 0; also after the screen is up.
-[[noreturn]] void print_usage();
-
-// signals on the main flow (signals.cpp)
-// Descriptor that becomes readable whenever a handled signal arrives, so
-// that every wait can include it and none can miss a signal.
-int signal_wakeup_fd();
-void drain_signal_wakeups();
-// Async-signal-safe: wakes whatever wait is in progress on the main flow.
-void signal_wakeup_notify();
-// Around fork: the parent blocks every handled signal (and SIGQUIT) so that
-// no handler of ours runs in the child, which then restores their default
-// actions and the mask in `saved_mask` before it execs.
-void child_signals_block(sigset_t *saved_mask);
-void child_signals_default(const sigset_t *saved_mask);
-// Carries out what the handlers recorded: the cleanup exit for an
-// interrupt, the window rebuild for a resize (once the screen exists).
-void act_on_signals();
-// Sleeps `ms` milliseconds, acting on signals as they arrive; a resize
-// does not shorten the pace, an interrupt ends the program at once.
-void pace_sleep(uint32_t ms);
-// Blocking key read (on the main window or stdscr) that still serves
-// signals while it waits.
-// Returns KEY_RESIZE after a rebuild, for a caller that must redraw.
-int wait_for_key(bool from_main_window);
-// The same for a key typed by the user: a resize keeps it waiting.
-void wait_for_any_key(bool from_main_window);
