@@ -94,7 +94,6 @@ static pid_t start_shell_command(const std::string &command, const char *tmpdir 
         setpgid(child, child); // either side may come first
     sigprocmask(SIG_SETMASK, &saved_mask, nullptr);
     if (child < 0) {
-        remove_filter_temp_dir();
         errno = fork_errno;
         die("fork()");
     }
@@ -169,9 +168,9 @@ bool shell_command_ended(pid_t child, bool wait)
     }
 }
 
-void run_shell_command(const std::string &command)
+void run_shell_command(const std::string &command, const char *tmpdir)
 {
-    shell_command_ended(start_shell_command(command), true);
+    shell_command_ended(start_shell_command(command, tmpdir), true);
 }
 
 static int64_t size_of_file(const char *path)
@@ -206,10 +205,8 @@ static void run_filter()
         work_file_clear(work_files.temp_path);
         // A TMPDIR of this run's own, which goes when the filter ends,
         // however it ends.
-        const char *tmpdir = make_filter_temp_dir();
-        pid_t child = start_shell_command(filter_command(filter, options.file_path, work_files.temp_path),
-                                          tmpdir);
-        shell_command_ended(child, true);
+        run_shell_command(filter_command(filter, options.file_path, work_files.temp_path),
+                          make_filter_temp_dir());
         remove_filter_temp_dir();
         return;
     }

@@ -25,12 +25,14 @@ std::string filter_command(const char *filter, const char *input, const char *ou
 // "fmt -s", with "-w width" added for a terminal narrower than fmt's
 // 75-column lines need (width > 0).
 std::string fmt_command(const char *input, const char *output, int width);
-// Runs `command` with /bin/sh in a process group of its own and waits for
-// it, its status ignored; an interrupt, hangup or kill meanwhile ends the
-// command and takes the cleanup exit.
-void run_shell_command(const std::string &command);
-// Reaps the command `child` if it has ended (waiting for that when `wait`);
-// a pending interrupt ends the command and takes the cleanup exit.
+// Runs `command` with /bin/sh (noclobber set) in a process group of its
+// own and waits for it, its status ignored; `tmpdir`, when given, is its
+// TMPDIR. An interrupt, hangup or kill meanwhile ends the command's whole
+// group and takes the cleanup exit.
+void run_shell_command(const std::string &command, const char *tmpdir = nullptr);
+// Reaps the command `child` if it has ended (waiting for that when `wait`),
+// and ends what it left running in its group; a pending interrupt ends the
+// command's group and takes the cleanup exit.
 bool shell_command_ended(pid_t child, bool wait);
 
 // work files (work_files.cpp). A work name is never followed when it is a

@@ -30,7 +30,7 @@ bool work_file_check(const char *path)
     if (S_ISLNK(status.st_mode))
         work_file_refuse(path, link_in_place_of_work_file);
     if (!S_ISREG(status.st_mode))
-        work_file_refuse(path, "is not a regular file, not a work file");
+        work_file_refuse(path, "is not a regular file");
     return true;
 }
 
