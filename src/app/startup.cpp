@@ -71,6 +71,50 @@ static void format_work_path(char *dest, const char *format)
     snprintf(dest, sizeof work_files.work_dir, format, work_files.work_dir);
 }
 
+// Why the work directory, as lstat found it, cannot be trusted with the
+// work files; nullptr when it can. In a directory that others may write
+// to, or that is not where its path says, a link planted under a work name
+// would make the run overwrite or remove the file it points at.
+static const char *work_dir_problem(const struct stat &status)
+{
+    if (S_ISLNK(status.st_mode))
+        return "is a symbolic link, not a directory";
+    if (!S_ISDIR(status.st_mode))
+        return "is not a directory";
+    if (status.st_uid != geteuid())
+        return "is owned by another user";
+    if (status.st_mode & (S_IWGRP | S_IWOTH))
+        return "is writable by group or others";
+    return nullptr;
+}
+
+static void check_work_dir()
+{
+    // Without its closing slash, so that lstat sees a link itself.
+    char dir[1024];
+    snprintf(dir, sizeof dir, "%s", work_files.work_dir);
+    dir[strlen(dir) - 1] = '\0';
+    struct stat status;
+    if (lstat(dir, &status) != 0)
+        die(work_files.work_dir);
+    if (const char *problem = work_dir_problem(status))
+        work_file_refuse(work_files.work_dir, problem);
+}
+
+// With HOME unset the work files go to the current directory, which must
+// then be no one else's to write.
+static void check_current_dir()
+{
+    struct stat status;
+    if (stat(".", &status) != 0)
+        die("stat()");
+    if (status.st_mode & S_IWOTH) {
+        char cwd[1024];
+        work_file_refuse(getcwd(cwd, sizeof cwd) ? cwd : ".",
+                         "is writable by others (HOME is not set, so the work files would be made here)");
+    }
+}
+
 void make_work_paths()
 {
     const char *home = getenv("HOME");
@@ -91,10 +135,19 @@ void make_work_paths()
                 die(work_files.work_dir);
             }
         }
+        check_work_dir();
+    } else {
+        check_current_dir();
     }
     format_work_path(work_files.converted_path, "%sdrift_file");
     format_work_path(work_files.temp_path, "%sdrift_tmp");
     format_work_path(work_files.piped_path, "%spiped");
+    // A link under a work name is refused here already, before -h or -v.
+    for (const char *path : {work_files.converted_path, work_files.temp_path, work_files.piped_path}) {
+        struct stat status;
+        if (lstat(path, &status) == 0 && S_ISLNK(status.st_mode))
+            work_file_refuse(path, link_in_place_of_work_file);
+    }
 }
 
 void show_loading()
@@ -226,6 +279,7 @@ void run_reader(uint32_t initial_speed)
 
 [[noreturn]] void cleanup_and_exit()
 {
+    remove_filter_temp_dir();
     if (reader.preparing)
         unlink(work_files.temp_path);
     remove_own_work_files();
@@ -242,6 +296,7 @@ void run_reader(uint32_t initial_speed)
 
 [[noreturn]] void die(const char *text)
 {
+    remove_filter_temp_dir();
     perror(text);
     exit(1);
 }

@@ -4,6 +4,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <string>
 #include <sys/types.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -75,7 +76,7 @@ static void editor_signals_restore(const EditorSignals *saved)
     _exit(0);
 }
 
-[[noreturn]] static void editor_exec(const char *name, const char *line_arg,
+[[noreturn]] static void editor_exec(const char *name, const char *line_arg, const char *file_arg,
                                      const sigset_t *saved_mask)
 {
     // Ignored signals would stay ignored across exec.
@@ -86,7 +87,7 @@ static void editor_signals_restore(const EditorSignals *saved)
         dup2(fileno(reader.tty_stream), STDIN_FILENO);
         dup2(fileno(reader.tty_stream), STDOUT_FILENO);
     }
-    execlp(reader.editor, name, line_arg, options.file_path, (char *)nullptr);
+    execlp(reader.editor, name, line_arg, file_arg, (char *)nullptr);
     editor_exec_failed();
 }
 
@@ -115,6 +116,9 @@ void launch_editor(uint64_t line_no)
     const char *name = editor_program_name(reader.editor);
     char line_arg[1024];
     snprintf(line_arg, sizeof line_arg, "+%ld", (long)line_no);
+    // A file named like an option ("-rf") would be taken for one.
+    std::string file_arg = options.file_path[0] == '-' ? std::string("./") + options.file_path
+                                                       : std::string(options.file_path);
 
     def_prog_mode();
     fflush(nullptr); // a failing child must not write our buffered output again
@@ -126,7 +130,7 @@ void launch_editor(uint64_t line_no)
     child_signals_block(&saved_mask);
     pid_t editor_pid = fork();
     if (editor_pid == 0)
-        editor_exec(name, line_arg, &saved_mask);
+        editor_exec(name, line_arg, file_arg.c_str(), &saved_mask);
     int fork_errno = errno;
     sigprocmask(SIG_SETMASK, &saved_mask, nullptr);
     if (editor_pid < 0) {

@@ -6,6 +6,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <ctime>
 #include <fcntl.h>
 #include <poll.h>
 #include <string>
@@ -63,8 +64,9 @@ std::string fmt_command(const char *input, const char *output, int width)
     return "fmt " + options + " " + shell_quote(input) + " > " + shell_quote(output);
 }
 
-// Starts `command` with /bin/sh and returns the child.
-static pid_t start_shell_command(const std::string &command)
+// Starts `command` with /bin/sh and returns the child; `tmpdir`, when
+// given, is the command's TMPDIR.
+static pid_t start_shell_command(const std::string &command, const char *tmpdir = nullptr)
 {
     // system() would ignore SIGINT here, losing a Ctrl-C during a slow
     // conversion; so fork ourselves and keep our own handlers meanwhile.
@@ -82,8 +84,12 @@ static pid_t start_shell_command(const std::string &command)
             dup2(nothing, STDIN_FILENO);
             close(nothing);
         }
+        if (tmpdir)
+            setenv("TMPDIR", tmpdir, 1);
         child_signals_default(&saved_mask);
-        execl("/bin/sh", "sh", "-c", command.c_str(), (char *)nullptr);
+        // -C (noclobber): the shell makes the output file exclusively, so
+        // that its ">" never follows a link put in the file's place.
+        execl("/bin/sh", "sh", "-C", "-c", command.c_str(), (char *)nullptr);
         _exit(127);
     }
     int fork_errno = errno;
@@ -97,20 +103,46 @@ static pid_t start_shell_command(const std::string &command)
     return child;
 }
 
-// Ends the command's process group and reaps the shell: politely first,
-// then for good if something in it outlives a second.
-static void stop_shell_command(pid_t child)
+// Sleeps `ms` milliseconds whatever signals arrive meanwhile.
+static void sleep_ms(long ms)
 {
-    kill(-child, SIGTERM);
-    int status;
-    for (int waited_ms = 0; waited_ms < 1000; waited_ms += 10) {
-        pid_t pid = waitpid(child, &status, WNOHANG);
-        if (pid == child || (pid < 0 && errno != EINTR))
-            return;
-        poll(nullptr, 0, 10);
+    struct timespec left = {ms / 1000, ms % 1000 * 1000000};
+    while (nanosleep(&left, &left) != 0 && errno == EINTR) {
     }
-    kill(-child, SIGKILL);
-    while (waitpid(child, &status, 0) < 0 && errno == EINTR) {
+}
+
+// A process group has members while it can be signalled. A zombie counts
+// too, until whoever its parent is reaps it.
+static bool group_has_members(pid_t group)
+{
+    return kill(-group, 0) == 0 || errno == EPERM;
+}
+
+const long group_term_grace_ms = 500; // from SIGTERM to SIGKILL
+const long group_kill_wait_ms = 500;  // after SIGKILL: what stays are zombies no one reaps
+
+// Ends the process group `group` of a command, whose leader is our child:
+// SIGTERM, with SIGCONT for a member that is stopped (it would otherwise
+// never act on it), then SIGKILL for what outlives the grace; returns once
+// the group is empty. The shell may die at once and leave the rest behind,
+// so what counts is the group, not the shell.
+static void end_process_group(pid_t group)
+{
+    int status;
+    while (waitpid(-group, &status, WNOHANG) > 0) {
+    }
+    if (!group_has_members(group))
+        return;
+    kill(-group, SIGTERM);
+    kill(-group, SIGCONT);
+    for (long waited_ms = 0; waited_ms < group_term_grace_ms + group_kill_wait_ms; waited_ms += 10) {
+        if (waited_ms == group_term_grace_ms)
+            kill(-group, SIGKILL);
+        sleep_ms(10);
+        while (waitpid(-group, &status, WNOHANG) > 0) {
+        }
+        if (!group_has_members(group))
+            return;
     }
 }
 
@@ -118,26 +150,35 @@ bool shell_command_ended(pid_t child, bool wait)
 {
     for (;;) {
         int status;
-        pid_t pid = waitpid(child, &status, wait ? 0 : WNOHANG);
-        if (pid != 0 && !(pid < 0 && errno == EINTR))
-            return true; // ended, or no such child to wait for
+        pid_t pid = waitpid(child, &status, WNOHANG);
+        if (pid != 0 && !(pid < 0 && errno == EINTR)) {
+            // The shell has ended (or was reaped with its group); what it
+            // left running in the background goes with it.
+            end_process_group(child);
+            return true;
+        }
         if (interrupt_pending) {
-            stop_shell_command(child);
+            end_process_group(child);
             act_on_signals(); // during preparation the cleanup exit also removes the scratch file
         }
-        if (pid == 0)
+        if (!wait)
             return false;
+        // Polled rather than blocked in waitpid, so that a signal that comes
+        // just before the wait cannot be missed until the command ends.
+        struct pollfd wake = {signal_wakeup_fd(), POLLIN, 0};
+        if (poll(&wake, 1, 20) > 0)
+            drain_signal_wakeups(); // the flags stay for act_on_signals
     }
 }
 
-void run_shell_command(const std::string &command)
+void run_shell_command(const std::string &command, const char *tmpdir)
 {
-    shell_command_ended(start_shell_command(command), true);
+    shell_command_ended(start_shell_command(command, tmpdir), true);
 }
 
 static int64_t size_of_file(const char *path)
 {
-    FILE *file = fopen(path, "r");
+    FILE *file = work_file_open(path, "r");
     if (!file)
         die("fopen()");
     fseek(file, 0, SEEK_END);
@@ -152,6 +193,7 @@ static int64_t size_of_file(const char *path)
 // name and then moved over it, which leaves the other run its own file.
 static void move_into_place()
 {
+    work_file_check(work_files.temp_path);
     if (rename(work_files.temp_path, work_files.converted_path) != 0)
         die("rename()");
 }
@@ -163,13 +205,15 @@ static void run_filter()
     const char *filter = choose_filter(getenv("DRIFTERM_FILTER"), system_filter, DRIFTERM_FILTER_PATH,
                                        DRIFTERM_SOURCE_FILTER_PATH);
     if (filter) {
-        run_shell_command(filter_command(filter, options.file_path, work_files.temp_path));
+        work_file_clear(work_files.temp_path);
+        // A TMPDIR of this run's own, which goes when the filter ends,
+        // however it ends.
+        run_shell_command(filter_command(filter, options.file_path, work_files.temp_path),
+                          make_filter_temp_dir());
+        remove_filter_temp_dir();
         return;
     }
-    int fd = open(work_files.temp_path, O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
-    if (fd < 0)
-        die("fopen()");
-    close(fd);
+    fclose(work_file_create(work_files.temp_path));
 }
 
 void convert_with_lesspipe()
@@ -184,9 +228,7 @@ void convert_with_lesspipe()
         FILE *in = reader.source_file ? reader.source_file : fopen(options.file_path, "r");
         if (!in)
             die("fopen()");
-        FILE *out = fopen(work_files.temp_path, "w");
-        if (!out)
-            die("fopen()");
+        FILE *out = work_file_create(work_files.temp_path);
         copy_line_reads(in, out);
         if (in != reader.source_file)
             fclose(in);
@@ -201,12 +243,12 @@ static FILE *squeezed_early = nullptr;
 void reformat_with_fmt()
 {
     std::string command = fmt_command(work_files.converted_path, work_files.temp_path, reflow_width());
+    // What is written must be the file fmt's shell makes.
+    work_file_clear(work_files.temp_path);
     if (options.no_squeeze) {
         run_shell_command(command);
     } else {
-        // Squeeze fmt's output as it comes, on another core, rather than
-        // after it. What is followed must be the file fmt's shell makes.
-        unlink(work_files.temp_path);
+        // Squeeze fmt's output as it comes, on another core, rather than after it.
         squeezed_early = squeeze_while_written(work_files.temp_path, start_shell_command(command));
     }
     replace_work_file();
@@ -214,7 +256,7 @@ void reformat_with_fmt()
 
 void squeeze_blank_lines()
 {
-    FILE *in = fopen(work_files.converted_path, "r+");
+    FILE *in = work_file_open(work_files.converted_path, "r+");
     if (!in)
         die("fopen()");
     if (squeezed_early) {
@@ -227,9 +269,7 @@ void squeeze_blank_lines()
             return;
         }
     }
-    FILE *out = fopen(work_files.temp_path, "w");
-    if (!out)
-        die("fopen()");
+    FILE *out = work_file_create(work_files.temp_path);
     squeeze_line_reads(in, out);
     fclose(in);
     fclose(out);
@@ -238,6 +278,7 @@ void squeeze_blank_lines()
 
 void replace_work_file()
 {
+    work_file_check(work_files.temp_path);
     if (unlink(work_files.converted_path) != 0)
         die("unlink()");
     if (link(work_files.temp_path, work_files.converted_path) != 0)

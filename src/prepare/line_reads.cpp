@@ -229,7 +229,7 @@ FILE *squeeze_while_written(const char *path, pid_t writer)
         // reach the true end of the text.
         bool ended = shell_command_ended(writer, false);
         if (in < 0)
-            in = open(path, O_RDONLY | O_CLOEXEC); // made by the writer's shell
+            in = open(path, O_RDONLY | O_NOFOLLOW | O_CLOEXEC); // made by the writer's shell
         ssize_t len;
         while (in >= 0 && (len = read(in, block, sizeof block)) > 0)
             transfer_block(&state, block, (size_t)len, true, &output);

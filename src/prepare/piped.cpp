@@ -106,12 +106,11 @@ void capture_piped_input()
     // new one is written under the scratch name and moved over it, which
     // leaves the other run its own file.
     lock_work_files();
-    FILE *capture = fopen(work_files.temp_path, "w");
-    if (!capture)
-        die("fopen()");
+    FILE *capture = work_file_create(work_files.temp_path);
     capture_copy(capture);
     if (fclose(capture) != 0)
         die("fclose()");
+    work_file_check(work_files.temp_path);
     if (rename(work_files.temp_path, work_files.piped_path) != 0)
         die("rename()");
     open_terminal_screen(tty, options.tty_name);

@@ -25,13 +25,37 @@ std::string filter_command(const char *filter, const char *input, const char *ou
 // "fmt -s", with "-w width" added for a terminal narrower than fmt's
 // 75-column lines need (width > 0).
 std::string fmt_command(const char *input, const char *output, int width);
-// Runs `command` with /bin/sh in a process group of its own and waits for
-// it, its status ignored; an interrupt, hangup or kill meanwhile ends the
-// command and takes the cleanup exit.
-void run_shell_command(const std::string &command);
-// Reaps the command `child` if it has ended (waiting for that when `wait`);
-// a pending interrupt ends the command and takes the cleanup exit.
+// Runs `command` with /bin/sh (noclobber set) in a process group of its
+// own and waits for it, its status ignored; `tmpdir`, when given, is its
+// TMPDIR. An interrupt, hangup or kill meanwhile ends the command's whole
+// group and takes the cleanup exit.
+void run_shell_command(const std::string &command, const char *tmpdir = nullptr);
+// Reaps the command `child` if it has ended (waiting for that when `wait`),
+// and ends what it left running in its group; a pending interrupt ends the
+// command's group and takes the cleanup exit.
 bool shell_command_ended(pid_t child, bool wait);
+
+// work files (work_files.cpp). A work name is never followed when it is a
+// symbolic link, and only a file this run made is written: anything but a
+// plain file in its place stops the run (a message naming it, status 1)
+// and nothing is touched.
+extern const char *const link_in_place_of_work_file;
+[[noreturn]] void work_file_refuse(const char *path, const char *reason);
+// True when a plain file is at `path`, false when nothing is; else stops the run.
+bool work_file_check(const char *path);
+// Removes this run's stale file at `path`, so that an exclusive create
+// (here, or by a shell with noclobber set) can make it afresh.
+void work_file_clear(const char *path);
+// Makes `path` afresh for writing, exclusively.
+FILE *work_file_create(const char *path);
+// Opens the plain file at `path` with `mode` "r" or "r+"; nullptr with
+// errno set when it cannot be opened.
+FILE *work_file_open(const char *path, const char *mode);
+// A folder of this run's own in the work directory, absolute, for the
+// filter's TMPDIR; nullptr when none can be made.
+const char *make_filter_temp_dir();
+// Removes that folder with all in it; every exit calls it.
+void remove_filter_temp_dir();
 
 // line reads in large blocks (line_reads.cpp)
 // Write to `out` exactly what copying `in` in reads of at most 1023 bytes,

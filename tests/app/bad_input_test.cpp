@@ -6,6 +6,7 @@
 #include <unistd.h>
 
 #include <csignal>
+#include <cstdlib>
 #include <fstream>
 #include <functional>
 #include <set>
@@ -16,8 +17,9 @@
 
 namespace {
 
-// How the run is made to end once its screen state has been seen.
-enum class Finish { none, key, interrupt };
+// How the run is made to end once its screen state has been seen: q, a
+// SIGINT, Ctrl-C typed on the terminal, a SIGTERM or a SIGHUP.
+enum class Finish { none, key, interrupt, ctrl_c, terminate, hangup };
 
 // One run and what it must give.
 struct Trial {
@@ -37,6 +39,12 @@ struct Trial {
     std::vector<std::string> left; // work files that stay
     std::vector<std::string> during; // screen runs: what the work directory holds meanwhile
     std::string missing;       // a tool the row needs that is not installed: skipped
+    std::string skip;          // why the row cannot be run here: skipped
+    std::vector<std::pair<std::string, std::string>> kept; // files and what they hold afterwards
+    std::string tmpdir;        // the run's TMPDIR, empty afterwards
+    std::string pids;          // file where stubs note their pids; none may live on
+    std::string ready;         // screen runs: the stub writes its pid here when the moment has come
+    bool ready_stopped = false; // ... and the moment is when that process has stopped
 
     Trial()
     {
@@ -97,6 +105,59 @@ struct Trial {
         reader({"-s", pace}, base.path + "/" + name);
     }
 };
+
+// A link planted under the work name drift_tmp in `dir`, pointing at a
+// file of the user's that must stay as it is.
+void plant_link(Trial &r, const std::string &dir)
+{
+    std::string victim = r.file("victim.txt", "precious\n");
+    EXPECT_EQ(symlink(victim.c_str(), (dir + "/drift_tmp").c_str()), 0);
+    r.kept.push_back({victim, "precious\n"});
+}
+
+// A work directory made with `mode` and `owner`, with a link planted in it:
+// refused before anything is written.
+void planted_work_dir(Trial &r, mode_t mode, uid_t owner, const std::string &problem)
+{
+    mkdir(r.work_dir.c_str(), 0700);
+    chmod(r.work_dir.c_str(), mode);
+    if (owner != getuid() && chown(r.work_dir.c_str(), owner, (gid_t)-1) != 0)
+        r.skip = "only root can give the work directory to another user";
+    plant_link(r, r.work_dir);
+    r.reader({"-s", "20"}, r.file("text.txt", "x\n"));
+    r.plain = true, r.status = 1, r.err = r.work_dir + "/: " + problem + "\n";
+    r.left = {"drift_tmp"};
+}
+
+// A filter that makes a folder in TMPDIR, as the bundled one does, and runs
+// a converter that SIGTERM does not end: it ignores it, or it also ignores
+// hangups and has stopped itself (SIGTTIN), under a filter with the bundled
+// one's traps. `how` ends the run while the converter runs.
+void stubborn_converter(Trial &r, bool stops, Finish how)
+{
+    r.tmpdir = r.base.path + "/tmp";
+    mkdir(r.tmpdir.c_str(), 0700);
+    r.pids = r.base.path + "/pids";
+    r.ready = r.base.path + "/ready";
+    r.ready_stopped = stops;
+    std::string filter = r.base.path + "/filter", converter = r.base.path + "/converter";
+    std::string note = "echo $$ >> '" + r.pids + "'\n";
+    std::string say_ready = "echo $$ > '" + r.ready + ".part' && mv '" + r.ready + ".part' '" + r.ready + "'\n";
+    write_script(filter, note + "tmp=$(mktemp -d \"$TMPDIR/drifterm-filter.XXXXXX\") || exit 0\n" +
+                             (stops ? "trap 'rm -rf -- \"$tmp\"' EXIT\ntrap 'exit 129' HUP\n"
+                                      "trap 'exit 130' INT\ntrap 'exit 143' TERM\n"
+                                    : "") +
+                             "'" + converter + "' \"$tmp\"\ncat -- \"$1\"\n");
+    if (stops)
+        write_script(converter, "trap '' HUP TERM\n" + note + say_ready + "kill -TTIN $$\nexec sleep 60\n");
+    else
+        write_script(converter, "trap '' TERM\n" + note + "sleep 60 &\necho $! >> '" + r.pids + "'\n" +
+                                    say_ready + "wait\n");
+    r.launch.env = {{"DRIFTERM_FILTER", filter}, {"TMPDIR", r.tmpdir}};
+    r.reader({"-s", "20"}, r.file("text.txt", "x\n"));
+    r.out = "Loading..", r.finish = how;
+    r.status = how == Finish::terminate ? 128 + SIGTERM : how == Finish::hangup ? 128 + SIGHUP : 0;
+}
 
 struct BadInput {
     const char *name;
@@ -267,6 +328,84 @@ const BadInput bad_inputs[] = {
          r.unprivileged = true, r.plain = true, r.status = 1;
          r.err = r.home + "/.drifterm/: Permission denied\n";
      }},
+    {"HOME unset, a link planted as drift_tmp", [](Trial &r) {
+         r.launch.unset_home = true;
+         r.launch.cwd = r.work_dir = r.base.path;
+         plant_link(r, r.base.path);
+         r.reader({"-s", "20"}, r.file("text.txt", "x\n"));
+         r.plain = true, r.status = 1, r.err = "drift_tmp: is a symbolic link, not a work file\n";
+         r.left = {"drift_tmp", "home", "text.txt", "victim.txt"};
+     }},
+    {"HOME unset in a directory anyone may write", [](Trial &r) {
+         std::string shared = r.base.path + "/shared";
+         mkdir(shared.c_str(), 0700);
+         chmod(shared.c_str(), 01777);
+         r.launch.unset_home = true;
+         r.launch.cwd = r.work_dir = shared;
+         r.reader({"-s", "20"}, r.file("text.txt", "x\n"));
+         r.plain = true, r.status = 1;
+         r.err = shared + ": is writable by others (HOME is not set, so the work files would be made here)\n";
+     }},
+    {"work directory a link to another folder", [](Trial &r) {
+         std::string elsewhere = r.base.path + "/elsewhere";
+         mkdir(elsewhere.c_str(), 0700);
+         r.kept = {{elsewhere + "/drift_file", "precious\n"}};
+         write_file(r.kept[0].first, r.kept[0].second);
+         symlink(elsewhere.c_str(), r.work_dir.c_str());
+         r.reader({"-s", "20"}, r.file("text.txt", "x\n"));
+         r.plain = true, r.status = 1, r.err = r.work_dir + "/: is a symbolic link, not a directory\n";
+         r.left = {"drift_file"};
+     }},
+    {"work directory owned by another user, a link planted in it", [](Trial &r) {
+         planted_work_dir(r, 0700, 65534, "is owned by another user");
+     }},
+    {"work directory open to its group (0770), a link planted in it", [](Trial &r) {
+         planted_work_dir(r, 0770, getuid(), "is writable by group or others");
+     }},
+    {"work directory open to all (0777), a link planted in it", [](Trial &r) {
+         planted_work_dir(r, 0777, getuid(), "is writable by group or others");
+     }},
+    {"drift_tmp replaced by a link while the filter runs", [](Trial &r) {
+         std::string victim = r.file("victim.txt", "");
+         r.kept = {{victim, ""}};
+         std::string filter = r.base.path + "/filter";
+         write_script(filter, "cd \"$HOME/.drifterm\" && rm -f drift_tmp && ln -s '" + victim + "' drift_tmp\n");
+         r.launch.env = {{"DRIFTERM_FILTER", filter}};
+         r.reader({"-s", "20"}, r.file("text.txt", "x\n"));
+         r.plain = true, r.status = 1;
+         r.err = r.work_dir + "/drift_tmp: is a symbolic link, not a work file\n";
+         r.left = {"drift_tmp"};
+     }},
+    {"converter that ignores SIGTERM, Ctrl-C", [](Trial &r) {
+         stubborn_converter(r, false, Finish::ctrl_c);
+     }},
+    {"converter that ignores SIGTERM, SIGTERM", [](Trial &r) {
+         stubborn_converter(r, false, Finish::terminate);
+     }},
+    {"converter that ignores SIGTERM, SIGHUP", [](Trial &r) {
+         stubborn_converter(r, false, Finish::hangup);
+     }},
+    {"converter that stops itself, Ctrl-C", [](Trial &r) {
+         stubborn_converter(r, true, Finish::ctrl_c);
+     }},
+    {"converter that stops itself, SIGTERM", [](Trial &r) {
+         stubborn_converter(r, true, Finish::terminate);
+     }},
+    {"converter that stops itself, SIGHUP", [](Trial &r) {
+         stubborn_converter(r, true, Finish::hangup);
+     }},
+    {"file named -rf, opened in the editor", [](Trial &r) {
+         // The editor must get it as a file, not as options.
+         std::string editor = r.base.path + "/editor";
+         write_script(editor, "printf '%s\\n' \"$2\" > \"$0.args\"\n");
+         r.launch.env.push_back({"VISUAL", editor});
+         r.file("-rf", numbered_lines(30));
+         r.reader({"-s", "20"}, "-rf");
+         r.launch.cwd = r.base.path;
+         r.before = "line 1", r.keys = "e";
+         r.out = "30/30 - 100%", r.row = 23;
+         r.kept = {{editor + ".args", "./-rf\n"}};
+     }},
     {"keys from /dev/null, output to a pipe", [](Trial &r) {
          // The closing wait sees the key input at its end and takes the cleanup exit.
          r.reader({"-s", "20"}, r.file("text.txt", "no keys\n"));
@@ -423,6 +562,40 @@ bool check_plain(Trial &r)
     return true;
 }
 
+// The state letter of process `pid` ('T' stopped, 'Z' a zombie), or 0 when
+// there is no such process.
+char process_state(int pid)
+{
+    std::string stat = read_file("/proc/" + std::to_string(pid) + "/stat");
+    size_t end = stat.rfind(')'); // the name in parentheses may hold anything
+    return end != std::string::npos && end + 2 < stat.size() ? stat[end + 2] : 0;
+}
+
+// What the run leaves that the work directory does not show: the files it
+// must not have touched, its TMPDIR, the stubs' processes (each killed
+// afterwards, so that a failing row leaves none behind).
+void check_left_outside(const Trial &r)
+{
+    for (const auto &[path, bytes] : r.kept)
+        EXPECT_EQ(read_file(path), bytes) << path;
+    if (!r.tmpdir.empty()) {
+        EXPECT_EQ(list_dir(r.tmpdir), std::vector<std::string>{}) << "TMPDIR";
+    }
+    if (r.pids.empty())
+        return;
+    std::string pids = read_file(r.pids);
+    EXPECT_FALSE(pids.empty());
+    for (size_t at = 0; at < pids.size();) {
+        size_t end = pids.find('\n', at);
+        int pid = atoi(pids.substr(at, end - at).c_str());
+        char state = process_state(pid);
+        EXPECT_TRUE(state == 0 || state == 'Z' || state == 'X') << "process " << pid << " lives on";
+        if (pid > 0 && state != 0)
+            kill(pid, SIGKILL);
+        at = end == std::string::npos ? pids.size() : end + 1;
+    }
+}
+
 void check_screen(Trial &r)
 {
     TermPtr t(term_spawn(r.launch));
@@ -440,13 +613,23 @@ void check_screen(Trial &r)
     } else {
         ASSERT_SCREEN_ROW_CONTAINS(t.get(), r.row, r.out, 15000);
     }
+    if (!r.ready.empty()) {
+        ASSERT_TRUE(term_wait_for(t.get(), [&](Term *) {
+            std::string pid = read_file(r.ready);
+            return !pid.empty() && (!r.ready_stopped || process_state(atoi(pid.c_str())) == 'T');
+        }, 15000)) << r.ready;
+    }
     if (!r.during.empty()) {
         EXPECT_EQ(list_dir(r.work_dir), r.during);
     }
-    if (r.finish == Finish::key)
-        term_send(t.get(), "q");
-    else if (r.finish == Finish::interrupt)
-        term_signal(t.get(), SIGINT);
+    switch (r.finish) {
+    case Finish::none: break;
+    case Finish::key: term_send(t.get(), "q"); break;
+    case Finish::interrupt: term_signal(t.get(), SIGINT); break;
+    case Finish::ctrl_c: term_send(t.get(), ctrl_key('c')); break;
+    case Finish::terminate: term_signal(t.get(), SIGTERM); break;
+    case Finish::hangup: term_signal(t.get(), SIGHUP); break;
+    }
     ASSERT_EXIT_STATUS(t.get(), r.status, 5000);
     EXPECT_TRUE(out_of_curses_mode(t.get())) << term_screen(t.get());
     EXPECT_NE(term_stderr(t.get()).find(r.err), std::string::npos) << term_stderr(t.get());
@@ -462,6 +645,10 @@ TEST(BadInput, EachEndsAsItShould)
             std::cout << "[ SKIPPED  ] " << row.name << ": " << r.missing << " is not installed\n";
             continue;
         }
+        if (!r.skip.empty()) {
+            std::cout << "[ SKIPPED  ] " << row.name << ": " << r.skip << "\n";
+            continue;
+        }
         if (r.unprivileged && !run_unprivileged(r)) {
             std::cout << "[ SKIPPED  ] " << row.name << ": setpriv is needed to drop root\n";
             continue;
@@ -471,6 +658,7 @@ TEST(BadInput, EachEndsAsItShould)
         if (!r.plain)
             check_screen(r);
         EXPECT_EQ(list_dir(r.work_dir), r.left);
+        check_left_outside(r);
         chmod(r.home.c_str(), 0700); // so the temporary tree can be removed
     }
 }
