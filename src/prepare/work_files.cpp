@@ -10,7 +10,8 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include "app/shared.h"
+#include "app/exits.h"
+#include "app/records.h"
 #include "prepare/prepare.h"
 
 const char *const link_in_place_of_work_file = "is a symbolic link, not a work file";
