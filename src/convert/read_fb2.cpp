@@ -1,7 +1,82 @@
-// The fb2 reader.
-#include "convert/convert.h"
+// FictionBook 2: the bodies in order, sections and their titles, epigraphs
+// and citations as quotes, each stanza of a poem as rows of its own, and
+// the notes body (<body name="notes">) as notes labelled by their titles.
+// The description (metadata) and binaries (pictures) are never shown.
+#include <libxml/tree.h>
 
-bool read_fb2(const Input &, Document &)
+#include <cctype>
+#include <unordered_map>
+
+#include "convert/html_walk.h"
+
+static bool name_is(XmlNode element, std::string_view name)
 {
-    return false;
+    std::string_view local = local_name(element);
+    if (local.size() != name.size())
+        return false;
+    for (size_t i = 0; i < name.size(); i++)
+        if (std::tolower(static_cast<unsigned char>(local[i])) != std::tolower(static_cast<unsigned char>(name[i])))
+            return false;
+    return true;
+}
+
+static XmlNode child_named(XmlNode parent, std::string_view name)
+{
+    for (XmlNode child = xml_first_element(parent); child; child = xml_next_element(child))
+        if (name_is(child, name))
+            return child;
+    return nullptr;
+}
+
+static Role fb2_name_role(std::string_view name)
+{
+    static const std::unordered_map<std::string_view, Role> roles = {
+        {"description", Role::skip}, {"binary", Role::skip}, {"stylesheet", Role::skip}, {"image", Role::skip},
+        {"FictionBook", Role::block}, {"fictionbook", Role::block}, {"body", Role::block}, {"section", Role::block},
+        {"p", Role::block}, {"text-author", Role::block}, {"date", Role::block}, {"empty-line", Role::block},
+        {"poem", Role::block}, {"title", Role::heading}, {"subtitle", Role::heading},
+        {"epigraph", Role::quote}, {"cite", Role::quote}, {"annotation", Role::quote},
+        {"stanza", Role::verse}, {"v", Role::verse_line},
+        {"table", Role::table}, {"tr", Role::row}, {"td", Role::cell}, {"th", Role::cell},
+    };
+    auto found = roles.find(name);
+    return found == roles.end() ? Role::text : found->second;
+}
+
+static Role fb2_role(XmlNode element, const WalkContext &at)
+{
+    std::string_view name = local_name(element);
+    if (name == "body") {
+        std::string kind = plain_attr(element, "name");
+        return kind == "notes" || kind == "comments" ? Role::notes : Role::block;
+    }
+    if (name == "section" && at.in_notes && !at.in_note && child_named(element, "section") == nullptr)
+        return Role::note;
+    if (name == "title" && at.in_note)
+        return Role::skip; // it is the note's label
+    if (name == "a")
+        return plain_attr(element, "type") == "note" ? Role::noteref : Role::text;
+    return fb2_name_role(name);
+}
+
+static std::string fb2_note_label(XmlNode note)
+{
+    XmlNode title = child_named(note, "title");
+    return title ? marker_label(xml_text(title)) : "";
+}
+
+static const Grammar fb2_grammar = {fb2_role, fb2_note_label};
+
+bool read_fb2(const Input &in, Document &doc)
+{
+    XmlDoc parsed = xml_parse(in.bytes);
+    XmlNode root = xml_root(parsed);
+    if (!name_is(root, "FictionBook")) {
+        xml_free(parsed);
+        return false;
+    }
+    Notes notes;
+    walk_blocks(root, fb2_grammar, notes, doc);
+    xml_free(parsed);
+    return true;
 }
