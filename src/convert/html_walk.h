@@ -37,7 +37,7 @@ enum class Role : unsigned char {
 struct Notes {
     std::unordered_map<std::string, std::string> label_of; // target id -> label
     std::unordered_set<std::string> ref_ids;
-    long count = 0; // labels handed out for markers without a text of their own
+    long count = 0; // markers so far: the label of one without a text of its own
 };
 
 // Where the walk is, for a grammar that gives roles by context.

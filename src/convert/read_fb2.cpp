@@ -67,16 +67,35 @@ static std::string fb2_note_label(XmlNode note)
 
 static const Grammar fb2_grammar = {fb2_role, fb2_note_label};
 
+// The FictionBook element at the top, or one down (under the html element
+// that the HTML parser may add).
+static XmlNode fiction_book(XmlDoc parsed)
+{
+    XmlNode top = reinterpret_cast<XmlNode>(parsed);
+    for (int level = 0; level < 2 && top; level++) {
+        XmlNode found = child_named(top, "FictionBook");
+        if (found)
+            return found;
+        top = xml_first_element(top);
+    }
+    return nullptr;
+}
+
 bool read_fb2(const Input &in, Document &doc)
 {
+    // A book that is not well-formed (or nests past the XML parser's
+    // depth) is read by the HTML parser, which keeps unknown elements.
     XmlDoc parsed = xml_parse(in.bytes);
-    XmlNode root = xml_root(parsed);
-    if (!name_is(root, "FictionBook")) {
-        xml_free(parsed);
-        return false;
+    if (parsed == nullptr) {
+        std::string encoding = declared_encoding(in.bytes);
+        std::string text = html_parser_input(in.bytes, encoding);
+        parsed = html_parse(text, encoding.c_str());
     }
-    Notes notes;
-    walk_blocks(root, fb2_grammar, notes, doc);
+    XmlNode root = fiction_book(parsed);
+    if (root != nullptr) {
+        Notes notes;
+        walk_blocks(root, fb2_grammar, notes, doc);
+    }
     xml_free(parsed);
-    return true;
+    return root != nullptr;
 }

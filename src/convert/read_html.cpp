@@ -134,6 +134,18 @@ static std::string collapse(std::string_view text)
     return out;
 }
 
+// href in any namespace: the XML parser files xlink:href under "href",
+// the HTML parser under its full name.
+static std::string href_of(XmlNode link)
+{
+    for (xmlAttrPtr attr = link->properties; attr; attr = attr->next) {
+        std::string_view name = attr->name ? reinterpret_cast<const char *>(attr->name) : "";
+        if (name == "href" || (name.size() > 5 && name.substr(name.size() - 5) == ":href"))
+            return attr_value(attr);
+    }
+    return "";
+}
+
 static std::string fragment_of(std::string_view href)
 {
     size_t hash = href.find('#');
@@ -205,7 +217,8 @@ static Role html_link_role(XmlNode link, const WalkContext &at)
     if (at.in_note && at.notes && is_backlink(link, *at.notes))
         return Role::skip;
     std::string cls = plain_attr(link, "class");
-    if (has_token(cls, "footnote-ref") || has_token(cls, "noteref") || has_token(cls, "footnote-reference") ||
+    if (has_token(cls, "footnote-ref") || has_token(cls, "footnoteRef") || has_token(cls, "noteref") ||
+        has_token(cls, "footnote-reference") ||
         has_token(epub_type(link), "noteref") || plain_attr(link, "role") == "doc-noteref")
         return Role::noteref;
     return Role::text;
@@ -272,6 +285,7 @@ struct Walker {
     std::string text{}; // the open block's text
     int flat = 0;     // within a heading, cell or note, whose blocks are only spaces
     int pre = 0, verse = 0, quote = 0, notes_open = 0;
+    size_t verse_mark = 0; // where the stanza's last line ended
     std::vector<ListLevel> lists{};
     Marker marker{};
     Block row{};
@@ -391,12 +405,13 @@ static void add_noteref(Walker &w, XmlNode link)
 {
     std::string shown = xml_text(link);
     std::string label = marker_label(shown);
+    w.notes.count++;
     bool short_mark = !label.empty() && label.size() <= 12 && label.find_first_of(" \t\r\n") == std::string::npos;
     if (!short_mark) {
-        w.text += shown; // a phrase made a link: the phrase, then a number of its own
-        label = std::to_string(++w.notes.count);
+        w.text += shown; // a phrase made a link: the phrase, then its number among the markers
+        label = std::to_string(w.notes.count);
     }
-    std::string target = fragment_of(xml_attr(link, "href"));
+    std::string target = fragment_of(href_of(link));
     if (!target.empty())
         w.notes.label_of.emplace(target, label);
     std::string id = plain_attr(link, "id");
@@ -445,6 +460,9 @@ static void begin(Walker &w, Frame &f)
         return;
     case Role::verse_line:
         if (w.verse > 0) {
+            // White space between the lines is no part of them.
+            if (blank(std::string_view(w.text).substr(w.verse_mark)))
+                w.text.resize(w.verse_mark);
             f.mark = w.text.size();
             return;
         }
@@ -471,7 +489,10 @@ static void begin(Walker &w, Frame &f)
     flush(w);
     switch (f.role) {
     case Role::pre: w.pre++; break;
-    case Role::verse: w.verse++; break;
+    case Role::verse:
+        w.verse++;
+        w.verse_mark = 0;
+        break;
     case Role::quote: w.quote++; break;
     case Role::list: w.lists.push_back(list_level(f.node)); break;
     case Role::notes:
@@ -518,6 +539,7 @@ static void end(Walker &w, Frame &f)
         w.text.resize(f.mark);
         w.text += line;
         w.text += '\n';
+        w.verse_mark = w.text.size();
         return;
     }
     case Role::row:
@@ -775,6 +797,10 @@ bool html_bytes_walk(std::string_view bytes, Notes &notes, Document &doc)
     if (parsed == nullptr) {
         std::string encoding = declared_encoding(bytes);
         std::string text = html_parser_input(bytes, encoding);
+        // Without a root of its own the parser nests each list that
+        // follows a list at the top into the one before.
+        if (find_ci(text, "<html") == std::string::npos)
+            text.insert(0, "<html>");
         parsed = html_parse(text, encoding.c_str());
     }
     if (parsed == nullptr)
