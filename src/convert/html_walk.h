@@ -71,6 +71,10 @@ std::string html_parser_input(std::string_view bytes, std::string &encoding);
 
 // An element's name without its prefix (HTML's parser keeps "epub:switch").
 std::string_view local_name(XmlNode element);
+// Whether the element's local name is `name`, in any case (the HTML
+// parser lowers "FictionBook"), and the first child element so named.
+bool name_is(XmlNode element, std::string_view name);
+XmlNode child_named(XmlNode parent, std::string_view name);
 // An attribute in no namespace ("" when absent), and whether it is there.
 std::string plain_attr(XmlNode element, const char *name);
 bool has_plain_attr(XmlNode element, const char *name);

@@ -3,8 +3,6 @@
 // the spine names it, read by the HTML walk with the book's notes shared
 // across pages. A member the spine names but the archive lacks costs one
 // lookup; everything read counts against the archive's limits.
-#include <algorithm>
-#include <cctype>
 #include <string>
 #include <string_view>
 #include <unordered_map>
@@ -37,19 +35,6 @@ static XmlDoc parse_xml_or_html(std::string_view bytes)
         parsed = html_parse(text, encoding.c_str());
     }
     return parsed;
-}
-
-// The first element named `name` (any prefix, any case) among the children.
-static XmlNode child_named(XmlNode parent, std::string_view name)
-{
-    for (XmlNode child = xml_first_element(parent); child; child = xml_next_element(child)) {
-        std::string_view local = local_name(child);
-        if (local.size() == name.size() && std::equal(local.begin(), local.end(), name.begin(), [](char a, char b) {
-                return std::tolower(static_cast<unsigned char>(a)) == b;
-            }))
-            return child;
-    }
-    return nullptr;
 }
 
 static int hex_digit(char c)

@@ -4,29 +4,9 @@
 // The description (metadata) and binaries (pictures) are never shown.
 #include <libxml/tree.h>
 
-#include <cctype>
 #include <unordered_map>
 
 #include "convert/html_walk.h"
-
-static bool name_is(XmlNode element, std::string_view name)
-{
-    std::string_view local = local_name(element);
-    if (local.size() != name.size())
-        return false;
-    for (size_t i = 0; i < name.size(); i++)
-        if (std::tolower(static_cast<unsigned char>(local[i])) != std::tolower(static_cast<unsigned char>(name[i])))
-            return false;
-    return true;
-}
-
-static XmlNode child_named(XmlNode parent, std::string_view name)
-{
-    for (XmlNode child = xml_first_element(parent); child; child = xml_next_element(child))
-        if (name_is(child, name))
-            return child;
-    return nullptr;
-}
 
 static Role fb2_name_role(std::string_view name)
 {

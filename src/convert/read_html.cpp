@@ -25,6 +25,25 @@ std::string_view local_name(XmlNode element)
     return colon == std::string_view::npos ? name : name.substr(colon + 1);
 }
 
+bool name_is(XmlNode element, std::string_view name)
+{
+    std::string_view local = local_name(element);
+    if (local.size() != name.size())
+        return false;
+    for (size_t i = 0; i < name.size(); i++)
+        if (std::tolower(static_cast<unsigned char>(local[i])) != std::tolower(static_cast<unsigned char>(name[i])))
+            return false;
+    return true;
+}
+
+XmlNode child_named(XmlNode parent, std::string_view name)
+{
+    for (XmlNode child = xml_first_element(parent); child; child = xml_next_element(child))
+        if (name_is(child, name))
+            return child;
+    return nullptr;
+}
+
 static xmlAttrPtr find_plain_attr(XmlNode element, const char *name)
 {
     if (element == nullptr || element->type != XML_ELEMENT_NODE)
@@ -674,7 +693,7 @@ static std::string value_after(std::string_view text, std::string_view name)
     while (at < text.size() && (is_space(text[at]) || text[at] == '"' || text[at] == '\''))
         at++;
     size_t end = at;
-    while (end < text.size() && (std::isalnum(static_cast<unsigned char>(text[end])) || std::strchr("-_.:", text[end])))
+    while (end < text.size() && (std::isalnum(static_cast<unsigned char>(text[end])) || (text[end] != '\0' && std::strchr("-_.:", text[end]))))
         end++;
     return std::string(text.substr(at, std::min<size_t>(end - at, 40)));
 }
