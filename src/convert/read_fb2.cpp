@@ -2,8 +2,6 @@
 // and citations as quotes, each stanza of a poem as rows of its own, and
 // the notes body (<body name="notes">) as notes labelled by their titles.
 // The description (metadata) and binaries (pictures) are never shown.
-#include <libxml/tree.h>
-
 #include <unordered_map>
 
 #include "convert/html_walk.h"
