@@ -427,6 +427,8 @@ void close_group(Rtf &rtf)
     }
     if (rtf.groups.size() <= 1)
         return; // more "}" than "{"
+    if (rtf.groups.size() == 2)
+        end_paragraph(rtf); // the document's last, with its own properties
     if (top(rtf).dest == Dest::stylesheet)
         record_style(rtf);
     if (top(rtf).note_start) {
@@ -471,7 +473,7 @@ const std::unordered_map<std::string_view, Word> &words()
         {"shp", Word::skip_dest}, {"shpinst", Word::skip_dest}, {"falt", Word::skip_dest},
         {"panose", Word::skip_dest}, {"objdata", Word::skip_dest}, {"docvar", Word::skip_dest},
         {"latentstyles", Word::skip_dest}, {"mmathPr", Word::skip_dest}, {"listpicture", Word::skip_dest},
-        {"pntxta", Word::skip_dest}, {"pntxtb", Word::skip_dest}, {"pnseclvl", Word::skip_dest},
+        {"pntxta", Word::skip_dest}, {"nonesttables", Word::skip_dest}, {"pntxtb", Word::skip_dest}, {"pnseclvl", Word::skip_dest},
         {"par", Word::par}, {"sect", Word::par}, {"line", Word::line}, {"softline", Word::line},
         {"tab", Word::tab}, {"cell", Word::cell}, {"row", Word::row}, {"nestcell", Word::nest},
         {"nestrow", Word::nest}, {"page", Word::page}, {"column", Word::page},
