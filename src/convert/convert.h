@@ -231,6 +231,8 @@ std::string endnote_label(long n);
 long office_number(std::string_view text, long fallback);
 // The first element child of `node` with the local name `name`, or nullptr.
 XmlNode office_child(XmlNode node, const char *name);
+// `text` with its ASCII letters in lower case.
+std::string office_lower(std::string text);
 // True when `text` holds nothing but ASCII white space.
 bool office_blank(std::string_view text);
 // Appends `block` unless its text is blank, then what follows it (its notes,

@@ -162,3 +162,11 @@ bool office_heading_name(std::string_view name)
         name.remove_prefix(1);
     return name.size() == 1 && name[0] >= '1' && name[0] <= '9';
 }
+
+std::string office_lower(std::string text)
+{
+    for (char &c : text)
+        if (c >= 'A' && c <= 'Z')
+            c = static_cast<char>(c - 'A' + 'a');
+    return text;
+}

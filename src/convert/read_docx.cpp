@@ -86,14 +86,6 @@ DocPtr parse_member(ZipArchive *zip, const char *name)
     return DocPtr(xml_parse(bytes), xml_free);
 }
 
-std::string lower(std::string text)
-{
-    for (char &c : text)
-        if (c >= 'A' && c <= 'Z')
-            c = static_cast<char>(c - 'A' + 'a');
-    return text;
-}
-
 std::string child_val(XmlNode node, const char *name)
 {
     return xml_attr(office_child(node, name), "val");
@@ -113,7 +105,7 @@ void docx_load_styles(Docx &docx, XmlNode root)
         if (xml_name(node) != "style")
             continue;
         Style style;
-        style.name = lower(child_val(node, "name"));
+        style.name = office_lower(child_val(node, "name"));
         style.based_on = child_val(node, "basedOn");
         XmlNode ppr = office_child(node, "pPr");
         style.outline = level_index(child_val(ppr, "outlineLvl"), -1);
@@ -143,7 +135,7 @@ ParaProps docx_props(const Docx &docx, XmlNode ppr)
         props.num_id = xml_attr(num_id, "val");
     props.ilvl = level_index(child_val(numpr, "ilvl"), -1);
     // Without styles.xml (or the style in it) the styleId is all there is.
-    if (docx.styles.count(style_id) == 0 && office_heading_name(lower(style_id)))
+    if (docx.styles.count(style_id) == 0 && office_heading_name(office_lower(style_id)))
         props.heading = true;
     std::string id = style_id;
     for (int hops = 0; hops < max_style_chain && !id.empty(); ++hops) {
@@ -360,11 +352,21 @@ void docx_symbol(XmlNode sym, Para &para)
     // A symbol font's codes sit at U+F000 and up; only the Symbol font's
     // have a meaning we know.
     if (code >= 0xF000 && code <= 0xF0FF) {
-        if (lower(xml_attr(sym, "font")) == "symbol")
+        if (office_lower(xml_attr(sym, "font")) == "symbol")
             para.text += symbol_font_text(static_cast<unsigned>(code - 0xF000));
         return;
     }
     append_utf8(para.text, static_cast<uint32_t>(code));
+}
+
+// Hidden text (w:vanish) is not shown to a reader.
+bool docx_hidden(XmlNode rpr)
+{
+    XmlNode vanish = office_child(rpr, "vanish");
+    if (vanish == nullptr)
+        return false;
+    std::string val = xml_attr(vanish, "val");
+    return val != "0" && val != "false" && val != "off";
 }
 
 // The children of a run (or of the alternative chosen within one).
@@ -372,6 +374,7 @@ void docx_run(Docx &docx, XmlNode run, Para &para, int depth)
 {
     if (depth > max_depth)
         return;
+    bool hidden = docx_hidden(office_child(run, "rPr"));
     for (XmlNode child = xml_first_element(run); child; child = xml_next_element(child)) {
         std::string name = xml_name(child);
         if (name == "fldChar")
@@ -380,7 +383,7 @@ void docx_run(Docx &docx, XmlNode run, Para &para, int depth)
             docx_text_boxes(docx, child, para, depth + 1);
         else if (name == "AlternateContent")
             docx_run(docx, docx_alternative(child), para, depth + 1);
-        else if (!docx_showing(docx))
+        else if (hidden || !docx_showing(docx))
             continue;
         else if (name == "t")
             para.text += xml_text(child);

@@ -20,6 +20,8 @@ constexpr int max_style_chain = 16;
 // repeat an empty cell 16384 times or an empty row a million times.
 constexpr long max_cells = 256;
 constexpr long max_row_repeats = 10;
+// And the copies made for repeats, all together, stay below this.
+constexpr size_t repeat_budget = size_t{4} << 20;
 constexpr long max_spaces = 100;
 
 struct LevelStyle {
@@ -51,6 +53,7 @@ struct Odt {
     long last_list = -1;
     long footnotes_seen = 0, endnotes_seen = 0;
     std::vector<Block> endnotes;
+    size_t repeated = 0; // bytes copied for repeated cells and rows
 };
 
 // Where a block sits within lists: which list, its level, its style.
@@ -339,6 +342,15 @@ void odt_collect(XmlNode node, const char *want, std::vector<XmlNode> &found, in
     }
 }
 
+// Whether one more copy of `size` bytes for a repeat fits the budget.
+bool odt_may_repeat(Odt &odt, size_t size)
+{
+    if (size + 1 > repeat_budget - odt.repeated)
+        return false;
+    odt.repeated += size + 1;
+    return true;
+}
+
 void odt_table(Odt &odt, XmlNode table, std::vector<Block> &out, int depth)
 {
     std::vector<XmlNode> rows;
@@ -356,11 +368,16 @@ void odt_table(Odt &odt, XmlNode table, std::vector<Block> &out, int depth)
             std::string text = blocks_text(kept);
             long repeat = std::max(1L, office_number(xml_attr(cell, "number-columns-repeated"), 1));
             for (long i = 0; i < repeat && static_cast<long>(cells.size()) < max_cells; ++i)
-                cells.push_back(text);
+                if (i == 0 || odt_may_repeat(odt, text.size()))
+                    cells.push_back(text);
         }
         long repeat = std::clamp(office_number(xml_attr(row, "number-rows-repeated"), 1), 1L, max_row_repeats);
+        size_t size = 0;
+        for (const std::string &text : cells)
+            size += text.size();
         for (long i = 0; i < repeat; ++i)
-            append_table_row(out, cells);
+            if (i == 0 || odt_may_repeat(odt, size))
+                append_table_row(out, cells);
         for (Block &note : notes)
             out.push_back(std::move(note));
     }

@@ -43,6 +43,7 @@ struct Rtf {
     long default_font = -1;
     std::unordered_map<long, std::string> font_codepages;
     long font_defining = -1;
+    std::string font_name;
     std::unordered_map<long, std::string> style_names; // lower case
     long style_defining = 0;
     std::string style_name;
@@ -57,6 +58,7 @@ struct Rtf {
     std::string para;   // the paragraph (or table cell) being read
     std::string note;   // the footnote being read
     std::string marker; // the paragraph's list marker (\listtext, \pntext)
+    bool listed = false; // the paragraph had one, if only a dingbat
     bool note_is_endnote = false;
     std::vector<std::string> cells;
     std::vector<Block> after; // notes of the paragraph or row
@@ -164,6 +166,8 @@ void flush_bytes(Rtf &rtf)
     if (codepage == "SYMBOL") {
         for (char c : rtf.bytes)
             out += symbol_font_text(static_cast<unsigned char>(c));
+    } else if (codepage == "DINGBATS") {
+        // Wingdings and the like: pictures, not characters.
     } else if (ascii) {
         out += rtf.bytes;
     } else {
@@ -255,13 +259,16 @@ long roman_value(std::string_view text)
 // bullet) to the item's style and number.
 void marker_item(const Rtf &rtf, std::string_view marker, int depth, Block &block)
 {
-    size_t start = marker.find_first_not_of(" \t\r\n");
-    if (start == std::string_view::npos)
+    if (!rtf.listed)
         return;
-    size_t end = marker.find_last_not_of(" \t\r\n");
-    std::string_view core = marker.substr(start, end - start + 1);
     block.kind = BlockKind::list_item;
     block.depth = depth;
+    block.style = ListStyle::bullet;
+    size_t start = marker.find_first_not_of(" \t\r\n");
+    if (start == std::string_view::npos)
+        return; // a dingbat's bullet
+    size_t end = marker.find_last_not_of(" \t\r\n");
+    std::string_view core = marker.substr(start, end - start + 1);
     block.style = bullet_style(core);
     std::string_view label = core;
     if (!label.empty() && label.front() == '(')
@@ -310,17 +317,24 @@ bool heading_style(const Rtf &rtf, const Group &group)
     return found != rtf.style_names.end() && office_heading_name(found->second);
 }
 
+// The row's cells as one block, the notes they hold after it.
+void flush_row(Rtf &rtf)
+{
+    append_table_row(rtf.doc->blocks, std::move(rtf.cells));
+    rtf.cells.clear();
+    office_append(rtf.doc->blocks, Block{}, rtf.after);
+}
+
+// \row: text after the last \cell is a cell of its own.
 void end_row(Rtf &rtf)
 {
     flush_bytes(rtf);
     if (!office_blank(rtf.para))
-        rtf.cells.push_back(rtf.para);
+        rtf.cells.push_back(std::move(rtf.para));
     rtf.para.clear();
     rtf.marker.clear();
-    append_table_row(rtf.doc->blocks, std::move(rtf.cells));
-    rtf.cells.clear();
-    Block none;
-    office_append(rtf.doc->blocks, none, rtf.after);
+    rtf.listed = false;
+    flush_row(rtf);
 }
 
 void end_paragraph(Rtf &rtf)
@@ -341,7 +355,7 @@ void end_paragraph(Rtf &rtf)
         return;
     }
     if (!rtf.cells.empty())
-        end_row(rtf); // a row left without its \row
+        flush_row(rtf); // a row left without its \row
     Block block;
     if (heading_style(rtf, group))
         block.kind = BlockKind::heading;
@@ -350,6 +364,7 @@ void end_paragraph(Rtf &rtf)
     block.text = std::move(rtf.para);
     rtf.para.clear();
     rtf.marker.clear();
+    rtf.listed = false;
     office_append(rtf.doc->blocks, std::move(block), rtf.after);
 }
 
@@ -365,6 +380,7 @@ void end_cell(Rtf &rtf)
     rtf.cells.push_back(std::move(rtf.para));
     rtf.para.clear();
     rtf.marker.clear();
+    rtf.listed = false;
 }
 
 // The footnote's group closes: its block after the paragraph (an endnote:
@@ -402,19 +418,27 @@ void open_group(Rtf &rtf)
         rtf.style_defining = 0;
         rtf.style_name.clear();
     }
+    rtf.font_name.clear();
 }
 
 void record_style(Rtf &rtf)
 {
     size_t start = rtf.style_name.find_first_not_of(" ");
-    if (rtf.style_defining >= 0 && start != std::string::npos) {
-        std::string name = rtf.style_name.substr(start);
-        for (char &c : name)
-            if (c >= 'A' && c <= 'Z')
-                c = static_cast<char>(c - 'A' + 'a');
-        rtf.style_names[rtf.style_defining] = name;
-    }
+    if (rtf.style_defining >= 0 && start != std::string::npos)
+        rtf.style_names[rtf.style_defining] = office_lower(rtf.style_name.substr(start));
     rtf.style_name.clear();
+}
+
+// A font of the symbol charset is the Symbol font, whose characters we
+// know, or a font of dingbats.
+void record_font(Rtf &rtf)
+{
+    auto found = rtf.font_codepages.find(rtf.font_defining);
+    size_t start = rtf.font_name.find_first_not_of(" ");
+    std::string name = office_lower(rtf.font_name.substr(start == std::string::npos ? 0 : start));
+    if (found != rtf.font_codepages.end() && found->second == "SYMBOL" && name.rfind("symbol", 0) != 0)
+        found->second = "DINGBATS";
+    rtf.font_name.clear();
 }
 
 void close_group(Rtf &rtf)
@@ -504,7 +528,7 @@ void table_word(Rtf &rtf, Word word, bool has_param, long param)
     Group &group = top(rtf);
     if (group.dest == Dest::fonttbl) {
         if (word == Word::font)
-            rtf.font_defining = param;
+            rtf.font_defining = param, rtf.font_name.clear();
         else if (word == Word::fcharset)
             rtf.font_codepages[rtf.font_defining] = charset_codepage(param);
         else if (word == Word::cpg && has_param)
@@ -625,6 +649,7 @@ void text_word(Rtf &rtf, Word word, bool has_param, long param)
     case Word::listtext:
         set_dest(rtf, Dest::listtext);
         rtf.marker.clear();
+        rtf.listed = true;
         break;
     default:
         paragraph_word(rtf, word, has_param, param);
@@ -696,11 +721,13 @@ bool is_letter(char c)
 // A literal character of text (or of a style's name).
 void text_char(Rtf &rtf, char c)
 {
-    if (rtf.overflow == 0 && top(rtf).dest == Dest::stylesheet) {
+    Dest dest = rtf.overflow == 0 ? top(rtf).dest : Dest::skip;
+    if (dest == Dest::stylesheet || dest == Dest::fonttbl) {
+        bool style = dest == Dest::stylesheet;
         if (c == ';')
-            record_style(rtf);
+            style ? record_style(rtf) : record_font(rtf);
         else
-            rtf.style_name += c;
+            (style ? rtf.style_name : rtf.font_name) += c;
         return;
     }
     emit_byte(rtf, c);

@@ -257,8 +257,8 @@ TEST_F(OfficeReaders, DocxDocumentsGiveTheirBlocks)
                                         R"(</w:endnote><w:endnote w:id="3"><w:p><w:r><w:t>End two.</w:t>)"
                                         R"(</w:r></w:p></w:endnote>)"),
          .want = {"P See[i]", "P and[ii]", "N [i] End one.", "N [ii] End two."}},
-        {.name = "revisions: inserted kept, deleted and moved-away dropped",
-         .body = "<w:p><w:ins>" + run("kept ") + "</w:ins><w:del><w:r><w:delText>gone</w:delText></w:r></w:del>" +
+        {.name = "revisions: inserted kept, deleted, moved-away and hidden text dropped",
+         .body = "<w:p><w:ins>" + run("kept ") + "<w:r><w:rPr><w:vanish/></w:rPr><w:t>hidden</w:t></w:r>" + "</w:ins><w:del><w:r><w:delText>gone</w:delText></w:r></w:del>" +
                  "<w:moveFrom>" + run("moved away") + "</w:moveFrom><w:moveTo>" + run("moved") + "</w:moveTo></w:p>",
          .want = {"P kept moved"}},
         {.name = "fields show their result; links, content controls and smart tags their text",
@@ -504,17 +504,20 @@ TEST_F(OfficeReaders, RtfDocumentsGiveTheirBlocks)
          R"(\trowd\cellx1000\cellx2000\pard\intbl A2{\footnote In a cell.}\cell\cell\row)"
          R"(\pard\intbl one\par two\cell x\cell{\trowd\cellx1\cellx2\row})"
          R"(\pard\intbl\itap2 n1\nestcell n2\nestcell{\*\nesttableprops\trowd\cellx1\nestrow})"
-         R"({\nonesttables\par}\pard\intbl\itap1 outer\cell last\cell\row\pard After\par})",
-         {"T A1 | B1 | C1", "T A2[1]", "N [1] In a cell.", "T one two | x", "T n1 n2 outer | last", "P After"}},
+         R"({\nonesttables\par}\pard\intbl\itap1 outer\cell last\cell\row\pard After\par)"
+         R"(\trowd\pard\intbl left\cell right\cell\pard Without its row\par})",
+         {"T A1 | B1 | C1", "T A2[1]", "N [1] In a cell.", "T one two | x", "T n1 n2 outer | last", "P After",
+          "T left | right", "P Without its row"}},
         {"lists from the marker text Word leaves",
-         R"({\rtf1{\fonttbl{\f0 Times;}{\f1\fcharset2 Symbol;}})"
+         R"({\rtf1{\fonttbl{\f0 Times;}{\f1\fcharset2 Symbol;}{\f2\fnil\fcharset2 Wingdings;}})"
          R"(\pard{\listtext\f1\'b7\tab}first\par{\listtext\f1\'b7\tab}second\par)"
          R"(\pard\ilvl1{\listtext 3.\tab}three\par\pard{\listtext i.\tab}roman\par{\listtext ii.\tab}roman two\par)"
          R"({\listtext a)\tab}alpha\par{\listtext b)\tab}beta\par{\listtext -\tab}dash\par)"
-         R"({\pntext\f0 B.\tab}{\*\pn\pnlvlbody{\pntxta .}}upper\par{\listtext 2.1.\tab}sub\par\pard plain\par})",
+         R"({\pntext\f0 B.\tab}{\*\pn\pnlvlbody{\pntxta .}}upper\par{\listtext 2.1.\tab}sub\par)"
+         R"({\listtext\f2\'a7\tab}wing{\f2\'a7}s\par\pard plain\par})",
          {"L bullet @0 first", "L bullet @0 second", "L decimal 3 @1 three", "L lower_roman 1 @0 roman",
           "L lower_roman 2 @0 roman two", "L lower_alpha 1 @0 alpha", "L lower_alpha 2 @0 beta", "L dash @0 dash",
-          "L upper_alpha 2 @0 upper", "L decimal 1 @0 sub", "P plain"}},
+          "L upper_alpha 2 @0 upper", "L decimal 1 @0 sub", "L bullet @0 wings", "P plain"}},
         {"headings from a style named heading N and from \\outlinelevel",
          R"({\rtf1{\stylesheet{\s0 Normal;}{\s1\sbasedon0 heading 1;}{\*\cs10 Default Paragraph Font;}})"
          R"(\pard\s1 Styled\par\pard\outlinelevel1 Outlined\par\pard Body\par\pard\s1 Last})",
