@@ -231,6 +231,23 @@ std::string endnote_label(long n);
 long office_number(std::string_view text, long fallback);
 // The first element child of `node` with the local name `name`, or nullptr.
 XmlNode office_child(XmlNode node, const char *name);
+// The children of `node` named `want`, and those of the children named in
+// `wrappers` (space separated: "sdt sdtContent"), at any depth below a limit.
+void office_collect(XmlNode node, const char *want, std::string_view wrappers, std::vector<XmlNode> &found);
+// A table cell's text from the blocks read in it; its notes are moved to
+// `notes`, to follow the row.
+std::string office_cell_text(std::vector<Block> &content, std::vector<Block> &notes);
+// The counters of one list, a level each: an item counts on from the last
+// of its level, or from `start` when its level starts afresh (as every
+// level deeper than an item's does after it); `set_to` >= 0 sets the count.
+constexpr int office_levels = 10;
+struct ListCounters {
+    bool started[office_levels] = {};
+    long value[office_levels] = {};
+};
+long office_count(ListCounters &counters, int level, long start, long set_to);
+// Member `name` of `zip` parsed (the caller frees it), or nullptr.
+XmlDoc office_parse_member(ZipArchive *zip, const char *name);
 // `text` with its ASCII letters in lower case.
 std::string office_lower(std::string text);
 // True when `text` holds nothing but ASCII white space.

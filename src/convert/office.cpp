@@ -170,3 +170,65 @@ std::string office_lower(std::string text)
             c = static_cast<char>(c - 'A' + 'a');
     return text;
 }
+
+static bool among(std::string_view words, std::string_view name)
+{
+    while (!words.empty()) {
+        size_t end = words.find(' ');
+        if (words.substr(0, end) == name)
+            return true;
+        if (end == std::string_view::npos)
+            break;
+        words.remove_prefix(end + 1);
+    }
+    return false;
+}
+
+static void collect_below(XmlNode node, const char *want, std::string_view wrappers, std::vector<XmlNode> &found,
+                          int depth)
+{
+    if (depth > 100) // deeper than any document wraps its rows
+        return;
+    for (XmlNode child = xml_first_element(node); child; child = xml_next_element(child)) {
+        std::string name = xml_name(child);
+        if (name == want)
+            found.push_back(child);
+        else if (among(wrappers, name))
+            collect_below(child, want, wrappers, found, depth + 1);
+    }
+}
+
+void office_collect(XmlNode node, const char *want, std::string_view wrappers, std::vector<XmlNode> &found)
+{
+    collect_below(node, want, wrappers, found, 0);
+}
+
+std::string office_cell_text(std::vector<Block> &content, std::vector<Block> &notes)
+{
+    std::vector<Block> kept;
+    for (Block &block : content)
+        (block.kind == BlockKind::note ? notes : kept).push_back(std::move(block));
+    content.clear();
+    return blocks_text(kept);
+}
+
+long office_count(ListCounters &counters, int level, long start, long set_to)
+{
+    long &value = counters.value[level];
+    if (set_to >= 0)
+        value = set_to;
+    else if (!counters.started[level])
+        value = start;
+    else if (value < 1000000000)
+        ++value;
+    counters.started[level] = true;
+    for (int deeper = level + 1; deeper < office_levels; ++deeper)
+        counters.started[deeper] = false;
+    return value;
+}
+
+XmlDoc office_parse_member(ZipArchive *zip, const char *name)
+{
+    std::string bytes;
+    return zip_read(zip, name, bytes) ? xml_parse(bytes) : nullptr;
+}

@@ -45,11 +45,6 @@ struct Num {
     Level level[max_levels];
 };
 
-struct Counters {
-    bool started[max_levels] = {};
-    long value[max_levels] = {};
-};
-
 struct Note {
     std::string text;
     std::string label; // set once it has been referenced
@@ -59,7 +54,7 @@ struct Docx {
     std::map<std::string, Style> styles;
     std::map<std::string, AbstractNum> abstracts;
     std::map<std::string, Num> nums;
-    std::map<std::string, Counters> counters;
+    std::map<std::string, ListCounters> counters;
     std::map<std::string, Note> footnotes, endnotes;
     long footnotes_seen = 0, endnotes_seen = 0;
     std::vector<Block> endnote_blocks;
@@ -80,10 +75,7 @@ using DocPtr = std::unique_ptr<_xmlDoc, decltype(&xml_free)>;
 
 DocPtr parse_member(ZipArchive *zip, const char *name)
 {
-    std::string bytes;
-    if (!zip_read(zip, name, bytes))
-        return DocPtr(nullptr, xml_free);
-    return DocPtr(xml_parse(bytes), xml_free);
+    return DocPtr(office_parse_member(zip, name), xml_free);
 }
 
 std::string child_val(XmlNode node, const char *name)
@@ -247,19 +239,10 @@ bool docx_list_item(Docx &docx, const std::string &num_id, int ilvl, Block &bloc
         level.style = ListStyle::bullet;
     if (!level.numbered)
         return false;
-    Counters &counters = docx.counters[num_id];
-    if (!counters.started[ilvl]) {
-        counters.started[ilvl] = true;
-        counters.value[ilvl] = num->second.has_start[ilvl] ? num->second.start[ilvl] : level.start;
-    } else if (counters.value[ilvl] < 1000000000) {
-        ++counters.value[ilvl];
-    }
-    // A shallower item starts its deeper levels afresh.
-    for (int deeper = ilvl + 1; deeper < max_levels; ++deeper)
-        counters.started[deeper] = false;
+    long start = num->second.has_start[ilvl] ? num->second.start[ilvl] : level.start;
     block.kind = BlockKind::list_item;
     block.style = level.style;
-    block.number = counters.value[ilvl];
+    block.number = office_count(docx.counters[num_id], ilvl, start, -1);
     block.depth = ilvl;
     return true;
 }
@@ -434,42 +417,26 @@ void docx_paragraph(Docx &docx, XmlNode p, std::vector<Block> &out, int depth)
     office_append(out, std::move(block), para.after);
 }
 
-// The elements named `want` among the children of `node`, looking through
-// the content controls and custom XML that may wrap rows and cells.
-void docx_collect(XmlNode node, const char *want, std::vector<XmlNode> &found, int depth)
-{
-    if (depth > max_depth)
-        return;
-    for (XmlNode child = xml_first_element(node); child; child = xml_next_element(child)) {
-        std::string name = xml_name(child);
-        if (name == want)
-            found.push_back(child);
-        else if (name == "sdt" || name == "sdtContent" || name == "customXml")
-            docx_collect(child, want, found, depth + 1);
-    }
-}
-
 // One row per w:tr, its cells' paragraphs joined, a nested table's cells
 // flattened into its cell; notes referenced in the row follow it.
 void docx_table(Docx &docx, XmlNode table, std::vector<Block> &out, int depth)
 {
+    // Content controls and custom XML may wrap rows and cells.
+    const char *wrappers = "sdt sdtContent customXml";
     std::vector<XmlNode> rows;
-    docx_collect(table, "tr", rows, depth + 1);
+    office_collect(table, "tr", wrappers, rows);
     for (XmlNode tr : rows) {
         std::vector<XmlNode> cells;
-        docx_collect(tr, "tc", cells, depth + 1);
+        office_collect(tr, "tc", wrappers, cells);
         std::vector<std::string> texts;
         std::vector<Block> notes;
         for (XmlNode tc : cells) {
-            std::vector<Block> content, kept;
-            docx_blocks(docx, tc, content, depth + 2);
-            for (Block &block : content)
-                (block.kind == BlockKind::note ? notes : kept).push_back(std::move(block));
-            texts.push_back(blocks_text(kept));
+            std::vector<Block> content;
+            docx_blocks(docx, tc, content, depth + 1);
+            texts.push_back(office_cell_text(content, notes));
         }
         append_table_row(out, std::move(texts));
-        for (Block &note : notes)
-            out.push_back(std::move(note));
+        office_append(out, Block{}, notes);
     }
 }
 

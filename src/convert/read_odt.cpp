@@ -14,7 +14,7 @@
 namespace {
 
 constexpr int max_depth = 100;
-constexpr int max_levels = 10;
+constexpr int max_levels = office_levels;
 constexpr int max_style_chain = 16;
 // A repeat count is the document's claim: a spreadsheet-like table may
 // repeat an empty cell 16384 times or an empty row a million times.
@@ -40,15 +40,10 @@ struct ParaStyle {
     std::string list_style;
 };
 
-struct Counters {
-    bool started[max_levels] = {};
-    long value[max_levels] = {};
-};
-
 struct Odt {
     std::map<std::string, ListStyleDef> list_styles;
     std::map<std::string, ParaStyle> para_styles;
-    std::vector<Counters> lists;         // one per list, continued ones shared
+    std::vector<ListCounters> lists;        // one per list, continued ones shared
     std::map<std::string, size_t> list_ids; // xml:id -> lists index
     long last_list = -1;
     long footnotes_seen = 0, endnotes_seen = 0;
@@ -72,10 +67,7 @@ using DocPtr = std::unique_ptr<_xmlDoc, decltype(&xml_free)>;
 
 DocPtr parse_member(ZipArchive *zip, const char *name)
 {
-    std::string bytes;
-    if (!zip_read(zip, name, bytes))
-        return DocPtr(nullptr, xml_free);
-    return DocPtr(xml_parse(bytes), xml_free);
+    return DocPtr(office_parse_member(zip, name), xml_free);
 }
 
 // ---------------------------------------------------------------- styles
@@ -277,22 +269,13 @@ void odt_item(Odt &odt, XmlNode para, XmlNode item, const ListAt &at, std::vecto
     LevelStyle level;
     if (style != nullptr && style->levels[at.level].defined)
         level = style->levels[at.level];
-    Counters &counters = odt.lists[static_cast<size_t>(at.list)];
-    long start = office_number(xml_attr(item, "start-value"), -1);
-    if (start >= 0)
-        counters.value[at.level] = start;
-    else if (!counters.started[at.level])
-        counters.value[at.level] = level.start;
-    else if (counters.value[at.level] < 1000000000)
-        ++counters.value[at.level];
-    counters.started[at.level] = true;
-    for (int deeper = at.level + 1; deeper < max_levels; ++deeper)
-        counters.started[deeper] = false;
+    long set_to = office_number(xml_attr(item, "start-value"), -1);
+    long number = office_count(odt.lists[static_cast<size_t>(at.list)], at.level, level.start, set_to);
     Block block;
     if (level.numbered) {
         block.kind = BlockKind::list_item;
         block.style = level.style;
-        block.number = counters.value[at.level];
+        block.number = number;
         block.depth = at.level;
     }
     odt_paragraph(odt, para, std::move(block), out, depth);
@@ -329,19 +312,6 @@ void odt_list(Odt &odt, XmlNode list, std::vector<Block> &out, int depth, const 
 
 // ---------------------------------------------------------------- tables
 
-void odt_collect(XmlNode node, const char *want, std::vector<XmlNode> &found, int depth)
-{
-    if (depth > max_depth)
-        return;
-    for (XmlNode child = xml_first_element(node); child; child = xml_next_element(child)) {
-        std::string name = xml_name(child);
-        if (name == want)
-            found.push_back(child);
-        else if (name == "table-header-rows" || name == "table-rows" || name == "table-row-group")
-            odt_collect(child, want, found, depth + 1);
-    }
-}
-
 // Whether one more copy of `size` bytes for a repeat fits the budget.
 bool odt_may_repeat(Odt &odt, size_t size)
 {
@@ -354,18 +324,16 @@ bool odt_may_repeat(Odt &odt, size_t size)
 void odt_table(Odt &odt, XmlNode table, std::vector<Block> &out, int depth)
 {
     std::vector<XmlNode> rows;
-    odt_collect(table, "table-row", rows, depth + 1);
+    office_collect(table, "table-row", "table-header-rows table-rows table-row-group", rows);
     for (XmlNode row : rows) {
         std::vector<std::string> cells;
         std::vector<Block> notes;
         for (XmlNode cell = xml_first_element(row); cell; cell = xml_next_element(cell)) {
             if (xml_name(cell) != "table-cell") // covered cells are the spanning one's
                 continue;
-            std::vector<Block> content, kept;
-            odt_blocks(odt, cell, content, depth + 2, ListAt{});
-            for (Block &block : content)
-                (block.kind == BlockKind::note ? notes : kept).push_back(std::move(block));
-            std::string text = blocks_text(kept);
+            std::vector<Block> content;
+            odt_blocks(odt, cell, content, depth + 1, ListAt{});
+            std::string text = office_cell_text(content, notes);
             long repeat = std::max(1L, office_number(xml_attr(cell, "number-columns-repeated"), 1));
             for (long i = 0; i < repeat && static_cast<long>(cells.size()) < max_cells; ++i)
                 if (i == 0 || odt_may_repeat(odt, text.size()))
@@ -378,8 +346,7 @@ void odt_table(Odt &odt, XmlNode table, std::vector<Block> &out, int depth)
         for (long i = 0; i < repeat; ++i)
             if (i == 0 || odt_may_repeat(odt, size))
                 append_table_row(out, cells);
-        for (Block &note : notes)
-            out.push_back(std::move(note));
+        office_append(out, Block{}, notes);
     }
 }
 

@@ -91,40 +91,15 @@ std::string codepage_name(long number)
 // \fcharsetN to a code page; "" for the document's own.
 std::string charset_codepage(long charset)
 {
-    switch (charset) {
-    case 2:
-        return "SYMBOL";
-    case 77:
-        return "MACINTOSH";
-    case 128:
-        return "CP932";
-    case 129:
-        return "CP949";
-    case 134:
-        return "CP936";
-    case 136:
-        return "CP950";
-    case 161:
-        return "CP1253";
-    case 162:
-        return "CP1254";
-    case 163:
-        return "CP1258";
-    case 177:
-        return "CP1255";
-    case 178:
-        return "CP1256";
-    case 186:
-        return "CP1257";
-    case 204:
-        return "CP1251";
-    case 222:
-        return "CP874";
-    case 238:
-        return "CP1250";
-    default:
-        return "";
-    }
+    static const std::pair<long, const char *> charsets[] = {
+        {2, "SYMBOL"},   {77, "MACINTOSH"}, {128, "CP932"},  {129, "CP949"},  {134, "CP936"},
+        {136, "CP950"},  {161, "CP1253"},   {162, "CP1254"}, {163, "CP1258"}, {177, "CP1255"},
+        {178, "CP1256"}, {186, "CP1257"},   {204, "CP1251"}, {222, "CP874"},  {238, "CP1250"},
+    };
+    for (const auto &[number, codepage] : charsets)
+        if (number == charset)
+            return codepage;
+    return "";
 }
 
 const std::string &font_codepage(const Rtf &rtf, long font)
@@ -468,8 +443,7 @@ enum class Word {
     skip_dest, fonttbl, stylesheet, footnote, listtext, ftnalt,
     par, line, tab, cell, row, nest, page,
     pard, plain, intbl, itap, style, outline, ilvl, font, fcharset, cpg, deff,
-    ansi, ansicpg, mac, pc, pca, uc, u, bin,
-    emdash, endash, lquote, rquote, ldblquote, rdblquote, bullet, space, nothing,
+    ansi, ansicpg, mac, pc, pca, uc, u, bin, nothing,
     cs, // a character, section or table style in the stylesheet
     hidden,
 };
@@ -506,11 +480,7 @@ const std::unordered_map<std::string_view, Word> &words()
         {"outlinelevel", Word::outline}, {"ilvl", Word::ilvl}, {"f", Word::font},
         {"fcharset", Word::fcharset}, {"cpg", Word::cpg}, {"deff", Word::deff}, {"ansi", Word::ansi},
         {"ansicpg", Word::ansicpg}, {"mac", Word::mac}, {"pc", Word::pc}, {"pca", Word::pca},
-        {"uc", Word::uc}, {"u", Word::u}, {"bin", Word::bin},
-        {"emdash", Word::emdash}, {"endash", Word::endash}, {"lquote", Word::lquote},
-        {"rquote", Word::rquote}, {"ldblquote", Word::ldblquote}, {"rdblquote", Word::rdblquote},
-        {"bullet", Word::bullet}, {"emspace", Word::space}, {"enspace", Word::space},
-        {"qmspace", Word::space}, {"zwj", Word::nothing}, {"zwnj", Word::nothing},
+        {"uc", Word::uc}, {"u", Word::u}, {"bin", Word::bin}, {"zwj", Word::nothing}, {"zwnj", Word::nothing},
         {"v", Word::hidden}, {"deleted", Word::hidden},
     };
     return table;
@@ -592,7 +562,6 @@ void text_word(Rtf &rtf, Word word, bool has_param, long param)
     case Word::line:
     case Word::page:
     case Word::nest:
-    case Word::space:
         emit_byte(rtf, ' ');
         break;
     case Word::tab:
@@ -610,27 +579,6 @@ void text_word(Rtf &rtf, Word word, bool has_param, long param)
         break;
     case Word::uc:
         top(rtf).uc = has_param ? static_cast<int>(std::clamp(param, 0L, 100L)) : 1;
-        break;
-    case Word::emdash:
-        emit_utf8(rtf, "—");
-        break;
-    case Word::endash:
-        emit_utf8(rtf, "–");
-        break;
-    case Word::lquote:
-        emit_utf8(rtf, "‘");
-        break;
-    case Word::rquote:
-        emit_utf8(rtf, "’");
-        break;
-    case Word::ldblquote:
-        emit_utf8(rtf, "“");
-        break;
-    case Word::rdblquote:
-        emit_utf8(rtf, "”");
-        break;
-    case Word::bullet:
-        emit_utf8(rtf, "•");
         break;
     case Word::footnote:
         // Notes do not nest; a second one within is read as skipped.
@@ -656,11 +604,27 @@ void text_word(Rtf &rtf, Word word, bool has_param, long param)
     }
 }
 
+// The words that stand for a character.
+const char *word_character(std::string_view name)
+{
+    static const std::pair<std::string_view, const char *> characters[] = {
+        {"emdash", "—"}, {"endash", "–"},    {"lquote", "‘"},  {"rquote", "’"},  {"ldblquote", "“"},
+        {"rdblquote", "”"}, {"bullet", "•"}, {"emspace", " "}, {"enspace", " "}, {"qmspace", " "},
+    };
+    for (const auto &[word, text] : characters)
+        if (word == name)
+            return text;
+    return nullptr;
+}
+
 void control_word(Rtf &rtf, std::string_view name, bool has_param, long param)
 {
     auto found = words().find(name);
-    if (found == words().end())
+    if (found == words().end()) {
+        if (const char *text = word_character(name))
+            emit_utf8(rtf, text);
         return;
+    }
     Word word = found->second;
     if (word == Word::bin) {
         // Raw bytes follow, in any group; a count past the end ends the file.
