@@ -403,10 +403,19 @@ void docx_inline(Docx &docx, XmlNode node, Para &para, int depth)
     }
 }
 
+// A field's result may run over paragraphs (a table of contents), its
+// instruction never: one still open at a paragraph's end hides no more.
+void docx_end_instructions(Docx &docx)
+{
+    std::erase(docx.fields, true);
+    docx.fields_hidden = 0;
+}
+
 void docx_paragraph(Docx &docx, XmlNode p, std::vector<Block> &out, int depth)
 {
     Para para;
     docx_inline(docx, p, para, depth + 1);
+    docx_end_instructions(docx);
     Block block;
     ParaProps props = docx_props(docx, office_child(p, "pPr"));
     if (props.heading)

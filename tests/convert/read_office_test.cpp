@@ -266,8 +266,16 @@ TEST_F(OfficeReaders, DocxDocumentsGiveTheirBlocks)
                  run(" ") + field + run(" ") + R"(<w:hyperlink r:id="rId1" xmlns:r="urn:r">)" + run("site") +
                  "</w:hyperlink>" + "<w:sdt><w:sdtPr><w:alias w:val=\"hidden\"/></w:sdtPr><w:sdtContent>" +
                  run(" control") + "</w:sdtContent></w:sdt>" + "<w:smartTag>" + run(" tag") + "</w:smartTag></w:p>" +
-                 "<w:sdt><w:sdtPr/><w:sdtContent>" + para("Block control") + "</w:sdtContent></w:sdt>",
-         .want = {"P page 5 shown site control tag", "P Block control"}},
+                 "<w:sdt><w:sdtPr/><w:sdtContent>" + para("Block control") + "</w:sdtContent></w:sdt>" +
+                 // A table of contents: one field whose result runs over paragraphs.
+                 R"(<w:p><w:r><w:fldChar w:fldCharType="begin"/><w:instrText>TOC \o</w:instrText>)"
+                 R"(<w:fldChar w:fldCharType="separate"/></w:r>)" + run("Entry one") + "</w:p><w:p>" +
+                 run("Entry two") + R"(<w:r><w:fldChar w:fldCharType="end"/></w:r></w:p>)" +
+                 // A field that never reaches its result hides its own paragraph's rest only.
+                 R"(<w:p><w:r><w:fldChar w:fldCharType="begin"/><w:instrText>broken</w:instrText></w:r>)" +
+                 run("instruction") + "</w:p>" + para("Still shown"),
+         .want = {"P page 5 shown site control tag", "P Block control", "P Entry one", "P Entry two",
+                  "P Still shown"}},
         {.name = "text boxes as paragraphs of their own, alternate content once",
          .body = "<w:p>" + run("Before ") + text_box + run("after") + "</w:p>" +
                  "<mc:AlternateContent><mc:Choice Requires=\"w14\">" + para("Chosen") +
