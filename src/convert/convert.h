@@ -248,6 +248,8 @@ struct ListCounters {
 long office_count(ListCounters &counters, int level, long start, long set_to);
 // Member `name` of `zip` parsed (the caller frees it), or nullptr.
 XmlDoc office_parse_member(ZipArchive *zip, const char *name);
+// A hexadecimal digit's value, or -1.
+int office_hex_digit(char c);
 // `text` with its ASCII letters in lower case.
 std::string office_lower(std::string text);
 // True when `text` holds nothing but ASCII white space.

@@ -232,3 +232,11 @@ XmlDoc office_parse_member(ZipArchive *zip, const char *name)
     std::string bytes;
     return zip_read(zip, name, bytes) ? xml_parse(bytes) : nullptr;
 }
+
+int office_hex_digit(char c)
+{
+    return c >= '0' && c <= '9'   ? c - '0'
+           : c >= 'a' && c <= 'f' ? c - 'a' + 10
+           : c >= 'A' && c <= 'F' ? c - 'A' + 10
+                                  : -1;
+}

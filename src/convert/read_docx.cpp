@@ -324,10 +324,7 @@ void docx_symbol(XmlNode sym, Para &para)
 {
     long code = 0;
     for (char c : xml_attr(sym, "char")) {
-        int digit = c >= '0' && c <= '9' ? c - '0'
-                    : c >= 'a' && c <= 'f' ? c - 'a' + 10
-                    : c >= 'A' && c <= 'F' ? c - 'A' + 10
-                                           : -1;
+        int digit = office_hex_digit(c);
         if (digit < 0 || code > 0x10FFFF)
             return;
         code = code * 16 + digit;

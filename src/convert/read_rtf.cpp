@@ -221,7 +221,9 @@ long roman_value(std::string_view text)
     long value = 0, last = 0;
     for (size_t i = text.size(); i-- > 0;) {
         char c = static_cast<char>(text[i] | 0x20);
-        long digit = c == 'i' ? 1 : c == 'v' ? 5 : c == 'x' ? 10 : c == 'l' ? 50 : c == 'c' ? 100 : c == 'd' ? 500 : c == 'm' ? 1000 : 0;
+        size_t at = std::string_view("ivxlcdm").find(c);
+        static const long digits[] = {1, 5, 10, 50, 100, 500, 1000};
+        long digit = at == std::string_view::npos ? 0 : digits[at];
         if (digit == 0 || value > 1000000)
             return 0;
         value += digit < last ? -digit : digit;
@@ -274,7 +276,7 @@ void marker_item(const Rtf &rtf, std::string_view marker, int depth, Block &bloc
     bool after_alpha = before && before->kind == BlockKind::list_item && before->depth == depth &&
                        (before->style == ListStyle::lower_alpha || before->style == ListStyle::upper_alpha);
     long roman = roman_value(label);
-    bool is_roman = roman > 0 && (label.size() > 1 ? true : after_roman || ((label[0] | 0x20) == 'i' && !after_alpha));
+    bool is_roman = roman > 0 && (label.size() > 1 || after_roman || ((label[0] | 0x20) == 'i' && !after_alpha));
     if (is_roman) {
         block.style = lower ? ListStyle::lower_roman : ListStyle::upper_roman;
         block.number = roman;
@@ -471,7 +473,8 @@ const std::unordered_map<std::string_view, Word> &words()
         {"shp", Word::skip_dest}, {"shpinst", Word::skip_dest}, {"falt", Word::skip_dest},
         {"panose", Word::skip_dest}, {"objdata", Word::skip_dest}, {"docvar", Word::skip_dest},
         {"latentstyles", Word::skip_dest}, {"mmathPr", Word::skip_dest}, {"listpicture", Word::skip_dest},
-        {"pntxta", Word::skip_dest}, {"nonesttables", Word::skip_dest}, {"pntxtb", Word::skip_dest}, {"pnseclvl", Word::skip_dest},
+        {"pntxta", Word::skip_dest}, {"pntxtb", Word::skip_dest}, {"pnseclvl", Word::skip_dest},
+        {"nonesttables", Word::skip_dest},
         {"par", Word::par}, {"sect", Word::par}, {"line", Word::line}, {"softline", Word::line},
         {"tab", Word::tab}, {"cell", Word::cell}, {"row", Word::row}, {"nestcell", Word::nest},
         {"nestrow", Word::nest}, {"page", Word::page}, {"column", Word::page},
@@ -664,18 +667,15 @@ void control_word(Rtf &rtf, std::string_view name, bool has_param, long param)
         return;
     }
     if (word == Word::fonttbl || word == Word::stylesheet || word == Word::skip_dest) {
-        set_dest(rtf, word == Word::fonttbl ? Dest::fonttbl : word == Word::stylesheet ? Dest::stylesheet : Dest::skip);
+        set_dest(rtf, word == Word::fonttbl      ? Dest::fonttbl
+                      : word == Word::stylesheet ? Dest::stylesheet
+                                                 : Dest::skip);
         return;
     }
     text_word(rtf, word, has_param, param);
 }
 
 // ---------------------------------------------------------------- the pass
-
-int hex_digit(char c)
-{
-    return c >= '0' && c <= '9' ? c - '0' : c >= 'a' && c <= 'f' ? c - 'a' + 10 : c >= 'A' && c <= 'F' ? c - 'A' + 10 : -1;
-}
 
 bool is_letter(char c)
 {
@@ -737,8 +737,8 @@ void control(Rtf &rtf)
     }
     rtf.at = at + 1;
     if (c == '\'') {
-        int high = at + 1 < in.size() ? hex_digit(in[at + 1]) : -1;
-        int low = at + 2 < in.size() ? hex_digit(in[at + 2]) : -1;
+        int high = at + 1 < in.size() ? office_hex_digit(in[at + 1]) : -1;
+        int low = at + 2 < in.size() ? office_hex_digit(in[at + 2]) : -1;
         if (high < 0 || low < 0)
             return;
         rtf.at = at + 3;
