@@ -207,7 +207,8 @@ TEST_F(OfficeReaders, DocxDocumentsGiveTheirBlocks)
     const DocxRow rows[] = {
         {.name = "runs, tabs, breaks and hyphens",
          .body = R"(<w:p><w:r><w:t xml:space="preserve">Hello </w:t></w:r><w:r><w:t>world</w:t><w:tab/>)"
-                 R"(<w:t>tab</w:t><w:br/><w:t xml:space="preserve">line </w:t></w:r><w:r><w:t>non</w:t><w:noBreakHyphen/>)"
+                 R"(<w:t>tab</w:t><w:br/><w:t xml:space="preserve">line </w:t></w:r>)"
+                 R"(<w:r><w:t>non</w:t><w:noBreakHyphen/>)"
                  R"(<w:t>break</w:t><w:softHyphen/><w:t>able</w:t></w:r></w:p><w:p/><w:sectPr/>)",
          .want = {"P Hello world tab line non-breakable"}},
         {.name = "headings by styleId without styles.xml",
@@ -258,7 +259,8 @@ TEST_F(OfficeReaders, DocxDocumentsGiveTheirBlocks)
                                         R"(</w:r></w:p></w:endnote>)"),
          .want = {"P See[i]", "P and[ii]", "N [i] End one.", "N [ii] End two."}},
         {.name = "revisions: inserted kept, deleted, moved-away and hidden text dropped",
-         .body = "<w:p><w:ins>" + run("kept ") + "<w:r><w:rPr><w:vanish/></w:rPr><w:t>hidden</w:t></w:r>" + "</w:ins><w:del><w:r><w:delText>gone</w:delText></w:r></w:del>" +
+         .body = "<w:p><w:ins>" + run("kept ") + "<w:r><w:rPr><w:vanish/></w:rPr><w:t>hidden</w:t></w:r>" +
+                 "</w:ins><w:del><w:r><w:delText>gone</w:delText></w:r></w:del>" +
                  "<w:moveFrom>" + run("moved away") + "</w:moveFrom><w:moveTo>" + run("moved") + "</w:moveTo></w:p>",
          .want = {"P kept moved"}},
         {.name = "fields show their result; links, content controls and smart tags their text",
