@@ -257,6 +257,8 @@ bool office_blank(std::string_view text);
 // Appends `block` unless its text is blank, then what follows it (its notes,
 // its text boxes' paragraphs), which `after` gives up.
 void office_append(std::vector<Block> &out, Block block, std::vector<Block> &after);
-// True for a style name, in lower case, that marks a heading: "heading 1"
-// to "heading 9" ("heading1" as a styleId spells it) and "title".
-bool office_heading_name(std::string_view lower_name);
+// The block a paragraph style makes by its name, in lower case: a heading
+// for "heading 1" to "heading 9" ("heading1" as a styleId spells it) and
+// "title", a quote for "quote", "intense quote", "block text" and
+// "quotations", else a paragraph.
+BlockKind office_style_kind(std::string_view lower_name);

@@ -151,16 +151,19 @@ void office_append(std::vector<Block> &out, Block block, std::vector<Block> &aft
     after.clear();
 }
 
-bool office_heading_name(std::string_view name)
+BlockKind office_style_kind(std::string_view name)
 {
     if (name == "title")
-        return true;
+        return BlockKind::heading;
+    if (name == "quote" || name == "intense quote" || name == "block text" || name == "quotations")
+        return BlockKind::quote;
     if (name.substr(0, 7) != "heading")
-        return false;
+        return BlockKind::paragraph;
     name.remove_prefix(7);
     if (!name.empty() && name[0] == ' ')
         name.remove_prefix(1);
-    return name.size() == 1 && name[0] >= '1' && name[0] <= '9';
+    bool level = name.size() == 1 && name[0] >= '1' && name[0] <= '9';
+    return level ? BlockKind::heading : BlockKind::paragraph;
 }
 
 std::string office_lower(std::string text)

@@ -110,7 +110,7 @@ void docx_load_styles(Docx &docx, XmlNode root)
 
 // A paragraph's kind and numbering from its properties and its style's.
 struct ParaProps {
-    bool heading = false;
+    BlockKind kind = BlockKind::paragraph; // or a heading or quote
     std::string num_id;
     int ilvl = -1;
 };
@@ -120,23 +120,23 @@ ParaProps docx_props(const Docx &docx, XmlNode ppr)
     ParaProps props;
     std::string style_id = child_val(ppr, "pStyle");
     if (level_index(child_val(ppr, "outlineLvl"), -1) >= 0)
-        props.heading = true;
+        props.kind = BlockKind::heading;
     XmlNode numpr = office_child(ppr, "numPr");
     XmlNode num_id = office_child(numpr, "numId");
     if (num_id)
         props.num_id = xml_attr(num_id, "val");
     props.ilvl = level_index(child_val(numpr, "ilvl"), -1);
     // Without styles.xml (or the style in it) the styleId is all there is.
-    if (docx.styles.count(style_id) == 0 && office_heading_name(office_lower(style_id)))
-        props.heading = true;
+    if (props.kind == BlockKind::paragraph && docx.styles.count(style_id) == 0)
+        props.kind = office_style_kind(office_lower(style_id));
     std::string id = style_id;
     for (int hops = 0; hops < max_style_chain && !id.empty(); ++hops) {
         auto found = docx.styles.find(id);
         if (found == docx.styles.end())
             break;
         const Style &style = found->second;
-        if (office_heading_name(style.name) || style.outline >= 0)
-            props.heading = true;
+        if (props.kind == BlockKind::paragraph)
+            props.kind = style.outline >= 0 ? BlockKind::heading : office_style_kind(style.name);
         if (!num_id && props.num_id.empty() && !style.num_id.empty())
             props.num_id = style.num_id;
         if (props.ilvl < 0 && style.ilvl >= 0)
@@ -415,9 +415,8 @@ void docx_paragraph(Docx &docx, XmlNode p, std::vector<Block> &out, int depth)
     docx_end_instructions(docx);
     Block block;
     ParaProps props = docx_props(docx, office_child(p, "pPr"));
-    if (props.heading)
-        block.kind = BlockKind::heading;
-    else if (!props.num_id.empty() && !docx.in_notes)
+    block.kind = props.kind; // a heading or quote style wins over numbering
+    if (block.kind == BlockKind::paragraph && !props.num_id.empty() && !docx.in_notes)
         docx_list_item(docx, props.num_id, props.ilvl < 0 ? 0 : props.ilvl, block);
     block.text = std::move(para.text);
     office_append(out, std::move(block), para.after);

@@ -113,13 +113,29 @@ void odt_load_styles(Odt &odt, XmlNode styles)
     }
 }
 
-// Follows a paragraph style up its parents: is it a title or heading
-// style, and which list style does it bring.
-bool odt_heading_style(const Odt &odt, std::string name, std::string *list_style)
+// A style's name as its user sees it: "Heading_20_1" is "heading 1".
+std::string odt_style_name(std::string_view name)
+{
+    std::string out;
+    for (size_t at = 0; at < name.size(); ++at) {
+        if (name.substr(at, 4) == "_20_") {
+            out += ' ';
+            at += 3;
+        } else {
+            out += name[at];
+        }
+    }
+    return office_lower(std::move(out));
+}
+
+// Follows a paragraph style up its parents: the block its name makes (a
+// heading, a quote), and which list style it brings.
+BlockKind odt_style_kind(const Odt &odt, std::string name, std::string *list_style)
 {
     for (int hops = 0; hops < max_style_chain && !name.empty(); ++hops) {
-        if (name == "Title" || name.rfind("Heading_20_", 0) == 0)
-            return true;
+        BlockKind kind = office_style_kind(odt_style_name(name));
+        if (kind != BlockKind::paragraph)
+            return kind;
         auto found = odt.para_styles.find(name);
         if (found == odt.para_styles.end())
             break;
@@ -127,7 +143,7 @@ bool odt_heading_style(const Odt &odt, std::string name, std::string *list_style
             *list_style = found->second.list_style;
         name = found->second.parent;
     }
-    return false;
+    return BlockKind::paragraph;
 }
 
 // ---------------------------------------------------------------- text
@@ -221,13 +237,13 @@ void odt_paragraph(Odt &odt, XmlNode node, Block block, std::vector<Block> &out,
     office_append(out, std::move(block), para.after);
 }
 
-// A paragraph or heading outside list items: a heading also when its
-// style is a title or heading style.
+// A paragraph or heading outside list items: a heading or quote also by
+// its style.
 void odt_plain(Odt &odt, XmlNode node, std::vector<Block> &out, int depth)
 {
     Block block;
-    if (xml_name(node) == "h" || odt_heading_style(odt, xml_attr(node, "style-name"), nullptr))
-        block.kind = BlockKind::heading;
+    block.kind = xml_name(node) == "h" ? BlockKind::heading
+                                       : odt_style_kind(odt, xml_attr(node, "style-name"), nullptr);
     odt_paragraph(odt, node, std::move(block), out, depth);
 }
 
@@ -260,7 +276,7 @@ void odt_item(Odt &odt, XmlNode para, XmlNode item, const ListAt &at, std::vecto
 {
     const ListStyleDef *style = at.style;
     std::string para_list;
-    odt_heading_style(odt, xml_attr(para, "style-name"), &para_list);
+    odt_style_kind(odt, xml_attr(para, "style-name"), &para_list);
     if (style == nullptr && !para_list.empty()) {
         auto found = odt.list_styles.find(para_list);
         if (found != odt.list_styles.end())

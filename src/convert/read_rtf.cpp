@@ -286,12 +286,12 @@ void marker_item(const Rtf &rtf, std::string_view marker, int depth, Block &bloc
     }
 }
 
-bool heading_style(const Rtf &rtf, const Group &group)
+BlockKind style_kind(const Rtf &rtf, const Group &group)
 {
     if (group.outline >= 0)
-        return true;
+        return BlockKind::heading;
     auto found = rtf.style_names.find(group.style);
-    return found != rtf.style_names.end() && office_heading_name(found->second);
+    return found == rtf.style_names.end() ? BlockKind::paragraph : office_style_kind(found->second);
 }
 
 // The row's cells as one block, the notes they hold after it.
@@ -334,9 +334,8 @@ void end_paragraph(Rtf &rtf)
     if (!rtf.cells.empty())
         flush_row(rtf); // a row left without its \row
     Block block;
-    if (heading_style(rtf, group))
-        block.kind = BlockKind::heading;
-    else
+    block.kind = style_kind(rtf, group);
+    if (block.kind == BlockKind::paragraph)
         marker_item(rtf, rtf.marker, group.ilvl, block);
     block.text = std::move(rtf.para);
     rtf.para.clear();

@@ -175,6 +175,7 @@ const std::string styles_part = w_part(
               R"(<w:style w:type="paragraph" w:styleId="Mine"><w:name w:val="Mine"/>)"
               R"(<w:basedOn w:val="berschrift2"/></w:style>)"
               R"(<w:style w:type="paragraph" w:styleId="Heading1"><w:name w:val="Heading One Look"/></w:style>)"
+              R"(<w:style w:type="paragraph" w:styleId="BlockText"><w:name w:val="Block Text"/></w:style>)"
               R"(<w:style w:type="paragraph" w:styleId="ListDash"><w:name w:val="List Dash"/>)"
               R"(<w:pPr><w:numPr><w:numId w:val="2"/></w:numPr></w:pPr></w:style>)");
 
@@ -214,13 +215,13 @@ TEST_F(OfficeReaders, DocxDocumentsGiveTheirBlocks)
         {.name = "headings by styleId without styles.xml",
          .body = styled("Heading1", "One") + styled("Title", "Top") + styled("Heading9", "Nine") +
                  styled("Normal", "Body") + para("Outlined", "<w:outlineLvl w:val=\"0\"/>") +
-                 para("Body level", "<w:outlineLvl w:val=\"9\"/>"),
-         .want = {"H One", "H Top", "H Nine", "P Body", "H Outlined", "P Body level"}},
+                 para("Body level", "<w:outlineLvl w:val=\"9\"/>") + styled("Quote", "Quoted"),
+         .want = {"H One", "H Top", "H Nine", "P Body", "H Outlined", "P Body level", "Q Quoted"}},
         {.name = "headings by style name, through basedOn",
          .body = styled("berschrift2", "Zwei") + styled("Mine", "Based") + styled("Heading1", "Renamed") +
-                 styled("Normal", "Body"),
+                 styled("Normal", "Body") + styled("BlockText", "Quoted"),
          .styles = styles_part,
-         .want = {"H Zwei", "H Based", "P Renamed", "P Body"}},
+         .want = {"H Zwei", "H Based", "P Renamed", "P Body", "Q Quoted"}},
         {.name = "lists: formats, starts, levels, overrides",
          .body = numbered(1, 0, "seven") + numbered(1, 1, "a") + numbered(1, 1, "b") + numbered(1, 0, "eight") +
                  numbered(1, 1, "a again") + numbered(2, 0, "dash") + numbered(2, 1, "bullet") +
@@ -354,7 +355,8 @@ const std::string odt_list_styles =
     R"(<text:list-style style:name="L2"><text:list-level-style-bullet text:level="1" text:bullet-char="–"/>)"
     R"(<text:list-level-style-bullet text:level="2" text:bullet-char="•"/></text:list-style>)"
     R"(<style:style style:name="P1" style:family="paragraph" style:parent-style-name="Title"/>)"
-    R"(<style:style style:name="P2" style:family="paragraph" style:list-style-name="L2"/>)";
+    R"(<style:style style:name="P2" style:family="paragraph" style:list-style-name="L2"/>)"
+    R"(<style:style style:name="P3" style:family="paragraph" style:parent-style-name="Quotations"/>)";
 
 std::string tcell(const std::string &content, const std::string &attrs = "")
 {
@@ -373,10 +375,11 @@ TEST_F(OfficeReaders, OdtDocumentsGiveTheirBlocks)
                  R"(<text:soft-page-break/><office:annotation><dc:creator>x</dc:creator><text:p>comment)"
                  R"(</text:p></office:annotation>f <text:a xlink:href="#x" xmlns:xlink="urn:x">link</text:a>)"
                  R"(<text:change-start text:change-id="c1"/></text:p>)"
-                 R"(<text:p text:style-name="P1">Big title</text:p>)"
+                 R"(<text:p text:style-name="P1">Big title</text:p><text:p text:style-name="P3">Quoted</text:p>)"
+                 R"(<text:p text:style-name="Heading_20_2">Styled heading</text:p>)"
                  R"(<text:section><text:p>In a section</text:p></text:section>)",
          .automatic_styles = odt_list_styles,
-         .want = {"H Chapter", "P a b c def link", "H Big title", "P In a section"}},
+         .want = {"H Chapter", "P a b c def link", "H Big title", "Q Quoted", "H Styled heading", "P In a section"}},
         {.name = "lists: styles, nesting, starts, continued numbering",
          .body = list(R"( text:style-name="L1" xml:id="list1")",
                       item(p("three") + list("", item(p("a")) + item(p("b")))) +
@@ -528,10 +531,10 @@ TEST_F(OfficeReaders, RtfDocumentsGiveTheirBlocks)
          {"L bullet @0 first", "L bullet @0 second", "L decimal 3 @1 three", "L lower_roman 1 @0 roman",
           "L lower_roman 2 @0 roman two", "L lower_alpha 1 @0 alpha", "L lower_alpha 2 @0 beta", "L dash @0 dash",
           "L upper_alpha 2 @0 upper", "L decimal 1 @0 sub", "L bullet @0 wings", "P plain"}},
-        {"headings from a style named heading N and from \\outlinelevel",
-         R"({\rtf1{\stylesheet{\s0 Normal;}{\s1\sbasedon0 heading 1;}{\*\cs10 Default Paragraph Font;}})"
-         R"(\pard\s1 Styled\par\pard\outlinelevel1 Outlined\par\pard Body\par\pard\s1 Last})",
-         {"H Styled", "H Outlined", "P Body", "H Last"}},
+        {"headings from a style named heading N and from \\outlinelevel, quotes from their style",
+         R"({\rtf1{\stylesheet{\s0 Normal;}{\s1\sbasedon0 heading 1;}{\*\cs10 Default Paragraph Font;}{\s2 Quote;}})"
+         R"(\pard\s1 Styled\par\pard\outlinelevel1 Outlined\par\pard Body\par\pard\s2 Quoted\par\pard\s1 Last})",
+         {"H Styled", "H Outlined", "P Body", "Q Quoted", "H Last"}},
         {"100,000 nested groups, unbalanced braces",
          "{\\rtf1 " + deep_groups(100000) + " shallow\\par}}}} tail", {"P shallow", "P tail"}},
         {"\\bin past the end", "{\\rtf1 before\\par\\bin99999999999 xyz\\par}", {"P before"}},
