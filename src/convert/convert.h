@@ -207,3 +207,12 @@ const std::vector<Format> &formats();
 // the output set. Returns false, leaving `text` empty, when there is
 // nothing to print: a text already fit to show as it is, or no text at all.
 bool convert_document(const Input &in, const OutputCharset &out, std::string &text);
+
+// ---------------------------------------------------------------- text helpers (charset.cpp, read_text.cpp)
+
+// The code point at `at` in UTF-8 `text`, and `at` moved past it; a byte
+// that starts no valid sequence is U+FFFD and moves `at` by one.
+uint32_t next_code_point(std::string_view text, size_t &at);
+// True for a text to show as it is: valid UTF-8 without a BOM, CR, NUL or
+// ISO 2022 escape; `ascii` tells whether it is all ASCII too.
+bool text_fit_as_is(std::string_view bytes, bool &ascii);
