@@ -62,7 +62,7 @@ static std::string shown_bytes(std::string_view bytes)
     std::string out;
     for (char c : bytes) {
         auto b = static_cast<unsigned char>(c);
-        if (b >= 0x20 && b < 0x7F && b != '\\') {
+        if (b >= 0x20 && b < 0x7F) {
             out += c;
         } else {
             char hex[8];
@@ -109,9 +109,14 @@ static void print_formats()
     for (const auto &row : rows)
         for (size_t i = 0; i < 3; i++)
             widths[i] = std::max(widths[i], row[i].size());
-    for (const auto &row : rows)
-        printf("%-*s  %-*s  %-*s  %s\n", static_cast<int>(widths[0]), row[0].c_str(), static_cast<int>(widths[1]),
-               row[1].c_str(), static_cast<int>(widths[2]), row[2].c_str(), row[3].c_str());
+    for (const auto &row : rows) {
+        std::string line;
+        for (size_t i = 0; i < 3; i++)
+            line += row[i] + std::string(widths[i] - row[i].size() + 2, ' ');
+        line += row[3];
+        line.erase(line.find_last_not_of(' ') + 1);
+        puts(line.c_str());
+    }
 }
 
 // ---------------------------------------------------------------- the file
