@@ -241,6 +241,47 @@ std::string utf16_without_bom(std::string_view bytes)
     return little_endian ? "UTF-16LE" : "UTF-16BE";
 }
 
+// UTF-32 without a BOM: every unit a character, no NUL before the end,
+// spaces or line ends, next to nothing unlikely.
+static bool reads_as_utf32(std::string_view bytes, bool little_endian)
+{
+    const auto *p = reinterpret_cast<const unsigned char *>(bytes.data());
+    size_t units = bytes.size() / 4, unlikely = 0, line_ends = 0;
+    for (size_t i = 0; i < units; i++) {
+        const unsigned char *q = p + 4 * i;
+        uint32_t unit = little_endian ? (q[0] | q[1] << 8 | q[2] << 16 | uint32_t{q[3]} << 24)
+                                      : (uint32_t{q[0]} << 24 | q[1] << 16 | q[2] << 8 | q[3]);
+        if (unit > 0x10FFFF || (unit >= 0xD800 && unit <= 0xDFFF))
+            return false;
+        if (unit == 0) {
+            if (std::any_of(q, p + 4 * units, [](unsigned char b) { return b != 0; }))
+                return false;
+            units = i;
+            break;
+        }
+        if (unit == 0x0A || unit == 0x0D || unit == 0x20)
+            line_ends++;
+        if (unit < 0x10000 ? !plausible_unit(unit) : unit > 0x3FFFF)
+            unlikely++;
+    }
+    return units >= 2 && line_ends > 0 && unlikely * 50 <= units;
+}
+
+std::string utf32_without_bom(std::string_view bytes)
+{
+    std::string_view sample = head_of(bytes, sample_size);
+    sample = sample.substr(0, sample.size() & ~size_t{3});
+    if (sample.size() < 8)
+        return "";
+    // Text's units are small: the high bytes are zero at one end.
+    bool little_endian = sample[3] == 0 && sample[2] == 0;
+    if (!little_endian && (sample[0] != 0 || sample[1] != 0))
+        return "";
+    if (!reads_as_utf32(sample, little_endian))
+        return "";
+    return little_endian ? "UTF-32LE" : "UTF-32BE";
+}
+
 // ---------------------------------------------------------------- detection
 
 static std::string bom_charset(std::string_view bytes)
@@ -316,6 +357,8 @@ std::string detect_charset(std::string_view bytes)
     if (!charset.empty())
         return charset;
     charset = utf16_without_bom(bytes);
+    if (charset.empty())
+        charset = utf32_without_bom(bytes);
     if (!charset.empty())
         return charset;
     if (valid_utf8(bytes)) {
@@ -341,8 +384,12 @@ static std::string with_byte_order(const std::string &charset, std::string_view 
         std::string order = utf16_without_bom(bytes);
         return order.empty() ? "UTF-16LE" : order;
     }
-    if (charset == "UTF-32")
-        return bom.rfind("UTF-32", 0) == 0 ? bom : "UTF-32LE";
+    if (charset == "UTF-32") {
+        if (bom.rfind("UTF-32", 0) == 0)
+            return bom;
+        std::string order = utf32_without_bom(bytes);
+        return order.empty() ? "UTF-32LE" : order;
+    }
     return charset;
 }
 

@@ -213,6 +213,8 @@ bool convert_document(const Input &in, const OutputCharset &out, std::string &te
 // The code point at `at` in UTF-8 `text`, and `at` moved past it; a byte
 // that starts no valid sequence is U+FFFD and moves `at` by one.
 uint32_t next_code_point(std::string_view text, size_t &at);
+// The byte order of UTF-32 text without a BOM ("UTF-32LE"/"UTF-32BE"), or "".
+std::string utf32_without_bom(std::string_view bytes);
 // True for a text to show as it is: valid UTF-8 without a BOM, CR, NUL or
 // ISO 2022 escape; `ascii` tells whether it is all ASCII too.
 bool text_fit_as_is(std::string_view bytes, bool &ascii);

@@ -101,7 +101,8 @@ static Kind kind_of_zip(std::string_view bytes)
 static bool is_utf16_or_32(std::string_view bytes)
 {
     return starts_with(bytes, "\xFF\xFE") || starts_with(bytes, "\xFE\xFF") ||
-           starts_with(bytes, std::string_view("\0\0\xFE\xFF", 4)) || !utf16_without_bom(bytes).empty();
+           starts_with(bytes, std::string_view("\0\0\xFE\xFF", 4)) || !utf16_without_bom(bytes).empty() ||
+           !utf32_without_bom(bytes).empty();
 }
 
 // The head as UTF-8 enough to find markup in: UTF-16 decoded, else as it is.

@@ -147,6 +147,7 @@ TEST(Detect, KindFromContentFirstThenName)
         {"binary", binary, "data", Kind::binary},
         {"NUL bytes in a text", "words\0more words\n"s, "notes.txt", Kind::binary},
         {"UTF-16LE without a BOM", encoded(french, "UTF-16LE"), "notes.txt", Kind::text},
+        {"UTF-32LE without a BOM", encoded(japanese, "UTF-32LE"), "notes.txt", Kind::text},
         {"empty", "", "empty.epub", Kind::text},
     };
     for (const Row &row : rows)
@@ -180,6 +181,7 @@ TEST(Charset, DetectedAndConvertedToUtf8)
         {"UTF-16LE BOM", "\xFF\xFE"s + encoded(korean, "UTF-16LE"), "UTF-16LE", korean},
         {"UTF-16BE BOM", "\xFE\xFF"s + encoded(korean, "UTF-16BE"), "UTF-16BE", korean},
         {"UTF-32LE BOM", encoded("\xEF\xBB\xBF" + french, "UTF-32LE"), "UTF-32LE", french},
+        {"UTF-32BE without a BOM", encoded(russian, "UTF-32BE"), "UTF-32BE", russian},
         {"UTF-8 BOM", "\xEF\xBB\xBF" + french, "UTF-8", french},
         {"UTF-8", japanese, "UTF-8", japanese},
         {"ASCII", "plain\n", "UTF-8", "plain\n"},
