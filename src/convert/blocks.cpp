@@ -78,17 +78,30 @@ static bool only_blank(std::string_view text)
     return true;
 }
 
-// Runs of ASCII white space as one space, trimmed; other control bytes
-// dropped. No-break spaces stay: they are the text's own.
+// The line and paragraph separators, U+2028 and U+2029, at `at`.
+static bool separator_at(std::string_view text, size_t at)
+{
+    return text.size() - at >= 3 && text[at] == '\xE2' && text[at + 1] == '\x80' &&
+           (text[at + 2] == '\xA8' || text[at + 2] == '\xA9');
+}
+
+// Runs of white space (ASCII's and the Unicode separators) as one space,
+// trimmed; other control bytes dropped. No-break spaces stay: they are
+// the text's own.
 static std::string collapsed(std::string_view text)
 {
     std::string out;
     out.reserve(text.size());
     bool space = false;
-    for (char c : text) {
-        auto b = static_cast<unsigned char>(c);
+    for (size_t at = 0; at < text.size(); at++) {
+        auto b = static_cast<unsigned char>(text[at]);
         if (b == ' ' || b == '\t' || b == '\n' || b == '\r' || b == '\f' || b == '\v') {
             space = true;
+            continue;
+        }
+        if (b == 0xE2 && separator_at(text, at)) {
+            space = true;
+            at += 2;
             continue;
         }
         if (b < 0x20 || b == 0x7F)
@@ -96,10 +109,30 @@ static std::string collapsed(std::string_view text)
         if (space && !out.empty())
             out += ' ';
         space = false;
-        out += c;
+        out += text[at];
     }
     if (only_blank(out))
         out.clear();
+    return out;
+}
+
+// Preformatted text as it is, but for rows of only blanks, which are
+// made empty: a blank row is then one for whatever squeezes blank rows.
+static std::string blank_rows_emptied(std::string_view text)
+{
+    std::string out;
+    out.reserve(text.size() + 1);
+    size_t at = 0;
+    while (at < text.size()) {
+        size_t end = text.find('\n', at);
+        std::string_view row = text.substr(at, end == std::string_view::npos ? std::string_view::npos : end - at);
+        if (!only_blank(row))
+            out += row;
+        if (end == std::string_view::npos)
+            break;
+        out += '\n';
+        at = end + 1;
+    }
     return out;
 }
 
@@ -158,7 +191,7 @@ static std::string block_row(const Block &block)
         return "[" + label + "] " + text;
     }
     case BlockKind::preformatted:
-        return only_blank(block.text) ? "" : block.text;
+        return only_blank(block.text) ? "" : blank_rows_emptied(block.text);
     }
     return "";
 }

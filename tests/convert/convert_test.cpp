@@ -316,6 +316,7 @@ TEST(Writer, BlocksToRows)
           block(K::paragraph, "b")},
          "a\n\nb\n"},
         {"control bytes dropped", {block(K::paragraph, "red\x1b[31m text\x7f")}, "red[31m text\n"},
+        {"line and paragraph separators are white space", {block(K::paragraph, "one\u2028two\u2029")}, "one two\n"},
         {"a list together, apart from what is around it",
          {block(K::paragraph, "Before"), item("one", ListStyle::bullet, 1), item("two", ListStyle::bullet, 2),
           item("inner", ListStyle::lower_alpha, 1, 1), item("", ListStyle::bullet, 3), block(K::paragraph, "After")},
@@ -333,6 +334,8 @@ TEST(Writer, BlocksToRows)
          "Text[1] and[2].\n\n[1] First.\n[2] Second note\nbare\n"},
         {"preformatted as it is", {block(K::preformatted, "a  b\n\n  c"), block(K::preformatted, "d\n")},
          "a  b\n\n  c\n\nd\n"},
+        {"preformatted rows of blanks emptied", {block(K::preformatted, "a\n \t\n\u00a0\u3000\n\u00a0b\n")},
+         "a\n\n\n\u00a0b\n"},
         {"preformatted blank dropped", {block(K::preformatted, " \n\u00a0\n"), block(K::paragraph, "x")}, "x\n"},
     };
     for (const Row &row : rows) {
