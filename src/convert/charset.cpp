@@ -186,11 +186,16 @@ static bool plausible_unit(uint32_t unit)
 
 // True when the units of `bytes` in that byte order read as a text: every
 // surrogate paired, no U+0000 before the end, next to no control or
-// unlikely character.
+// unlikely character, and its line ends (or, in a single line, its spaces)
+// whole units. An 8-bit text holding stray NUL bytes fails the last: its
+// LF and space bytes sit beside other bytes, not beside zeros. Text with
+// few ASCII units (Cyrillic, CJK) has many bytes that no ASCII text has
+// (04 in Cyrillic, bytes past 7F in CJK), which one with stray NULs lacks.
 static bool reads_as_utf16(std::string_view bytes, bool little_endian)
 {
     const auto *p = reinterpret_cast<const unsigned char *>(bytes.data());
-    size_t units = bytes.size() / 2, unlikely = 0, line_ends = 0;
+    size_t units = bytes.size() / 2, unlikely = 0;
+    size_t lf_units = 0, space_units = 0, ascii_units = 0;
     for (size_t i = 0; i < units; i++) {
         uint32_t unit = unit_at(p + 2 * i, little_endian);
         if (unit >= 0xD800 && unit <= 0xDBFF) {
@@ -212,33 +217,51 @@ static bool reads_as_utf16(std::string_view bytes, bool little_endian)
             units = i;
             break;
         }
-        if (unit == 0x0A || unit == 0x0D || unit == 0x20)
-            line_ends++;
+        ascii_units += unit < 0x80;
+        lf_units += unit == 0x0A;
+        space_units += unit == 0x20;
         if (!plausible_unit(unit))
             unlikely++;
     }
-    // A text has spaces or line ends, and hardly anything unlikely.
-    return units >= 2 && line_ends > 0 && unlikely * 50 <= units;
+    if (units < 2 || unlikely * 50 > units)
+        return false;
+    std::string_view text = bytes.substr(0, 2 * units);
+    if (ascii_units * 10 < units * 3) {
+        size_t foreign = static_cast<size_t>(std::count_if(text.begin(), text.end(), [](char c) {
+            auto b = static_cast<unsigned char>(c);
+            return b >= 0x80 || (b > 0 && b < 0x20 && b != '\t' && b != '\n' && b != '\r' && b != '\f');
+        }));
+        if (foreign * 10 < text.size())
+            return false;
+    }
+    size_t lf_bytes = static_cast<size_t>(std::count(text.begin(), text.end(), '\n'));
+    if (lf_bytes > 0)
+        return lf_units * 2 >= lf_bytes;
+    size_t space_bytes = static_cast<size_t>(std::count(text.begin(), text.end(), ' '));
+    return space_units > 0 && space_units * 2 >= space_bytes;
 }
 
 std::string utf16_without_bom(std::string_view bytes)
 {
     std::string_view sample = head_of(bytes, sample_size);
     sample = sample.substr(0, sample.size() & ~size_t{1});
-    // The zero bytes tell the order: Latin text in UTF-16LE has one in every
-    // odd place; CJK text has them only in its spaces and line ends
-    // (20 00, 0A 00), and in few others at the other place.
+    // Latin text has a zero byte in every unit; CJK text only in its spaces
+    // and line ends (20 00, 0A 00 in UTF-16LE), and in a few characters the
+    // other way round (U+4E00 is 00 4E): each order is tried, and when both
+    // read as text, the zeros' place decides.
     size_t even = 0, odd = 0;
     for (size_t i = 0; i < sample.size(); i += 2) {
         even += sample[i] == 0;
         odd += sample[i + 1] == 0;
     }
-    if (even == odd)
+    if (even + odd == 0)
         return "";
-    bool little_endian = odd > even;
-    if (!reads_as_utf16(sample, little_endian))
-        return "";
-    return little_endian ? "UTF-16LE" : "UTF-16BE";
+    bool little = reads_as_utf16(sample, true), big = reads_as_utf16(sample, false);
+    if (little && (!big || odd >= even))
+        return "UTF-16LE";
+    if (big)
+        return "UTF-16BE";
+    return "";
 }
 
 // UTF-32 without a BOM: every unit a character, no NUL before the end,

@@ -254,6 +254,8 @@ TEST(Charset, StrictUtf8AndUtf16WithoutBom)
         {"Latin", encoded(french, "UTF-16LE"), "UTF-16LE"},
         {"Cyrillic", encoded(russian, "UTF-16BE"), "UTF-16BE"},
         {"Hangul, zero bytes only in spaces", encoded(korean, "UTF-16LE"), "UTF-16LE"},
+        {"Chinese: more zeros in 一 (00 4E) than in its line ends", encoded(simplified_chinese, "UTF-16LE"), "UTF-16LE"},
+        {"Chinese in UTF-16BE", encoded(simplified_chinese, "UTF-16BE"), "UTF-16BE"},
         {"padded with NUL units", encoded("short text\n", "UTF-16LE") + std::string(8, '\0'), "UTF-16LE"},
         {"small integers", counters, ""},
         {"32-bit integers", ints, ""},
@@ -264,6 +266,10 @@ TEST(Charset, StrictUtf8AndUtf16WithoutBom)
     };
     for (const Utf16Row &row : utf16_rows)
         EXPECT_EQ(utf16_without_bom(row.bytes), row.order) << row.what;
+    // Text with stray NUL bytes is no UTF-16, however its bytes pair up.
+    for (unsigned seed = 0; seed < 200; seed++)
+        for (size_t size : {20, 100, 5000})
+            EXPECT_EQ(utf16_without_bom(harness::random_text(seed, size)), "") << seed << " " << size;
 }
 
 // ---------------------------------------------------------------- writer
