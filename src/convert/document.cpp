@@ -6,7 +6,8 @@
 static std::string notice_line(const std::string &notice)
 {
     Document doc;
-    doc.blocks.push_back(Block{BlockKind::paragraph, notice, {}, ListStyle::bullet, 0, 0, {}});
+    doc.blocks.emplace_back();
+    doc.blocks.back().text = notice;
     return layout_text(doc);
 }
 

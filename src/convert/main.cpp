@@ -5,8 +5,10 @@
 // as it is, a format not read here, anything but a regular file); 1 when
 // FILE cannot be opened or read, or the text cannot be written; 2 for a
 // usage error. Standard input is never read.
+#include <algorithm>
 #include <cerrno>
 #include <clocale>
+#include <cstdint>
 #include <cstdio>
 #include <cstring>
 #include <fcntl.h>
@@ -172,7 +174,9 @@ static int convert_file(const char *path)
         return status;
     }
     close(fd);
-    Input in{std::string_view(static_cast<const char *>(map), size), base_name_of(path)};
+    Input in;
+    in.bytes = std::string_view(static_cast<const char *>(map), size);
+    in.name = base_name_of(path);
     std::string text;
     int status = 0;
     if (convert_document(in, locale_charset(), text))

@@ -1,6 +1,7 @@
 // Plain text in any encoding: one preformatted block of UTF-8 with LF
 // line ends.
 #include <cstring>
+#include <utility>
 
 #include "convert/convert.h"
 

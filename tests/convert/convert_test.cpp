@@ -433,7 +433,9 @@ TEST(ConvertDocument, TextsConvertedOrLeftAlone)
     };
     for (const Row &row : rows) {
         std::string text = "left over";
-        Input in{row.bytes, "file.txt"};
+        Input in;
+        in.bytes = row.bytes;
+        in.name = "file.txt";
         EXPECT_EQ(convert_document(in, row.out, text), row.printed) << row.what;
         EXPECT_EQ(text, row.text) << row.what;
     }
