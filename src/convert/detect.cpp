@@ -1,7 +1,288 @@
-// The kind of a file: from its content first, then from its name.
+// The kind of a file: from its content first, then from its name. Only
+// the head of the file is looked at (and a zip's directory), however
+// large it is.
+#include <algorithm>
+#include <cstring>
+
 #include "convert/convert.h"
 
-Kind detect_kind(std::string_view, const std::string &)
+static constexpr size_t head_size = 64 * 1024;
+// How far into a text its format's mark may sit when the name names it.
+static constexpr size_t loose_mark_reach = 1024;
+
+static std::string_view head_of(std::string_view bytes, size_t size = head_size)
 {
-    return Kind::unknown;
+    return bytes.substr(0, std::min(bytes.size(), size));
+}
+
+static bool starts_with(std::string_view bytes, std::string_view prefix)
+{
+    return bytes.size() >= prefix.size() && bytes.compare(0, prefix.size(), prefix) == 0;
+}
+
+static char lower_char(char c)
+{
+    return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c;
+}
+
+static std::string lower(std::string_view text)
+{
+    std::string out(text);
+    std::transform(out.begin(), out.end(), out.begin(), lower_char);
+    return out;
+}
+
+static bool equal_ignoring_case(std::string_view a, std::string_view b)
+{
+    return a.size() == b.size() && lower(a) == lower(b);
+}
+
+static bool starts_with_ignoring_case(std::string_view bytes, std::string_view prefix)
+{
+    return bytes.size() >= prefix.size() && equal_ignoring_case(bytes.substr(0, prefix.size()), prefix);
+}
+
+// ---------------------------------------------------------------- magic
+
+static bool has_magic(const Format &f, std::string_view bytes)
+{
+    return !f.magic.empty() && bytes.size() >= f.magic_at && bytes.size() - f.magic_at >= f.magic.size() &&
+           bytes.compare(f.magic_at, f.magic.size(), f.magic) == 0;
+}
+
+// ---------------------------------------------------------------- zip
+
+static std::string trimmed(std::string_view text)
+{
+    const char *space = " \t\r\n";
+    size_t first = text.find_first_not_of(space);
+    if (first == std::string_view::npos)
+        return "";
+    size_t last = text.find_last_not_of(space);
+    return std::string(text.substr(first, last - first + 1));
+}
+
+static bool has_zip_mark(ZipArchive *zip, const char *mark, bool &mimetype_read, std::string &mimetype)
+{
+    static constexpr std::string_view prefix = "mimetype=";
+    std::string_view wanted(mark);
+    if (!starts_with(wanted, prefix))
+        return zip_has(zip, mark);
+    if (!mimetype_read) {
+        std::string content;
+        zip_read(zip, "mimetype", content);
+        mimetype = trimmed(content);
+        mimetype_read = true;
+    }
+    return mimetype == wanted.substr(prefix.size());
+}
+
+// The kind whose zip mark the archive bears, or Kind::unknown.
+static Kind kind_of_zip(std::string_view bytes)
+{
+    ZipArchive *zip = zip_open_bytes(bytes);
+    if (zip == nullptr)
+        return Kind::unknown;
+    Kind kind = Kind::unknown;
+    bool mimetype_read = false;
+    std::string mimetype;
+    for (const Format &f : formats()) {
+        if (f.zip_mark != nullptr && has_zip_mark(zip, f.zip_mark, mimetype_read, mimetype)) {
+            kind = f.kind;
+            break;
+        }
+    }
+    zip_close(zip);
+    return kind;
+}
+
+// ---------------------------------------------------------------- XML and HTML
+
+static bool is_utf16_or_32(std::string_view bytes)
+{
+    return starts_with(bytes, "\xFF\xFE") || starts_with(bytes, "\xFE\xFF") ||
+           starts_with(bytes, std::string_view("\0\0\xFE\xFF", 4)) || !utf16_without_bom(bytes).empty() ||
+           !utf32_without_bom(bytes).empty();
+}
+
+// The head as UTF-8 enough to find markup in: UTF-16 decoded, else as it is.
+static std::string markup_head(std::string_view bytes)
+{
+    std::string_view head = head_of(bytes, 16 * 1024);
+    if (is_utf16_or_32(head))
+        return to_utf8(head, detect_charset(head));
+    return std::string(head);
+}
+
+static bool is_space(char c)
+{
+    return c == ' ' || c == '\t' || c == '\r' || c == '\n' || c == '\f';
+}
+
+static size_t skip_space(std::string_view text, size_t at)
+{
+    while (at < text.size() && is_space(text[at]))
+        at++;
+    return at;
+}
+
+// Past the ">" that closes a doctype, over quoted text and an internal subset.
+static size_t past_doctype(std::string_view text, size_t at)
+{
+    char quote = 0;
+    int depth = 0;
+    for (; at < text.size(); at++) {
+        char c = text[at];
+        if (quote != 0) {
+            if (c == quote)
+                quote = 0;
+        } else if (c == '"' || c == '\'') {
+            quote = c;
+        } else if (c == '[') {
+            depth++;
+        } else if (c == ']') {
+            depth--;
+        } else if (c == '>' && depth <= 0) {
+            return at + 1;
+        }
+    }
+    return std::string_view::npos;
+}
+
+static size_t name_end(std::string_view text, size_t at)
+{
+    while (at < text.size() && !is_space(text[at]) && text[at] != '>' && text[at] != '/' && text[at] != '[')
+        at++;
+    return at;
+}
+
+// The local name of the first element, past the XML declaration, comments,
+// processing instructions and the doctype ("html" for an HTML doctype);
+// "" when the text does not start with markup.
+static std::string first_element(std::string_view text)
+{
+    size_t at = starts_with(text, "\xEF\xBB\xBF") ? 3 : 0;
+    while (at != std::string_view::npos) {
+        at = skip_space(text, at);
+        std::string_view rest = text.substr(std::min(at, text.size()));
+        if (rest.empty() || rest[0] != '<')
+            return "";
+        if (starts_with(rest, "<?")) {
+            at = text.find("?>", at);
+            at = at == std::string_view::npos ? at : at + 2;
+        } else if (starts_with(rest, "<!--")) {
+            at = text.find("-->", at + 4);
+            at = at == std::string_view::npos ? at : at + 3;
+        } else if (starts_with_ignoring_case(rest, "<!DOCTYPE")) {
+            size_t name = skip_space(text, at + 9);
+            if (equal_ignoring_case(text.substr(name, name_end(text, name) - name), "html"))
+                return "html";
+            at = past_doctype(text, name);
+        } else {
+            size_t end = name_end(text, at + 1);
+            std::string_view name = text.substr(at + 1, end - at - 1);
+            size_t colon = name.rfind(':');
+            return std::string(colon == std::string_view::npos ? name : name.substr(colon + 1));
+        }
+    }
+    return "";
+}
+
+static bool root_matches(const Format &f, const std::string &root)
+{
+    if (f.xml_root == nullptr || root.empty())
+        return false;
+    return f.kind == Kind::html ? equal_ignoring_case(root, f.xml_root) : root == f.xml_root;
+}
+
+// True when the text holds a tag anywhere: "<" and a letter, "!", "?" or "/".
+static bool holds_markup(std::string_view text)
+{
+    for (size_t at = text.find('<'); at != std::string_view::npos && at + 1 < text.size();
+         at = text.find('<', at + 1)) {
+        char c = lower_char(text[at + 1]);
+        if ((c >= 'a' && c <= 'z') || c == '!' || c == '?' || c == '/')
+            return true;
+    }
+    return false;
+}
+
+// ---------------------------------------------------------------- name
+
+static std::string suffix_of(const std::string &name)
+{
+    size_t slash = name.rfind('/');
+    std::string_view base = slash == std::string::npos ? std::string_view(name) : std::string_view(name).substr(slash + 1);
+    size_t dot = base.rfind('.');
+    return dot == std::string_view::npos ? "" : lower(base.substr(dot + 1));
+}
+
+static bool goes_by(const Format &f, const std::string &suffix)
+{
+    if (suffix.empty() || f.suffixes == nullptr)
+        return false;
+    std::string_view names(f.suffixes);
+    while (!names.empty()) {
+        size_t space = names.find(' ');
+        if (names.substr(0, space) == suffix)
+            return true;
+        names = space == std::string_view::npos ? std::string_view() : names.substr(space + 1);
+    }
+    return false;
+}
+
+// A text named like a format is that format only when it looks the part:
+// its mark near the start, or markup for a format known by its root.
+static bool text_fits_loosely(const Format &f, std::string_view bytes, const std::string &markup)
+{
+    if (!f.magic.empty()) {
+        std::string_view near = head_of(bytes, f.magic_at + loose_mark_reach);
+        return near.find(f.magic) != std::string_view::npos;
+    }
+    return f.xml_root != nullptr && holds_markup(markup);
+}
+
+// ---------------------------------------------------------------- the kind
+
+static bool looks_like_text(std::string_view bytes)
+{
+    std::string_view head = head_of(bytes);
+    return std::memchr(head.data(), 0, head.size()) == nullptr || is_utf16_or_32(head);
+}
+
+Kind detect_kind(std::string_view bytes, const std::string &name)
+{
+    if (bytes.empty())
+        return Kind::text;
+    for (const Format &f : formats())
+        if (has_magic(f, bytes))
+            return f.kind;
+
+    std::string suffix = suffix_of(name);
+    if (starts_with(bytes, "PK\3\4")) {
+        Kind kind = kind_of_zip(bytes);
+        if (kind != Kind::unknown)
+            return kind;
+        // A zip without the marks (its producer forgot them) goes by its name.
+        for (const Format &f : formats())
+            if (f.zip_mark != nullptr && goes_by(f, suffix))
+                return f.kind;
+        return Kind::binary;
+    }
+
+    bool text = looks_like_text(bytes);
+    std::string markup = text ? markup_head(bytes) : std::string();
+    std::string root = first_element(markup);
+    for (const Format &f : formats())
+        if (root_matches(f, root))
+            return f.kind;
+
+    for (const Format &f : formats()) {
+        if (f.kind == Kind::text || !goes_by(f, suffix))
+            continue;
+        // A plain text named like a book is shown as the text it is.
+        if (!text || text_fits_loosely(f, bytes, markup))
+            return f.kind;
+    }
+    return text ? Kind::text : Kind::binary;
 }

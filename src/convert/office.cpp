@@ -3,6 +3,7 @@
 #include <algorithm>
 
 #include "convert/convert.h"
+#include "convert/office.h"
 
 namespace {
 

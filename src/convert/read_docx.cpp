@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "convert/convert.h"
+#include "convert/office.h"
 
 namespace {
 

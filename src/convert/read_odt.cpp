@@ -10,6 +10,7 @@
 #include <libxml/tree.h>
 
 #include "convert/convert.h"
+#include "convert/office.h"
 
 namespace {
 

@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "convert/convert.h"
+#include "convert/office.h"
 
 namespace {
 
