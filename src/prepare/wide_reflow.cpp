@@ -54,36 +54,40 @@ const unsigned char *source_bytes(const ByteSource *s)
 }
 
 // What fmt takes for white space: it may add, drop or change only these.
-bool is_fmt_space(unsigned char c)
+inline bool is_fmt_space(unsigned char c)
 {
     return c == ' ' || c == '\t' || c == '\n' || c == '\v' || c == '\f' || c == '\r';
 }
 
-// Written through a staging buffer: most of the text goes a byte at a time.
+// Written through a buffer of its own, a byte at a time.
 struct ByteSink {
     FILE *file;
-    std::string stage;
+    unsigned char stage[1 << 16];
+    size_t staged = 0;
 };
-
-void sink_put(ByteSink *sink, const unsigned char *data, size_t len)
-{
-    sink->stage.append(reinterpret_cast<const char *>(data), len);
-    if (sink->stage.size() >= (1 << 16)) {
-        fwrite(sink->stage.data(), 1, sink->stage.size(), sink->file);
-        sink->stage.clear();
-    }
-}
 
 void sink_flush(ByteSink *sink)
 {
-    fwrite(sink->stage.data(), 1, sink->stage.size(), sink->file);
-    sink->stage.clear();
+    fwrite(sink->stage, 1, sink->staged, sink->file);
+    sink->staged = 0;
+}
+
+inline void sink_byte(ByteSink *sink, unsigned char c)
+{
+    if (sink->staged == sizeof sink->stage)
+        sink_flush(sink);
+    sink->stage[sink->staged++] = c;
 }
 
 // The placeholders of the character at `p`, which is not ASCII, and its
 // length in bytes.
 size_t placeholders_of(const unsigned char *p, size_t avail, size_t *len)
 {
+    // Most text beyond ASCII is in two-byte letters, none of them wide.
+    if (p[0] >= 0xc2 && p[0] <= 0xdf && avail >= 2 && (p[1] & 0xc0) == 0x80) {
+        *len = 2;
+        return 1;
+    }
     uint32_t code_point = 0;
     *len = utf8_char_length(p, avail, &code_point);
     return *len > 1 && char_columns(code_point) == 2 ? 2 : 1;
@@ -213,61 +217,83 @@ bool holds_non_ascii(int fd)
 void encode_for_fmt(FILE *in, FILE *out)
 {
     ByteSource source{in};
-    ByteSink sink{out, {}};
+    static ByteSink sink; // too large for the stack
+    sink.file = out;
+    sink.staged = 0;
     size_t avail;
     while ((avail = source_fill(&source, 4)) > 0) {
-        const unsigned char *p = source_bytes(&source);
-        size_t run = 0;
-        while (run < avail && p[run] < 0x80)
-            run++;
-        if (run > 0) {
-            sink_put(&sink, p, run);
-            source.at += run;
-            continue;
+        const unsigned char *p = source_bytes(&source), *end = p + avail;
+        // A character is whole here while 4 bytes are left, or at the end.
+        const unsigned char *stop = source.ended ? end : end - 3;
+        while (p < stop) {
+            if (*p < 0x80) {
+                sink_byte(&sink, *p++);
+                continue;
+            }
+            size_t len;
+            if (placeholders_of(p, (size_t)(end - p), &len) == 2)
+                sink_byte(&sink, placeholder);
+            sink_byte(&sink, placeholder);
+            p += len;
         }
-        size_t len;
-        size_t count = placeholders_of(p, avail, &len);
-        const unsigned char pair[2] = {placeholder, placeholder};
-        sink_put(&sink, pair, count);
-        source.at += len;
+        source.at = (size_t)(p - source.buf.data());
     }
     sink_flush(&sink);
+}
+
+// Passes the white space of `s` by, refilling as it goes; the bytes left
+// from the next one on (0 at the end).
+static size_t source_skip_space(ByteSource *s)
+{
+    for (;;) {
+        size_t left = s->len - s->at;
+        if (left < 4 && !s->ended)
+            left = source_fill(s, 4);
+        if (left == 0 || !is_fmt_space(s->buf[s->at]))
+            return left;
+        s->at++;
+    }
 }
 
 bool decode_from_fmt(FILE *reflowed, FILE *original, FILE *out)
 {
     ByteSource from_fmt{reflowed}, from_original{original};
-    ByteSink sink{out, {}};
+    static ByteSink sink; // too large for the stack
+    sink.file = out;
+    sink.staged = 0;
     size_t avail;
     while ((avail = source_fill(&from_fmt, 2)) > 0) {
-        const unsigned char *f = source_bytes(&from_fmt);
-        if (is_fmt_space(f[0])) {
-            sink_put(&sink, f, 1);
-            from_fmt.at++;
-            continue;
-        }
-        // The original's next byte that is no white space, and its character.
-        size_t left;
-        while ((left = source_fill(&from_original, 4)) > 0 && is_fmt_space(source_bytes(&from_original)[0]))
-            from_original.at++;
-        if (left == 0)
-            return false;
-        const unsigned char *a = source_bytes(&from_original);
-        size_t len = 1, count = 1;
-        if (a[0] >= 0x80) {
-            count = placeholders_of(a, left, &len);
-            if (f[0] != placeholder || (count == 2 && (avail < 2 || f[1] != placeholder)))
+        const unsigned char *f = source_bytes(&from_fmt), *end = f + avail;
+        // A placeholder pair is whole here while 2 bytes are left, or at the end.
+        const unsigned char *stop = from_fmt.ended ? end : end - 1;
+        while (f < stop) {
+            if (is_fmt_space(*f)) {
+                sink_byte(&sink, *f++);
+                continue;
+            }
+            // The original's next byte that is no white space, and its character.
+            size_t left = from_original.len - from_original.at;
+            if (left < 4 || is_fmt_space(from_original.buf[from_original.at]))
+                left = source_skip_space(&from_original);
+            if (left == 0)
                 return false;
-        } else if (f[0] != a[0]) {
-            return false; // fmt changed more than white space
+            const unsigned char *a = source_bytes(&from_original);
+            size_t len = 1, count = 1;
+            if (a[0] >= 0x80) {
+                count = placeholders_of(a, left, &len);
+                if (*f != placeholder || (count == 2 && (f + 1 == end || f[1] != placeholder)))
+                    return false;
+            } else if (*f != a[0]) {
+                return false; // fmt changed more than white space
+            }
+            for (size_t i = 0; i < len; i++)
+                sink_byte(&sink, a[i]);
+            from_original.at += len;
+            f += count;
         }
-        sink_put(&sink, a, len);
-        from_original.at += len;
-        from_fmt.at += count;
+        from_fmt.at = (size_t)(f - from_fmt.buf.data());
     }
-    size_t left;
-    while ((left = source_fill(&from_original, 1)) > 0 && is_fmt_space(source_bytes(&from_original)[0]))
-        from_original.at++;
+    size_t left = source_skip_space(&from_original);
     sink_flush(&sink);
     return left == 0 && fflush(out) == 0 && !ferror(out);
 }
