@@ -35,9 +35,11 @@ case $src in
 esac
 name=${1##*/}
 # Where this filter is: the installed converter lies beside it.
+# A bare name is one found on PATH, or one in the current directory
+# (sh lesspipe.sh).
 case $0 in
 */*) here=${0%/*} ;;
-*) here=$(command -v -- "$0") && here=${here%/*} ;;
+*) here=$(command -v -- "$0") && here=${here%/*} || here=. ;;
 esac
 
 limit=67108864
