@@ -2,6 +2,7 @@
 // bytes, against the plain loop of line reads they replace (the tests'
 // line_reads_model). Every 16th input is also squeezed while a child
 // process writes it, in pieces, as fmt's output is squeezed while fmt runs.
+// The copy fmt is given of text beyond ASCII decodes back to the text.
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -122,6 +123,22 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     write_bytes(work_files.converted_path, text);
     squeeze_blank_lines();
     check("squeeze", read_whole_file(work_files.converted_path), line_reads_model(text, true));
+
+    // What fmt would give back unchanged of the encoded text is the text.
+    FILE *original = fopen(input_path.c_str(), "r");
+    FILE *encoded = fopen(work_files.temp_path, "w+");
+    FILE *decoded = fopen(work_files.converted_path, "w");
+    if (!original || !encoded || !decoded)
+        abort();
+    encode_for_fmt(original, encoded);
+    rewind(original);
+    rewind(encoded);
+    require(decode_from_fmt(encoded, original, decoded), "the encoded text does not decode");
+    fclose(original);
+    fclose(encoded);
+    fclose(decoded);
+    check("encoded for fmt and back", read_whole_file(work_files.converted_path), text);
+    unlink(work_files.temp_path);
 
     static unsigned count = 0;
     if (count++ % 16 == 0)

@@ -14,19 +14,24 @@ set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "scroll a text past the reader at a steady
 set(CPACK_DEBIAN_PACKAGE_DESCRIPTION "drifterm moves a document up the terminal one line at a time, at a set
 number of milliseconds per line, so that it can be read hands-free.
 Single keys pause, change the pace, hide the status bar or open the file
-in an editor. PDF files, compressed files, manual pages and HTML are
-turned into plain text by the bundled input filter.")
+in an editor. E-books (EPUB, FictionBook), office documents (DOCX, ODT,
+RTF), HTML, PDF files, manual pages, compressed files and text in any
+character set are turned into plain text by the bundled input filter and
+its converter, drifterm-convert, which also serves as a filter for a
+pager.")
 set(CPACK_PACKAGING_INSTALL_PREFIX "${CMAKE_INSTALL_PREFIX}")
 # The Debian revision: the version of the packaging of this release.
 set(CPACK_DEBIAN_PACKAGE_RELEASE 1)
 set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
 set(CPACK_DEBIAN_PACKAGE_SECTION text)
-# Depends comes from the libraries the binary links, through dpkg-shlibdeps.
+# Depends comes from the libraries the program and the converter link
+# (ncurses; libxml2, libzip, uchardet), through dpkg-shlibdeps.
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
-# The filter's converters; without one its format is shown as it is. gzip
-# and coreutils (fmt) are essential and go unnamed.
-set(CPACK_DEBIAN_PACKAGE_RECOMMENDS "poppler-utils, file, html2text, unzip, xsltproc, \
-unrtf, bzip2, xz-utils, zstd, man-db | mandoc, groff-base, bsdextrautils")
+# The programs the filter and the converter run; without one its format
+# gets a line saying what to install. gzip and coreutils (fmt) are
+# essential and go unnamed.
+set(CPACK_DEBIAN_PACKAGE_RECOMMENDS "poppler-utils, bzip2, xz-utils, zstd, \
+man-db | mandoc, groff-base, bsdextrautils, antiword, catdoc")
 set(CPACK_STRIP_FILES ON)
 
 # One package of the default component and "debian"; the plain manual page

@@ -220,6 +220,7 @@ void convert_with_lesspipe()
 {
     show_loading();
     lock_work_files();
+    export_converter_path();
     run_filter();
     if (size_of_file(work_files.temp_path) == 0) {
         // The filter left nothing: the input is shown as it is. A named
@@ -242,7 +243,12 @@ static FILE *squeezed_early = nullptr;
 
 void reformat_with_fmt()
 {
-    std::string command = fmt_command(work_files.converted_path, work_files.temp_path, reflow_width());
+    int width = reflow_width();
+    // fmt counts bytes: text with other characters than ASCII is reflowed
+    // in characters, and squeezed afterwards by the squeeze step.
+    if (reflow_in_characters(width))
+        return;
+    std::string command = fmt_command(work_files.converted_path, work_files.temp_path, width);
     // What is written must be the file fmt's shell makes.
     work_file_clear(work_files.temp_path);
     if (options.no_squeeze) {

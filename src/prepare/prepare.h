@@ -57,6 +57,36 @@ const char *make_filter_temp_dir();
 // Removes that folder with all in it; every exit calls it.
 void remove_filter_temp_dir();
 
+// the converter for the filter (converter.cpp)
+// The directory of the running binary: `proc_exe` read as a link where it
+// exists, else `argv0` resolved (looked up in `path` when it holds no
+// '/'); "" when neither tells.
+std::string program_directory(const char *proc_exe, const char *argv0, const char *path);
+// Sets DRIFTERM_CONVERT, unless set already, to the drifterm-convert beside
+// the running binary when there is one.
+void export_converter_path();
+
+// reflow in characters (wide_reflow.cpp)
+// When the working copy holds bytes >= 0x80, reflows it with fmt -s (the
+// command of fmt_command, at `width`) measuring characters rather than
+// bytes, and returns true; false leaves the working copy as it was, for
+// the reflow of bytes.
+bool reflow_in_characters(int width);
+// True when what is left to read of `fd` holds a byte >= 0x80.
+bool holds_non_ascii(int fd);
+// The length of the character at `p` (`avail` bytes there, at least 1):
+// that of a valid UTF-8 sequence, else 1; its code point (or the byte).
+size_t utf8_char_length(const unsigned char *p, size_t avail, uint32_t *code_point);
+// 2 for East Asian wide and fullwidth characters, else 1.
+int char_columns(uint32_t code_point);
+// `in` with each non-ASCII character (a valid UTF-8 sequence, or a byte
+// that is part of none) written as one byte 0x80, two for a wide one.
+void encode_for_fmt(FILE *in, FILE *out);
+// fmt's output `reflowed` of the encoded `original`, with the characters
+// of `original` in place of the placeholders; false when fmt changed more
+// than white space (what was written is then of no use).
+bool decode_from_fmt(FILE *reflowed, FILE *original, FILE *out);
+
 // line reads in large blocks (line_reads.cpp)
 // Write to `out` exactly what copying `in` in reads of at most 1023 bytes,
 // each written as a C string, writes; the squeeze also drops every blank

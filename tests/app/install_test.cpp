@@ -320,11 +320,20 @@ TEST(Deps, EachTargetAsksOnlyForWhatItNeeds)
 
 // ---- installing ----
 
-// A gzip'd text and a PDF, each shown as text by the installed filter.
+// A gzip'd text, a PDF and an HTML page, each shown as text by the
+// installed filter; the page by the converter installed beside it.
 struct Document {
-    const char *name, *file_name, *converter;
+    const char *name, *file_name, *converter; // converter: a program on PATH, or nullptr for ours
     std::string (*make)(const std::string &sentence);
 };
+
+// The sentence only once its markup is gone: the page as it is would not show it.
+std::string html_of(const std::string &sentence)
+{
+    size_t cut = sentence.find(" html ");
+    return "<html><body><p>" + sentence.substr(0, cut) + " <b>html</b> " + sentence.substr(cut + 6) +
+           "</p></body></html>\n";
+}
 
 std::string gzip_of(const std::string &text)
 {
@@ -344,6 +353,7 @@ struct InstalledFile {
 const InstalledFile installed_files[] = {
     {"bin/drifterm", "bin/drifterm"},
     {"libexec/drifterm/lesspipe.sh", "libexec/drifterm/lesspipe.sh"},
+    {"libexec/drifterm/drifterm-convert", "libexec/drifterm/drifterm-convert"},
     {"share/man/man1/drifterm.1", "share/man/man1/drifterm.1.gz"},
     {"share/bash-completion/completions/drifterm", "share/bash-completion/completions/drifterm"},
     {nullptr, "share/doc/drifterm/copyright"},
@@ -382,10 +392,11 @@ TEST(Install, InstalledProgramFindsItsOwnFilter)
     const Document documents[] = {
         {"gzip", "notes.txt.gz", "gzip", gzip_of},
         {"pdf", "paper.pdf", "pdftotext", make_pdf},
+        {"html", "page.html", nullptr, html_of},
     };
     for (const Document &d : documents) {
         SCOPED_TRACE(d.name);
-        if (find_program(d.converter).empty()) {
+        if (d.converter && find_program(d.converter).empty()) {
             ADD_FAILURE() << d.converter << " is installed by scripts/deps";
             continue;
         }
@@ -397,7 +408,7 @@ TEST(Install, InstalledProgramFindsItsOwnFilter)
         launch.program = prefix + "/bin/drifterm";
         launch.home = home.path;
         launch.cwd = home.path;
-        launch.unset_env = {"DRIFTERM_FILTER"};
+        launch.unset_env = {"DRIFTERM_FILTER", "DRIFTERM_CONVERT"};
         launch.args = {"-s", "20", "-f", d.file_name};
         TermPtr t(term_spawn(launch));
         ASSERT_TRUE(t);
@@ -441,7 +452,8 @@ TEST(Package, DebianPackageRunsFromItsFilesAndPassesLintian)
     RunResult fields = run_shell("dpkg-deb -f " + shell_quote(deb.c_str()) + " Package Depends Recommends", 10000);
     ASSERT_EQ(fields.status, 0) << fields.err;
     EXPECT_NE(fields.out.find("Package: drifterm"), std::string::npos) << fields.out;
-    EXPECT_NE(fields.out.find("libncursesw6"), std::string::npos) << fields.out;
+    for (const char *library : {"libncursesw6", "libxml2", "libzip", "libuchardet"})
+        EXPECT_NE(fields.out.find(library), std::string::npos) << library << " in:\n" << fields.out;
     EXPECT_NE(fields.out.find("Recommends: poppler-utils"), std::string::npos) << fields.out;
 
     std::string root = scratch.path + "/root";

@@ -1,8 +1,11 @@
 // Preparing the working copy: the pure helpers, the squeeze rule, and the
 // whole preparation as a user sees it, with stub filters.
+#include <algorithm>
+#include <climits>
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <memory>
 #include <string>
 #include <vector>
@@ -78,6 +81,112 @@ TEST(ChooseFilter, EnvironmentThenSystemThenBundledThenSourceTree)
                                               << c.bundled << c.source;
         for (const std::string &path : paths)
             unlink(path.c_str());
+    }
+}
+
+TEST(ProgramDirectory, FromProcThenArgv0ThenPath)
+{
+    TempDir tmp;
+    std::string bin = tmp.path + "/bin", elsewhere = tmp.path + "/elsewhere";
+    mkdir(bin.c_str(), 0700);
+    mkdir(elsewhere.c_str(), 0700);
+    write_script(bin + "/prog", "");
+    ASSERT_EQ(symlink((bin + "/prog").c_str(), (elsewhere + "/link").c_str()), 0);
+    char real[PATH_MAX];
+    ASSERT_NE(realpath(bin.c_str(), real), nullptr);
+    const std::string none = tmp.path + "/no-proc-here";
+    struct Case {
+        std::string proc_exe, argv0, path, want;
+    } cases[] = {
+        {elsewhere + "/link", "ignored", "", bin},     // /proc/self/exe names the binary itself
+        {none, bin + "/prog", "", real},               // a path run
+        {none, elsewhere + "/link", "", real},         // resolved through the link
+        {none, "prog", "/nonexistent:" + bin, real},  // found on PATH
+        {none, "prog", "/nonexistent", ""},
+        {none, "", "", ""},
+    };
+    for (const Case &c : cases)
+        EXPECT_EQ(program_directory(c.proc_exe.c_str(), c.argv0.c_str(), c.path.c_str()), c.want)
+            << c.proc_exe << " " << c.argv0 << " " << c.path;
+}
+
+// Everything `file` holds, read from its start.
+std::string contents_from_start(FILE *file)
+{
+    fflush(file);
+    rewind(file);
+    std::string text;
+    char chunk[4096];
+    size_t got;
+    while ((got = fread(chunk, 1, sizeof chunk, file)) > 0)
+        text.append(chunk, got);
+    rewind(file);
+    return text;
+}
+
+// What fmt is given for text with other characters than ASCII, and what
+// comes back from what fmt could write of it.
+TEST(ReflowInCharacters, PlaceholdersStandForTheCharactersAndGoBack)
+{
+    const std::string p1 = "\x80", p2 = "\x80\x80";
+    struct Case {
+        const char *label;
+        std::string original, encoded;
+    } cases[] = {
+        {"ASCII as it is", "plain text\n", "plain text\n"},
+        {"Cyrillic: one a letter", "\xd0\xbc\xd0\xb8\xd1\x80 ok", p1 + p1 + p1 + " ok"},
+        {"wide CJK: two each", "\xe6\x97\xa5\xe6\x9c\xac", p2 + p2},
+        {"fullwidth A", "\xef\xbc\xa1", p2},
+        {"emoji, four bytes", "\xf0\x9f\x98\x80!", p2 + "!"},
+        {"no-break space is no space to fmt", "a\xc2\xa0" "b", "a" + p1 + "b"},
+        {"stray bytes one each", "\xff\x80 \xc3", p1 + p1 + " " + p1},
+        {"cut sequence: each byte", "\xe2\x82 x", p1 + p1 + " x"},
+        {"overlong and surrogate", "\xc0\xaf\xed\xa0\x80", p1 + p1 + p1 + p1 + p1},
+        {"the placeholder itself", "\x80\x80", p2},
+        {"past the 64 KiB buffers", repeat("\xd1\x8f ", 50000) + "\xe6\x97\xa5", repeat(p1 + " ", 50000) + p2},
+    };
+    for (const Case &c : cases) {
+        FILE *in = stream_of(c.original);
+        FILE *out = tmpfile();
+        encode_for_fmt(in, out);
+        EXPECT_EQ(contents_from_start(out), c.encoded) << c.label;
+        // What fmt gives back unchanged decodes to the original.
+        FILE *back = tmpfile();
+        rewind(in);
+        EXPECT_TRUE(decode_from_fmt(out, in, back)) << c.label;
+        EXPECT_EQ(contents_from_start(back), c.original) << c.label;
+        fclose(back);
+        fclose(in);
+        fclose(out);
+    }
+
+    // fmt's output of the encoded text: white space changed only, or more.
+    const std::string cyrillic = "\xd0\xb0\xd0\xb1 \xd0\xb2 \xe6\x97\xa5 end";
+    struct Back {
+        const char *label;
+        std::string reflowed, decoded; // empty decoded: refused
+    } backs[] = {
+        {"as it went", p1 + p1 + " " + p1 + " " + p2 + " end",  cyrillic},
+        {"broken at a blank", p1 + p1 + "\n" + p1 + "  " + p2 + "\nend\n",
+         "\xd0\xb0\xd0\xb1\n\xd0\xb2  \xe6\x97\xa5\nend\n"},
+        {"a placeholder lost", p1 + " " + p1 + " " + p2 + " end", ""},
+        {"one too many", p1 + p1 + " " + p1 + " " + p2 + p1 + " end", ""},
+        {"a wide pair split", p1 + p1 + " " + p1 + " " + p1 + " " + p1 + " end", ""},
+        {"a letter changed", p1 + p1 + " " + p1 + " " + p2 + " End", ""},
+        {"text cut short", p1 + p1 + " " + p1, ""},
+    };
+    for (const Back &b : backs) {
+        FILE *reflowed = stream_of(b.reflowed);
+        FILE *original = stream_of(cyrillic);
+        FILE *out = tmpfile();
+        bool ok = decode_from_fmt(reflowed, original, out);
+        EXPECT_EQ(ok, !b.decoded.empty()) << b.label;
+        if (ok) {
+            EXPECT_EQ(contents_from_start(out), b.decoded) << b.label;
+        }
+        fclose(reflowed);
+        fclose(original);
+        fclose(out);
     }
 }
 
@@ -403,6 +512,74 @@ TEST(PrepareEndToEnd, ASignalDuringACommandEndsItAndTakesTheCleanupExit)
     for (int64_t deadline = term_now_ms() + 2500; term_now_ms() < deadline; usleep(20000))
         for (const std::string &end : ends)
             ASSERT_FALSE(file_exists(end)) << end;
+}
+
+// The filter is told which converter to run: the one built beside the
+// program, unless the user named one.
+TEST(PrepareEndToEnd, TheFilterIsGivenTheConverterOfTheSameBuild)
+{
+    char real[PATH_MAX];
+    ASSERT_NE(realpath(DRIFTERM_CONVERT_BINARY, real), nullptr);
+    struct Case {
+        const char *name;
+        const char *set; // DRIFTERM_CONVERT as the user has it; nullptr: unset
+        std::string want;
+    } cases[] = {
+        {"unset", nullptr, real},
+        {"empty", "", real},
+        {"the user's own", "/opt/my-converter", "/opt/my-converter"},
+    };
+    for (const Case &c : cases) {
+        Stage stage;
+        std::string record = stage.dir.path + "/converter";
+        write_script(stage.filter, "printf '%s' \"${DRIFTERM_CONVERT-unset}\" > " + sh_quoted(record) + "\n");
+        write_file(stage.files + "/input", "hello\n");
+        Launch launch = stage.launch(reader_args("input"));
+        if (c.set)
+            launch.env.push_back({"DRIFTERM_CONVERT", c.set});
+        else
+            launch.unset_env.push_back("DRIFTERM_CONVERT");
+        TermPtr t(term_spawn(launch));
+        ASSERT_TRUE(t);
+        ASSERT_TRUE(wait_screen_up(t.get())) << c.name;
+        EXPECT_EQ(read_file(record), c.want) << c.name;
+    }
+}
+
+size_t characters_in(const std::string &utf8)
+{
+    size_t count = 0;
+    for (unsigned char c : utf8)
+        count += (c & 0xc0) != 0x80;
+    return count;
+}
+
+// fmt counts bytes; a row of Cyrillic text must still fill the terminal
+// as wide as one of ASCII does, and keep every letter.
+TEST(PrepareEndToEnd, ACyrillicParagraphFillsTheRowsInCharacters)
+{
+    const char *words[] = {"\xd0\xbe\xd0\xbd", "\xd0\xbd\xd0\xb5", "\xd0\xb7\xd0\xbd\xd0\xb0\xd0\xbb",
+                           "\xd1\x87\xd1\x82\xd0\xbe", "\xd0\xb4\xd0\xb5\xd0\xbb\xd0\xb0\xd1\x82\xd1\x8c",
+                           "\xd0\xb4\xd0\xb0\xd0\xbb\xd1\x8c\xd1\x88\xd0\xb5"};
+    std::string paragraph;
+    for (int i = 0; i < 60; i++)
+        paragraph += std::string(i ? " " : "") + words[i * 7 % 6];
+    const std::string last = "\xd0\xba\xd0\xbe\xd0\xbd\xd0\xb5\xd1\x86";
+    ReaderRun run(paragraph + "\n\n" + last + "\n", {"-s", "20"}, "text.txt");
+    ASSERT_TRUE(run.t);
+    ASSERT_TRUE(term_wait_text(run.t.get(), last, 10000)) << term_screen(run.t.get());
+    std::string shown;
+    size_t widest = 0;
+    for (const std::string &row : term_rows_text(run.t.get())) {
+        if (row == last)
+            break;
+        widest = std::max(widest, characters_in(row));
+        if (!row.empty())
+            shown += (shown.empty() ? "" : " ") + row;
+    }
+    EXPECT_GE(widest, 65u) << term_screen(run.t.get());
+    EXPECT_LE(widest, 75u) << term_screen(run.t.get());
+    EXPECT_EQ(shown, paragraph) << term_screen(run.t.get());
 }
 
 } // namespace

@@ -1,0 +1,55 @@
+// The whole conversion of a document's bytes, as drifterm-convert does it:
+// whatever the bytes, it ends, and what it prints is in the output set
+// (valid UTF-8, or ASCII alone under a C locale), with nothing printed
+// when it says so. The bytes are tried under a name that tells nothing and
+// again under one whose suffix the first byte picks, so that the paths
+// that go by the name are reached too.
+#include <cstdint>
+#include <string>
+#include <string_view>
+
+#include "convert/convert.h"
+#include "fuzz_support.h"
+
+namespace {
+
+const char *const suffixes[] = {"epub", "docx", "odt", "fb2", "html", "xhtml", "rtf", "txt",
+                                "pdf",  "doc",  "mobi", "djvu", "chm", "ps",   "gz",  "md"};
+
+void check_conversion(const Input &in, const OutputCharset &out)
+{
+    std::string text;
+    bool printed = convert_document(in, out, text);
+    require(printed == !text.empty(), "convert_document's result and its text disagree");
+    if (out.ascii) {
+        for (unsigned char c : text)
+            require(c < 0x80, "a byte past ASCII under a C locale");
+    } else {
+        require(valid_utf8(text), "output that is not UTF-8");
+    }
+}
+
+} // namespace
+
+extern "C" int LLVMFuzzerInitialize(int *, char ***)
+{
+    xml_init();
+    return 0;
+}
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
+{
+    Input in;
+    in.bytes = std::string_view(reinterpret_cast<const char *>(data), size);
+    in.name = "fuzz.bin";
+    OutputCharset utf8;
+    check_conversion(in, utf8);
+    if (size == 0)
+        return 0;
+    in.name = std::string("fuzz.") + suffixes[data[0] % (sizeof suffixes / sizeof suffixes[0])];
+    OutputCharset ascii;
+    ascii.utf8 = false;
+    ascii.ascii = true;
+    check_conversion(in, (data[0] & 0x10) ? ascii : utf8);
+    return 0;
+}
