@@ -368,6 +368,20 @@ static std::string uchardet_guess(std::string_view bytes)
     return guess;
 }
 
+// On a short sample uchardet takes Windows' curly quotes, dashes and euro
+// for a DOS code page's letters; DOS text would rather hold its box lines.
+static bool windows_punctuation(std::string_view bytes)
+{
+    bool punctuation = false;
+    for (unsigned char c : head_of(bytes, sample_size)) {
+        if (c == 0x80 || c == 0x85 || (c >= 0x91 && c <= 0x97))
+            punctuation = true;
+        else if (c >= 0xb0 && c <= 0xdf)
+            return false;
+    }
+    return punctuation;
+}
+
 // 7-bit text with ISO 2022 escapes (ESC $ ...) is no ASCII.
 static bool has_iso2022_escape(std::string_view bytes)
 {
@@ -392,7 +406,10 @@ std::string detect_charset(std::string_view bytes)
         }
         return "UTF-8";
     }
-    return iconv_name(uchardet_guess(bytes));
+    std::string guess = iconv_name(uchardet_guess(bytes));
+    if (guess.rfind("IBM", 0) == 0 && guess != "IBM866" && windows_punctuation(bytes))
+        return "WINDOWS-1252";
+    return guess;
 }
 
 // ---------------------------------------------------------------- conversion
