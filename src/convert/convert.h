@@ -264,6 +264,8 @@ void input_file_remove(InputFile &file);
 void line_blocks(std::string_view text, Document &doc);
 // The same, but a paragraph runs to the next blank line.
 void paragraph_blocks(std::string_view text, Document &doc);
+// The same for paragraphs already found.
+void paragraph_list_blocks(const std::vector<std::string> &paragraphs, Document &doc);
 
 // What a MOBI book holds: its HTML parts in reading order (a KF8 book's
 // in spine order), as UTF-8; or a PalmDOC book's plain text, as it is; or
@@ -282,3 +284,17 @@ bool chm_pages(const Input &in, std::vector<std::string> &pages, std::string &no
 // The member paths a CHM table of contents (.hhc sitemap) names, in its
 // order, each once, resolved against `hhc_dir` ("/" for the top).
 std::vector<std::string> chm_toc_paths(std::string_view hhc, const std::string &hhc_dir);
+
+// A line laid out on a page: its text, its box (y grows upward), and the
+// zone that holds it (-1 for none), which may be a paragraph already.
+struct LaidOutLine {
+    std::string text;
+    int x0 = 0, y0 = 0, x1 = 0, y1 = 0;
+    int group = -1;
+    bool paragraph = false;
+};
+// A page's lines, in reading order, as paragraphs: a paragraph zone is one;
+// elsewhere a new paragraph begins at a line that is not below the last
+// (a new column), after a gap wider than the page's usual spacing, at an
+// indented first line, or after a short line that ends a sentence.
+std::vector<std::string> layout_paragraphs(const std::vector<LaidOutLine> &lines);

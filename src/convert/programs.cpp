@@ -311,6 +311,12 @@ static void add_paragraph(Document &doc, std::string_view text)
     doc.blocks.push_back(block);
 }
 
+void paragraph_list_blocks(const std::vector<std::string> &paragraphs, Document &doc)
+{
+    for (const std::string &paragraph : paragraphs)
+        add_paragraph(doc, paragraph);
+}
+
 void line_blocks(std::string_view text, Document &doc)
 {
     each_line(text, [&](std::string_view line) {
@@ -332,6 +338,8 @@ void paragraph_blocks(std::string_view text, Document &doc)
             flush();
             return;
         }
+        line.remove_prefix(line.find_first_not_of(" \t"));
+        line = line.substr(0, line.find_last_not_of(" \t\r") + 1);
         if (!paragraph.empty())
             paragraph += ' ';
         paragraph += line;

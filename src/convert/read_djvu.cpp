@@ -2,8 +2,6 @@
 // its lines joined into paragraphs, a notice in place of a page without
 // one. The decoder is given the bytes as a stream, so an indirect book
 // that names other files is never let read them.
-#include <algorithm>
-#include <cctype>
 #include <ctime>
 #include <libdjvu/ddjvuapi.h>
 #include <libdjvu/miniexp.h>
@@ -12,17 +10,8 @@
 
 namespace {
 
-// A line of a page's text layer: its text, its box (y grows upward) and
-// the zone that holds it, when that is a paragraph, region or column.
-struct TextLine {
-    std::string text;
-    int x0 = 0, y0 = 0, x1 = 0, y1 = 0;
-    int group = -1;         // lines of one zone share it; -1 for none
-    bool paragraph = false; // that zone is a paragraph: no need to split it
-};
-
 struct PageWalk {
-    std::vector<TextLine> lines;
+    std::vector<LaidOutLine> lines;
     int groups = 0;
     size_t budget = 0; // bytes of text still allowed
 };
@@ -60,7 +49,7 @@ void add_line(PageWalk &walk, std::string text, const int box[4], int group, boo
     if (text.size() > walk.budget)
         text.resize(walk.budget);
     walk.budget -= text.size();
-    walk.lines.push_back(TextLine{std::move(text), box[0], box[1], box[2], box[3], group, paragraph});
+    walk.lines.push_back(LaidOutLine{std::move(text), box[0], box[1], box[2], box[3], group, paragraph});
 }
 
 std::string_view zone_string(miniexp_t item)
@@ -143,142 +132,6 @@ void walk_zone(PageWalk &walk, miniexp_t zone, int depth, int group, bool paragr
     }
 }
 
-template <typename T> T median(std::vector<T> values, T fallback)
-{
-    if (values.empty())
-        return fallback;
-    std::nth_element(values.begin(), values.begin() + values.size() / 2, values.end());
-    return values[values.size() / 2];
-}
-
-size_t code_points(std::string_view text)
-{
-    size_t count = 0;
-    for (char c : text)
-        count += (static_cast<unsigned char>(c) & 0xc0) != 0x80;
-    return count;
-}
-
-bool ends_sentence(std::string_view text)
-{
-    while (!text.empty() && text.back() == ' ')
-        text.remove_suffix(1);
-    if (text.ends_with("\xe2\x80\x9d")) // a closing quotation mark
-        return true;
-    return !text.empty() && std::string_view(".!?:\")").find(text.back()) != std::string_view::npos;
-}
-
-// Where a new paragraph begins within lines of one zone that is not a
-// paragraph, from the layout: a line that is not below the last (a new
-// column), a gap wider than the page's usual spacing, an indented first
-// line, or a short line that ends a sentence.
-std::vector<bool> layout_breaks(const std::vector<TextLine> &lines)
-{
-    std::vector<bool> breaks(lines.size(), false);
-    if (lines.size() < 2)
-        return breaks;
-    std::vector<int> heights, pitches, char_widths;
-    int left = lines[0].x0, right = lines[0].x1;
-    for (size_t i = 0; i < lines.size(); ++i) {
-        const TextLine &l = lines[i];
-        heights.push_back(l.y1 - l.y0);
-        char_widths.push_back((l.x1 - l.x0) / static_cast<int>(std::max<size_t>(1, code_points(l.text))));
-        left = std::min(left, l.x0);
-        right = std::max(right, l.x1);
-        if (i > 0) {
-            int pitch = (lines[i - 1].y0 + lines[i - 1].y1) / 2 - (l.y0 + l.y1) / 2;
-            if (pitch > 0)
-                pitches.push_back(pitch);
-        }
-    }
-    const int height = median(heights, 0);
-    const int pitch = median(pitches, height + height / 5);
-    const int em = std::max(1, median(char_widths, 1));
-    if (height <= 0)
-        return breaks; // no layout to go by
-    for (size_t i = 1; i < lines.size(); ++i) {
-        const TextLine &a = lines[i - 1], &b = lines[i];
-        int step = (a.y0 + a.y1) / 2 - (b.y0 + b.y1) / 2;
-        bool new_column = step <= 0;
-        bool gap = step * 2 > pitch * 3;
-        bool indent = b.x0 - left > 2 * em && a.x0 - left <= em;
-        bool short_end = a.x1 < right - 6 * em && ends_sentence(a.text);
-        breaks[i] = new_column || gap || indent || short_end;
-    }
-    return breaks;
-}
-
-// Appends a line to a paragraph: a word broken at the line's end by a
-// hyphen ("exam-" "ple") is joined again, a soft hyphen dropped.
-void join_line(std::string &paragraph, std::string_view line)
-{
-    while (!line.empty() && line.front() == ' ')
-        line.remove_prefix(1);
-    while (!paragraph.empty() && paragraph.back() == ' ')
-        paragraph.pop_back();
-    if (paragraph.empty()) {
-        paragraph = line;
-        return;
-    }
-    if (paragraph.ends_with("\xc2\xad")) {
-        paragraph.resize(paragraph.size() - 2);
-        paragraph += line;
-        return;
-    }
-    size_t n = paragraph.size();
-    bool broken_word = n >= 2 && paragraph[n - 1] == '-' &&
-                       (std::isalpha(static_cast<unsigned char>(paragraph[n - 2])) ||
-                        static_cast<unsigned char>(paragraph[n - 2]) >= 0x80) &&
-                       !line.empty() && std::islower(static_cast<unsigned char>(line.front()));
-    if (broken_word)
-        paragraph.pop_back();
-    else
-        paragraph += ' ';
-    paragraph += line;
-}
-
-std::vector<std::string> page_paragraphs(const std::vector<TextLine> &lines)
-{
-    std::vector<std::string> paragraphs;
-    size_t start = 0;
-    while (start < lines.size()) {
-        size_t end = start + 1;
-        while (end < lines.size() && lines[end].group == lines[start].group)
-            ++end;
-        std::vector<TextLine> zone(lines.begin() + static_cast<long>(start), lines.begin() + static_cast<long>(end));
-        std::vector<bool> breaks =
-            lines[start].paragraph ? std::vector<bool>(zone.size(), false) : layout_breaks(zone);
-        std::string paragraph;
-        for (size_t i = 0; i < zone.size(); ++i) {
-            if (breaks[i] && !paragraph.empty()) {
-                paragraphs.push_back(paragraph);
-                paragraph.clear();
-            }
-            join_line(paragraph, zone[i].text);
-        }
-        if (paragraph.find_first_not_of(' ') != std::string::npos)
-            paragraphs.push_back(paragraph);
-        start = end;
-    }
-    return paragraphs;
-}
-
-// Form feeds and the other control characters a layer may hold are no text.
-std::string clean_text(std::string text)
-{
-    for (char &c : text)
-        if (static_cast<unsigned char>(c) < 0x20 || c == 0x7f)
-            c = ' ';
-    return valid_utf8(text) ? text : to_utf8(text, "UTF-8");
-}
-
-void add_paragraph(Document &doc, std::string text)
-{
-    Block block;
-    block.text = std::move(text);
-    doc.blocks.push_back(block);
-}
-
 // The text of page `page`, or false when it has no text layer (or the
 // time is up).
 bool page_text(ddjvu_context_t *ctx, ddjvu_document_t *document, int page, long long deadline, PageWalk &walk)
@@ -294,7 +147,7 @@ bool page_text(ddjvu_context_t *ctx, ddjvu_document_t *document, int page, long 
     if (miniexp_consp(text))
         walk_zone(walk, text, 0, -1, false);
     ddjvu_miniexp_release(document, text);
-    for (const TextLine &line : walk.lines)
+    for (const LaidOutLine &line : walk.lines)
         if (line.text.find_first_not_of(" \t\r\n\f\v") != std::string::npos)
             return true;
     return false;
@@ -328,12 +181,13 @@ bool read_djvu(const Input &in, Document &doc)
     int with_text = 0;
     for (int page = 0; page < pages && now_ms() <= deadline && walk.budget > 0; ++page) {
         if (!page_text(ctx, document, page, deadline, walk)) {
-            add_paragraph(doc, "page " + std::to_string(page + 1) + " of " + in.name + " has no text layer");
+            paragraph_list_blocks({"page " + std::to_string(page + 1) + " of " + in.name + " has no text layer"}, doc);
             continue;
         }
         ++with_text;
-        for (std::string &paragraph : page_paragraphs(walk.lines))
-            add_paragraph(doc, clean_text(std::move(paragraph)));
+        // Form feeds and the other control characters a layer may hold
+        // are no text.
+        paragraph_list_blocks(layout_paragraphs(walk.lines), doc);
     }
     ddjvu_document_release(document);
     ddjvu_context_release(ctx);

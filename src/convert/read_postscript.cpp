@@ -7,6 +7,40 @@
 
 using namespace std::string_view_literals;
 
+namespace {
+
+// ps2ascii lays each row out as the page has it, in columns: spaces for
+// the left margin, and a row a line. It marks no gaps but blank rows; those
+// are lines of their own here.
+std::vector<LaidOutLine> rows_as_lines(std::string_view text)
+{
+    std::vector<LaidOutLine> lines;
+    int y = 0;
+    while (!text.empty()) {
+        size_t end = text.find('\n');
+        std::string_view row = text.substr(0, end);
+        text.remove_prefix(end == std::string_view::npos ? text.size() : end + 1);
+        while (!row.empty() && (row.back() == '\r' || row.back() == ' ' || row.back() == '\f'))
+            row.remove_suffix(1);
+        size_t indent = row.find_first_not_of(" \f");
+        y -= 10;
+        if (indent == std::string_view::npos)
+            continue; // a blank row: the gap says what it means
+        LaidOutLine line;
+        line.text = row.substr(indent);
+        line.x0 = static_cast<int>(indent);
+        line.x1 = line.x0;
+        for (char c : line.text) // columns are characters, not bytes
+            line.x1 += (static_cast<unsigned char>(c) & 0xc0) != 0x80;
+        line.y1 = y + 8;
+        line.y0 = y;
+        lines.push_back(std::move(line));
+    }
+    return lines;
+}
+
+} // namespace
+
 bool read_postscript(const Input &in, Document &doc)
 {
     // "%!PS", or the binary header of a DOS EPS file, which gs reads too.
@@ -21,7 +55,10 @@ bool read_postscript(const Input &in, Document &doc)
     if (!input_file_make(in, file))
         return false;
     // ps2ascii takes no "--"; the path is absolute, so never an option.
-    // Its own temporary files, and gs's, go into the private directory.
+    // -dSAFER still lets gs read and write in its temporary directory, /tmp
+    // unless TMPDIR says otherwise: here that is the private directory,
+    // which holds nothing but the document. ps2ascii's own clean-up
+    // ("rm -f _temp_.*" in its directory) happens there too.
     ChildOutput result;
     run_program({ps2ascii, file.path}, {"GS_OPTIONS=-dSAFER", "TMPDIR=" + file.dir}, file.dir.c_str(),
                 member_limit, child_seconds, result);
@@ -31,6 +68,6 @@ bool read_postscript(const Input &in, Document &doc)
         return true;
     }
     // Whatever it wrote before a time limit or an error still counts.
-    paragraph_blocks(result.out, doc);
+    paragraph_list_blocks(layout_paragraphs(rows_as_lines(result.out)), doc);
     return true;
 }
