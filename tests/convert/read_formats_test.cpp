@@ -870,6 +870,8 @@ TEST(ReadFormats, BrokenBooksGetANotice)
     std::string garbage_djvu = djvu.substr(0, 16) + std::string(200, '\x55');
     std::string chm = make_chm({{"/a.htm", page("A")}});
     std::string broken_chm = chm.substr(0, 0x70);
+    std::string looping_chm = make_chm({});
+    looping_chm.replace(0x60 + 0x54 + 0x10, 4, std::string(4, '\0')); // the next block: itself
     struct Row {
         const char *what;
         bool (*read)(const Input &, Document &);
@@ -880,6 +882,8 @@ TEST(ReadFormats, BrokenBooksGetANotice)
         {"MOBI claiming 4 GiB of text", read_mobi, huge_claim, "huge.mobi", "no text in huge.mobi (MOBI)"},
         {"DjVu of garbage", read_djvu, garbage_djvu, "bad.djvu", "no text in bad.djvu (DjVu)"},
         {"CHM cut short", read_chm, broken_chm, "cut.chm", "no text in cut.chm (CHM)"},
+        // libchm would follow the block's link to itself for ever.
+        {"CHM whose directory loops", read_chm, looping_chm, "loop.chm", "no text in loop.chm (CHM)"},
     };
     for (const Row &row : rows) {
         SCOPED_TRACE(row.what);
@@ -887,6 +891,27 @@ TEST(ReadFormats, BrokenBooksGetANotice)
         EXPECT_TRUE(row.read(Input{row.bytes, row.name}, doc));
         EXPECT_EQ(doc.notice, row.notice);
     }
+}
+
+// An indirect DjVu book keeps its pages in files of their own; they are
+// never read, though they lie beside it.
+TEST(ReadFormats, IndirectDjvuReadsNoOtherFile)
+{
+    std::vector<Zone> zones = {line_zone(300, 3000, 2200, 3050, "Text of a page file.")};
+    std::string book = make_djvu_book({make_djvu(&zones), make_djvu(&zones)});
+    std::string djvmcvt = harness::find_program("djvmcvt");
+    if (book.empty() || djvmcvt.empty())
+        GTEST_SKIP() << "djvm or djvmcvt is not installed";
+    TempDir dir;
+    write_file(dir.path + "/book.djvu", book);
+    ASSERT_EQ(mkdir((dir.path + "/ind").c_str(), 0700), 0);
+    std::string command = "'" + djvmcvt + "' -i '" + dir.path + "/book.djvu' '" + dir.path + "/ind' index.djvu";
+    ASSERT_EQ(std::system((command + " >/dev/null 2>&1").c_str()), 0);
+    std::string index = dir.path + "/ind/index.djvu";
+    Document doc;
+    EXPECT_TRUE(read_djvu(Input{read_file(index), "index.djvu", index.c_str()}, doc));
+    EXPECT_EQ(doc.notice, "index.djvu has no text layer");
+    EXPECT_TRUE(doc.blocks.empty());
 }
 
 } // namespace
