@@ -154,6 +154,46 @@ static bool open_pipe(int fds[2])
     return true;
 }
 
+// Forks a child of its own group that runs `work` with the pipe's write
+// end (or, when out_as_stdout, with it as its standard output), and reads
+// what it writes within the limits.
+static void run_child(void (*work)(int fd, void *context), void *context, bool out_as_stdout, size_t cap,
+                      int seconds, ChildOutput &result)
+{
+    result = ChildOutput{};
+    int fds[2];
+    if (!open_pipe(fds))
+        return;
+    pid_t pid = fork();
+    if (pid < 0) {
+        close(fds[0]);
+        close(fds[1]);
+        return;
+    }
+    if (pid == 0) {
+        child_setup(fds[1], fds[0], out_as_stdout);
+        work(out_as_stdout ? 1 : fds[1], context);
+        _exit(0);
+    }
+    setpgid(pid, pid);
+    close(fds[1]);
+    collect_child(pid, fds[0], cap, seconds, result);
+}
+
+struct Exec {
+    std::vector<char *> args, env;
+    const char *dir;
+};
+
+static void exec_program(int, void *context)
+{
+    const Exec &exec = *static_cast<const Exec *>(context);
+    if (exec.dir != nullptr && chdir(exec.dir) != 0)
+        _exit(127);
+    execve(exec.args[0], exec.args.data(), exec.env.data());
+    _exit(127);
+}
+
 void run_program(const std::vector<std::string> &argv, const std::vector<std::string> &extra_env,
                  const char *dir, size_t cap, int seconds, ChildOutput &result)
 {
@@ -161,65 +201,28 @@ void run_program(const std::vector<std::string> &argv, const std::vector<std::st
     if (argv.empty())
         return;
     // Everything the child needs is made before the fork.
-    std::vector<char *> args;
+    Exec exec{{}, {}, dir};
     for (const std::string &arg : argv)
-        args.push_back(const_cast<char *>(arg.c_str()));
-    args.push_back(nullptr);
-    std::vector<char *> env;
+        exec.args.push_back(const_cast<char *>(arg.c_str()));
+    exec.args.push_back(nullptr);
     for (const std::string &entry : extra_env)
-        env.push_back(const_cast<char *>(entry.c_str()));
+        exec.env.push_back(const_cast<char *>(entry.c_str()));
     for (char **at = environ; at && *at; ++at) {
         std::string_view entry = *at;
         bool replaced = false;
         for (const std::string &extra : extra_env)
             replaced = replaced || entry.substr(0, entry.find('=') + 1) == extra.substr(0, extra.find('=') + 1);
         if (!replaced)
-            env.push_back(*at);
+            exec.env.push_back(*at);
     }
-    env.push_back(nullptr);
-
-    int fds[2];
-    if (!open_pipe(fds))
-        return;
-    pid_t pid = fork();
-    if (pid < 0) {
-        close(fds[0]);
-        close(fds[1]);
-        return;
-    }
-    if (pid == 0) {
-        child_setup(fds[1], fds[0], true);
-        if (dir != nullptr && chdir(dir) != 0)
-            _exit(127);
-        execve(args[0], args.data(), env.data());
-        _exit(127);
-    }
-    setpgid(pid, pid);
-    close(fds[1]);
-    collect_child(pid, fds[0], cap, seconds, result);
+    exec.env.push_back(nullptr);
+    run_child(exec_program, &exec, true, cap, seconds, result);
 }
 
 void run_isolated(void (*work)(int fd, void *context), void *context, size_t cap, int seconds,
                   ChildOutput &result)
 {
-    result = ChildOutput{};
-    int fds[2];
-    if (!open_pipe(fds))
-        return;
-    pid_t pid = fork();
-    if (pid < 0) {
-        close(fds[0]);
-        close(fds[1]);
-        return;
-    }
-    if (pid == 0) {
-        child_setup(fds[1], fds[0], false);
-        work(fds[1], context);
-        _exit(0);
-    }
-    setpgid(pid, pid);
-    close(fds[1]);
-    collect_child(pid, fds[0], cap, seconds, result);
+    run_child(work, context, false, cap, seconds, result);
 }
 
 static std::string temp_root()
