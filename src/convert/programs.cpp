@@ -161,6 +161,11 @@ static void run_child(void (*work)(int fd, void *context), void *context, bool o
                       int seconds, ChildOutput &result)
 {
     result = ChildOutput{};
+    // A SIGCHLD ignored by whoever started the converter would have the
+    // system reap the child unseen, and its end could not be told.
+    struct sigaction chld;
+    if (sigaction(SIGCHLD, nullptr, &chld) == 0 && chld.sa_handler == SIG_IGN)
+        signal(SIGCHLD, SIG_DFL);
     int fds[2];
     if (!open_pipe(fds))
         return;

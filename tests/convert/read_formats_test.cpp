@@ -780,6 +780,12 @@ TEST(ReadFormats, ProgramsRunWithinLimits)
     EXPECT_FALSE(result.timed_out);
     EXPECT_EQ(result.out, "a b|'$(id)'|--|");
 
+    // Its end is seen even when whoever started us ignores SIGCHLD.
+    signal(SIGCHLD, SIG_IGN);
+    run_program({script, "x"}, {}, nullptr, 1024, 5, result);
+    signal(SIGCHLD, SIG_DFL);
+    EXPECT_TRUE(result.succeeded);
+
     // Its environment, and its directory.
     write_script(script, "printf '%s %s' \"$EXTRA\" \"$(pwd)\"\n");
     run_program({script}, {"EXTRA=given"}, dir.path.c_str(), 1024, 5, result);
