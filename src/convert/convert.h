@@ -296,5 +296,6 @@ struct LaidOutLine {
 // A page's lines, in reading order, as paragraphs: a paragraph zone is one;
 // elsewhere a new paragraph begins at a line that is not below the last
 // (a new column), after a gap wider than the page's usual spacing, at an
-// indented first line, or after a short line that ends a sentence.
+// indented first line, after a short line that ends a sentence, and after
+// a heading (a short line set in from the margin).
 std::vector<std::string> layout_paragraphs(const std::vector<LaidOutLine> &lines);

@@ -37,7 +37,7 @@ bool ends_sentence(std::string_view text)
 // Where a new paragraph begins within lines of one zone that is not a
 // paragraph, from the layout: a line that is not below the last (a new
 // column), a gap wider than the page's usual spacing, an indented first
-// line, or a short line that ends a sentence.
+// line, a short line that ends a sentence, or one after a heading.
 std::vector<bool> layout_breaks(const std::vector<LaidOutLine> &lines)
 {
     std::vector<bool> breaks(lines.size(), false);
@@ -71,8 +71,12 @@ std::vector<bool> layout_breaks(const std::vector<LaidOutLine> &lines)
         bool new_column = step <= 0;
         bool gap = step * 2 > pitch * 3;
         bool indent = b.x0 - left > 2 * em && a.x0 - left <= em;
-        bool short_end = a.x1 < right - 6 * em && ends_sentence(a.text);
-        breaks[i] = new_column || gap || indent || short_end;
+        bool short_line = a.x1 < right - 6 * em;
+        bool short_end = short_line && ends_sentence(a.text);
+        // A short line set in from the margin, then one at the margin: a
+        // heading, centred or indented, not a paragraph's first line.
+        bool heading = short_line && a.x0 - left > 2 * em && b.x0 - left <= em;
+        breaks[i] = new_column || gap || indent || short_end || heading;
     }
     return breaks;
 }

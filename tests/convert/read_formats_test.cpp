@@ -548,6 +548,7 @@ TEST(ReadFormats, EachReaderOnItsSamples)
     };
     // No paragraph zones: the layout says where paragraphs end.
     std::vector<Zone> lines = {
+        line_zone(1000, 3070, 1500, 3120, "A Centred Heading"),
         line_zone(300, 3000, 2200, 3050, "A paragraph whose word is hyphen-"),
         line_zone(300, 2930, 2200, 2980, "ated at the end of its line, and"),
         line_zone(300, 2860, 1200, 2910, "ends short."),
@@ -579,7 +580,7 @@ TEST(ReadFormats, EachReaderOnItsSamples)
          "scan.djvu", {"The first paragraph runs over two lines.", "A second one with a form feed."}, ""},
         {"djvu: lines only, paragraphs from the layout", read_djvu, [&] { return make_djvu(&lines); },
          "lines.djvu",
-         {"A paragraph whose word is hyphenated at the end of its line, and ends short.",
+         {"A Centred Heading", "A paragraph whose word is hyphenated at the end of its line, and ends short.",
           "An indented line opens the next one, which a well- Known word ends",
           "After a wide gap, a third."},
          ""},
