@@ -20,6 +20,17 @@ const std::vector<Format> &formats()
         {Kind::rtf, "RTF", "{\\rtf"sv, 0, nullptr, nullptr, "rtf", "its own reader", "", read_rtf},
         {Kind::pdf, "PDF", "%PDF-"sv, 0, nullptr, nullptr, "pdf", "pdftotext (in the filter)", "poppler-utils",
          nullptr},
+        {Kind::doc, "Word document", "\xd0\xcf\x11\xe0\xa1\xb1\x1a\xe1"sv, 0, nullptr, nullptr, "doc dot",
+         "antiword, else catdoc", "antiword, catdoc", read_doc},
+        // PalmDOC books ("TEXtREAd" at 60) and DOS EPS files (c5 d0 d3 c6)
+        // are known by their names; their readers take both marks.
+        {Kind::mobi, "MOBI", "BOOKMOBI"sv, 60, nullptr, nullptr, "mobi azw azw3 prc", "libmobi", "libmobi0",
+         read_mobi},
+        {Kind::djvu, "DjVu", "AT&TFORM"sv, 0, nullptr, nullptr, "djvu djv", "libdjvulibre", "libdjvulibre21",
+         read_djvu},
+        {Kind::chm, "CHM", "ITSF"sv, 0, nullptr, nullptr, "chm", "libchm", "libchm1", read_chm},
+        {Kind::postscript, "PostScript", "%!PS"sv, 0, nullptr, nullptr, "ps eps epsf epsi", "ps2ascii",
+         "ghostscript", read_postscript},
         {Kind::gzip, "gzip", "\x1f\x8b"sv, 0, nullptr, nullptr, "gz z", "gzip (in the filter)", "gzip", nullptr},
         {Kind::bzip2, "bzip2", "BZh"sv, 0, nullptr, nullptr, "bz2", "bzip2 (in the filter)", "bzip2", nullptr},
         {Kind::xz, "xz", "\xfd" "7zXZ\0"sv, 0, nullptr, nullptr, "xz lzma", "xz (in the filter)", "xz-utils",
@@ -28,6 +39,8 @@ const std::vector<Format> &formats()
          nullptr},
         // Last: what is left, when it holds no NUL bytes or is UTF-16.
         {Kind::text, "text", {}, 0, nullptr, nullptr, "", "uchardet, iconv", "libuchardet0, libc6", read_text},
+        // What is left and is not text: a notice naming what it looks like.
+        {Kind::binary, "binary data", {}, 0, nullptr, nullptr, "", "its own magic list", "", read_binary},
     };
     return table;
 }

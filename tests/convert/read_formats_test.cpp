@@ -1,0 +1,925 @@
+// The readers of Word, MOBI, DjVu, CHM, PostScript and binary files, on
+// samples made here: a Word 97 file, a PalmDOC MOBI, DjVu pages with a
+// text layer and a CHM book are written byte by byte; PostScript is text.
+// The notices come with a PATH that lacks the program.
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <csignal>
+#include <functional>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include "convert/convert.h"
+#include "convert/programs.h"
+#include "helpers.h"
+
+using namespace harness;
+
+namespace {
+
+// ---------------------------------------------------------------- bytes
+
+void put16le(std::string &b, size_t at, uint32_t v)
+{
+    b[at] = static_cast<char>(v & 0xff);
+    b[at + 1] = static_cast<char>((v >> 8) & 0xff);
+}
+
+void put32le(std::string &b, size_t at, uint32_t v)
+{
+    for (int i = 0; i < 4; ++i)
+        b[at + static_cast<size_t>(i)] = static_cast<char>((v >> (8 * i)) & 0xff);
+}
+
+void append_be(std::string &b, uint32_t v, int bytes)
+{
+    for (int i = bytes - 1; i >= 0; --i)
+        b += static_cast<char>((v >> (8 * i)) & 0xff);
+}
+
+void append_le(std::string &b, uint64_t v, int bytes)
+{
+    for (int i = 0; i < bytes; ++i)
+        b += static_cast<char>((v >> (8 * i)) & 0xff);
+}
+
+// ---------------------------------------------------------------- Word 97
+
+// A Word 97 file holding `text` (paragraphs ended by "\r", in Windows-1252)
+// in one compound file: a header, a FAT sector, a directory sector, then
+// the WordDocument and 1Table streams of 4096 bytes each (so that neither
+// is in the mini stream). The table stream has a stylesheet naming no
+// styles and, unless without_piece_table, the piece table antiword reads
+// the text by. `stream` names the main stream ("WordDocument").
+std::string make_doc(const std::string &text, bool without_piece_table = false,
+                     const char *stream = "WordDocument")
+{
+    const uint32_t end = 0xFFFFFFFE, free_sector = 0xFFFFFFFF, none = 0xFFFFFFFF;
+    const uint32_t fc = 0x400; // where the text starts in WordDocument
+    std::string word(4096, '\0'), table(4096, '\0');
+    put16le(word, 0, 0xA5EC);      // wIdent
+    put16le(word, 2, 0x00C1);      // nFib: Word 97
+    put16le(word, 6, 0x0409);      // lid
+    put16le(word, 10, 0x0200);     // fWhichTblStm: 1Table
+    put16le(word, 12, 0x00BF);     // nFibBack
+    put32le(word, 24, fc);         // fcMin
+    put32le(word, 28, fc + static_cast<uint32_t>(text.size())); // fcMac
+    put16le(word, 32, 14);         // csw
+    put16le(word, 62, 22);         // clw
+    put32le(word, 64, 4096);       // cbMac
+    put32le(word, 76, static_cast<uint32_t>(text.size())); // ccpText
+    put16le(word, 152, 0x5D);      // cbRgFcLcb
+    word.replace(fc, text.size(), text);
+    // The piece table: one piece of 8-bit text at fc.
+    std::string clx(21, '\0');
+    clx[0] = 2;
+    put32le(clx, 1, 16);
+    put32le(clx, 9, static_cast<uint32_t>(text.size()));
+    put32le(clx, 15, (fc * 2) | 0x40000000);
+    table.replace(0, clx.size(), clx);
+    put32le(word, 0x1A2, 0);                                        // fcClx
+    put32le(word, 0x1A6, without_piece_table ? 0 : static_cast<uint32_t>(clx.size())); // lcbClx
+    // The stylesheet: an 18-byte STSHI and no styles.
+    put16le(table, 0x100, 18);
+    put16le(table, 0x104, 10);
+    put32le(word, 0xA2, 0x100); // fcStshf
+    put32le(word, 0xA6, 20);    // lcbStshf
+
+    std::string out(512 * 19, '\0');
+    out.replace(0, 8, "\xd0\xcf\x11\xe0\xa1\xb1\x1a\xe1");
+    put16le(out, 24, 0x3E);
+    put16le(out, 26, 3);
+    put16le(out, 28, 0xFFFE);
+    put16le(out, 30, 9);
+    put16le(out, 32, 6);
+    put32le(out, 44, 1);    // FAT sectors
+    put32le(out, 48, 1);    // first directory sector
+    put32le(out, 56, 4096); // mini stream cutoff
+    put32le(out, 60, end);  // no mini FAT
+    put32le(out, 68, end);  // no DIFAT sectors
+    put32le(out, 76, 0);    // the FAT is sector 0
+    for (int i = 1; i < 109; ++i)
+        put32le(out, 76 + 4 * static_cast<size_t>(i), free_sector);
+    const size_t fat = 512;
+    for (size_t i = 0; i < 128; ++i)
+        put32le(out, fat + 4 * i, free_sector);
+    put32le(out, fat, 0xFFFFFFFD);
+    put32le(out, fat + 4, end);
+    for (uint32_t s = 2; s < 18; ++s)
+        put32le(out, fat + 4 * s, s == 9 || s == 17 ? end : s + 1);
+    auto entry = [&](size_t id, const char *name, int type, uint32_t left, uint32_t child, uint32_t start,
+                     uint32_t size) {
+        size_t at = 1024 + 128 * id;
+        size_t n = 0;
+        for (; name[n]; ++n)
+            put16le(out, at + 2 * n, static_cast<unsigned char>(name[n]));
+        put16le(out, at + 64, n ? static_cast<uint32_t>(2 * (n + 1)) : 0);
+        out[at + 66] = static_cast<char>(type);
+        out[at + 67] = 1;
+        put32le(out, at + 68, left);
+        put32le(out, at + 72, none);
+        put32le(out, at + 76, child);
+        put32le(out, at + 116, start);
+        put32le(out, at + 120, size);
+    };
+    entry(0, "Root Entry", 5, none, 1, end, 0);
+    entry(1, stream, 2, 2, none, 2, 4096);
+    entry(2, "1Table", 2, none, none, 10, 4096);
+    entry(3, "", 0, none, none, 0, 0);
+    out.replace(512 * 3, 4096, word);
+    out.replace(512 * 11, 4096, table);
+    return out;
+}
+
+// ---------------------------------------------------------------- MOBI
+
+struct MobiSample {
+    std::string type = "BOOKMOBI"; // or "TEXtREAd" for PalmDOC
+    std::string text;              // HTML for MOBI, plain text for PalmDOC
+    uint16_t encryption = 0;
+    uint32_t encoding = 65001;     // UTF-8; 1252 for Windows-1252
+};
+
+// A PDB database: its header, the record list, record 0 (a PalmDOC header
+// with compression 1, none, then for MOBI a MOBI header and the full
+// name), and the text in records of 4096 bytes.
+std::string make_mobi(const MobiSample &sample)
+{
+    std::vector<std::string> records;
+    const size_t record_size = 4096;
+    for (size_t at = 0; at < sample.text.size(); at += record_size)
+        records.push_back(sample.text.substr(at, record_size));
+    const uint32_t text_records = static_cast<uint32_t>(records.size());
+
+    std::string r0;
+    append_be(r0, 1, 2); // compression: none
+    append_be(r0, 0, 2);
+    append_be(r0, static_cast<uint32_t>(sample.text.size()), 4);
+    append_be(r0, text_records, 2);
+    append_be(r0, record_size, 2);
+    append_be(r0, sample.encryption, 2);
+    append_be(r0, 0, 2);
+    if (sample.type == "BOOKMOBI") {
+        const uint32_t header_length = 232, unset = 0xFFFFFFFF;
+        const std::string name = "Sample Book";
+        std::string h;
+        h += "MOBI";
+        append_be(h, header_length, 4);
+        append_be(h, 2, 4);               // mobi type: book
+        append_be(h, sample.encoding, 4); // text encoding
+        append_be(h, 1234, 4);            // uid
+        append_be(h, 6, 4);               // file version
+        for (int i = 0; i < 10; ++i)      // orth, infl, names, keys, extra 0-5
+            append_be(h, unset, 4);
+        append_be(h, text_records + 1, 4);                     // first non-book record
+        append_be(h, 16 + header_length, 4);                   // full name offset
+        append_be(h, static_cast<uint32_t>(name.size()), 4);   // full name length
+        append_be(h, 9, 4);                                    // locale
+        append_be(h, 0, 4);
+        append_be(h, 0, 4);
+        append_be(h, 6, 4);     // min version
+        append_be(h, unset, 4); // first image
+        append_be(h, 0, 4);     // huff record
+        append_be(h, 0, 4);
+        append_be(h, 0, 4);     // datp
+        append_be(h, 0, 4);
+        append_be(h, 0, 4);     // exth flags: none
+        h.append(32, '\0');
+        append_be(h, unset, 4); // unknown6
+        append_be(h, unset, 4); // drm offset
+        append_be(h, 0, 4);
+        append_be(h, 0, 4);
+        append_be(h, 0, 4);
+        h.append(8, '\0');
+        append_be(h, 1, 2);            // first text record
+        append_be(h, text_records, 2); // last text record
+        append_be(h, 1, 4);
+        append_be(h, unset, 4); // fcis
+        append_be(h, 0, 4);
+        append_be(h, unset, 4); // flis
+        append_be(h, 0, 4);
+        h.append(8, '\0');
+        append_be(h, unset, 4); // srcs
+        append_be(h, 0, 4);
+        h.append(8, '\xff');
+        append_be(h, 0, 2);
+        append_be(h, 0, 2);     // extra flags: no trailing entries
+        append_be(h, unset, 4); // ncx
+        r0 += h;
+        r0 += name;
+        r0.append(4, '\0');
+    }
+    records.insert(records.begin(), r0);
+
+    std::string out(32, '\0');
+    out.replace(0, 11, "Sample_Book");
+    append_be(out, 0, 2);
+    append_be(out, 0, 2);
+    for (int i = 0; i < 6; ++i)
+        append_be(out, 0, 4);
+    out += sample.type;
+    append_be(out, 0, 4); // uid seed
+    append_be(out, 0, 4);
+    append_be(out, static_cast<uint32_t>(records.size()), 2);
+    size_t offset = out.size() + 8 * records.size() + 2;
+    for (size_t i = 0; i < records.size(); ++i) {
+        append_be(out, static_cast<uint32_t>(offset), 4);
+        append_be(out, static_cast<uint32_t>(2 * i), 4);
+        offset += records[i].size();
+    }
+    out.append(2, '\0');
+    for (const std::string &r : records)
+        out += r;
+    return out;
+}
+
+// ---------------------------------------------------------------- DjVu
+
+// A zone of a text layer; (x0, y0) is its lower left corner.
+struct Zone {
+    int type; // 1 page, 2 column, 3 region, 4 paragraph, 5 line, 6 word
+    int x0, y0, x1, y1;
+    std::string text; // a line's or word's text
+    std::vector<Zone> children;
+    int start = 0, length = 0; // filled in by layout
+};
+
+Zone line_zone(int x0, int y0, int x1, int y1, const std::string &text)
+{
+    return Zone{5, x0, y0, x1, y1, text, {}};
+}
+
+Zone para_zone(std::vector<Zone> lines)
+{
+    Zone z{4, 1 << 30, 1 << 30, 0, 0, "", std::move(lines)};
+    for (const Zone &l : z.children) {
+        z.x0 = std::min(z.x0, l.x0);
+        z.y0 = std::min(z.y0, l.y0);
+        z.x1 = std::max(z.x1, l.x1);
+        z.y1 = std::max(z.y1, l.y1);
+    }
+    return z;
+}
+
+// Gives every zone its place in the page's text, its separator after it.
+void lay_out_text(Zone &z, std::string &text)
+{
+    z.start = static_cast<int>(text.size());
+    if (z.children.empty())
+        text += z.text;
+    for (Zone &child : z.children)
+        lay_out_text(child, text);
+    if (z.type == 5)
+        text += '\n';
+    else if (z.type == 4)
+        text += '\037';
+    z.length = static_cast<int>(text.size()) - z.start;
+}
+
+// A zone as the format stores it: its box and text relative to its
+// previous sibling, or else to its parent.
+void encode_zone(std::string &out, const Zone &z, const Zone *parent, const Zone *prev)
+{
+    int x = z.x0, y = z.y0, width = z.x1 - z.x0, height = z.y1 - z.y0, start = z.start;
+    if (prev) {
+        if (z.type == 1 || z.type == 4 || z.type == 5) {
+            x -= prev->x0;
+            y = prev->y0 - (y + height);
+        } else {
+            x -= prev->x1;
+            y -= prev->y0;
+        }
+        start -= prev->start + prev->length;
+    } else if (parent) {
+        x -= parent->x0;
+        y = parent->y1 - (y + height);
+        start -= parent->start;
+    }
+    out += static_cast<char>(z.type);
+    for (int v : {x, y, width, height, start})
+        append_be(out, static_cast<uint32_t>(0x8000 + v), 2);
+    append_be(out, static_cast<uint32_t>(z.length), 3);
+    append_be(out, static_cast<uint32_t>(z.children.size()), 3);
+    const Zone *previous = nullptr;
+    for (const Zone &child : z.children) {
+        encode_zone(out, child, &z, previous);
+        previous = &child;
+    }
+}
+
+void append_chunk(std::string &out, const std::string &id, const std::string &data)
+{
+    out += id;
+    append_be(out, static_cast<uint32_t>(data.size()), 4);
+    out += data;
+    if (data.size() % 2)
+        out += '\0';
+}
+
+const int page_width = 2550, page_height = 3300;
+
+// A one-page DjVu file: an INFO chunk and, when `zones` is given, a text
+// layer in a TXTa chunk (uncompressed). `coarse` instead holds a layer
+// whose page zone has all the text, and no zones below it.
+std::string make_djvu(const std::vector<Zone> *zones, const std::string *coarse = nullptr)
+{
+    std::string info;
+    append_be(info, page_width, 2);
+    append_be(info, page_height, 2);
+    info += '\x18';
+    info += '\0';
+    append_le(info, 300, 2); // dpi
+    info += '\x16';           // gamma
+    info += '\x01';
+    std::string body = "DJVU";
+    append_chunk(body, "INFO", info);
+    if (zones || coarse) {
+        Zone page{1, 0, 0, page_width, page_height, coarse ? *coarse : "", zones ? *zones : std::vector<Zone>{}};
+        std::string text, layer;
+        lay_out_text(page, text);
+        append_be(layer, static_cast<uint32_t>(text.size()), 3);
+        layer += text;
+        layer += '\x01';
+        encode_zone(layer, page, nullptr, nullptr);
+        append_chunk(body, "TXTa", layer);
+    }
+    std::string out = "AT&TFORM";
+    append_be(out, static_cast<uint32_t>(body.size()), 4);
+    return out + body;
+}
+
+// Pages bundled into one book by djvm, or "" when it is not installed.
+std::string make_djvu_book(const std::vector<std::string> &pages)
+{
+    std::string djvm = harness::find_program("djvm");
+    if (djvm.empty())
+        return "";
+    TempDir dir;
+    std::string command = "'" + djvm + "' -c '" + dir.path + "/book.djvu'";
+    for (size_t i = 0; i < pages.size(); ++i) {
+        std::string page = dir.path + "/p" + std::to_string(i) + ".djvu";
+        write_file(page, pages[i]);
+        command += " '" + page + "'";
+    }
+    if (std::system((command + " >/dev/null 2>&1").c_str()) != 0)
+        return "";
+    return read_file(dir.path + "/book.djvu");
+}
+
+// ---------------------------------------------------------------- CHM
+
+void append_encint(std::string &out, uint64_t v)
+{
+    std::string bytes(1, static_cast<char>(v & 0x7f));
+    while (v >>= 7)
+        bytes.insert(bytes.begin(), static_cast<char>(0x80 | (v & 0x7f)));
+    out += bytes;
+}
+
+// A CHM file with its members uncompressed (section 0): an ITSF header, an
+// ITSP directory header, one PMGL block listing the members in the order
+// given, then their contents.
+std::string make_chm(const std::vector<std::pair<std::string, std::string>> &members)
+{
+    const uint32_t block_len = 4096;
+    std::string entries, content;
+    for (const auto &[path, data] : members) {
+        append_encint(entries, path.size());
+        entries += path;
+        append_encint(entries, 0);
+        append_encint(entries, content.size());
+        append_encint(entries, data.size());
+        content += data;
+    }
+    std::string block = "PMGL";
+    append_le(block, block_len - 0x14 - entries.size(), 4); // free space
+    append_le(block, 0, 4);
+    append_le(block, 0xFFFFFFFF, 4); // previous block
+    append_le(block, 0xFFFFFFFF, 4); // next block
+    block += entries;
+    block.resize(block_len, '\0');
+
+    std::string itsp = "ITSP";
+    append_le(itsp, 1, 4);
+    append_le(itsp, 0x54, 4);
+    append_le(itsp, 0x0a, 4);
+    append_le(itsp, block_len, 4);
+    append_le(itsp, 2, 4);          // quick reference density
+    append_le(itsp, 1, 4);          // index depth
+    append_le(itsp, 0xFFFFFFFF, 4); // index root: none, one PMGL block
+    append_le(itsp, 0, 4);          // first PMGL block
+    append_le(itsp, 0xFFFFFFFF, 4);
+    append_le(itsp, 1, 4);          // blocks
+    append_le(itsp, 0xFFFFFFFF, 4);
+    append_le(itsp, 0x409, 4);
+    itsp.append(32, '\0');
+
+    const uint64_t dir_offset = 0x60, dir_len = itsp.size() + block.size();
+    std::string out = "ITSF";
+    append_le(out, 3, 4);
+    append_le(out, 0x60, 4);
+    append_le(out, 1, 4);
+    append_le(out, 0, 4);
+    append_le(out, 0x409, 4);
+    out.append(32, '\0');
+    append_le(out, 0, 8);
+    append_le(out, 0, 8);
+    append_le(out, dir_offset, 8);
+    append_le(out, dir_len, 8);
+    append_le(out, dir_offset + dir_len, 8); // data offset
+    return out + itsp + block + content;
+}
+
+std::string sitemap(const std::vector<std::string> &locals)
+{
+    std::string out = "<HTML><BODY><UL>\n";
+    for (const std::string &local : locals)
+        out += "<LI><OBJECT type=\"text/sitemap\"><param name=\"Name\" value=\"x\">"
+               "<param name=\"Local\" value=\"" + local + "\"></OBJECT>\n";
+    return out + "</UL></BODY></HTML>\n";
+}
+
+std::string page(const std::string &words)
+{
+    return "<html><body><p>" + words + "</p></body></html>";
+}
+
+// ---------------------------------------------------------------- PostScript
+
+// PostScript showing `rows`, one below the other from the top; a row
+// beginning with spaces is indented by as many ems.
+std::string make_ps(const std::vector<std::string> &rows)
+{
+    std::string out = "%!PS-Adobe-3.0\n/Courier findfont 10 scalefont setfont\n";
+    int y = 720;
+    for (const std::string &row : rows) {
+        size_t indent = row.find_first_not_of(' ');
+        if (indent != std::string::npos)
+            out += std::to_string(72 + 6 * static_cast<int>(indent)) + " " + std::to_string(y) + " moveto (" +
+                   row.substr(indent) + ") show\n";
+        y -= 12;
+    }
+    return out + "showpage\n";
+}
+
+// The DOS EPS binary header before the PostScript (no WMF or TIFF preview).
+std::string make_dos_eps(const std::string &ps)
+{
+    std::string out = "\xc5\xd0\xd3\xc6";
+    append_le(out, 30, 4);
+    append_le(out, ps.size(), 4);
+    for (int i = 0; i < 4; ++i)
+        append_le(out, 0, 4);
+    append_le(out, 0xFFFF, 2);
+    return out + ps;
+}
+
+// ---------------------------------------------------------------- running
+
+// PATH for the scope of a test.
+struct PathScope {
+    std::string saved = getenv("PATH") ? getenv("PATH") : "";
+    explicit PathScope(const std::string &path) { setenv("PATH", path.c_str(), 1); }
+    ~PathScope() { setenv("PATH", saved.c_str(), 1); }
+};
+
+std::vector<std::string> texts(const Document &doc)
+{
+    std::vector<std::string> out;
+    for (const Block &b : doc.blocks)
+        out.push_back(b.text);
+    return out;
+}
+
+struct ReaderRow {
+    const char *what;
+    bool (*read)(const Input &, Document &);
+    std::function<std::string()> make;
+    std::string name;
+    std::vector<std::string> paragraphs; // the blocks' texts, when no notice
+    std::string notice;
+    const char *needs = nullptr; // a program the row runs, or nullptr
+};
+
+void check_row(const ReaderRow &row, const char *path)
+{
+    std::string bytes = row.make();
+    ASSERT_FALSE(bytes.empty()) << "no sample";
+    Document doc;
+    Input in{bytes, row.name, path};
+    EXPECT_TRUE(row.read(in, doc));
+    EXPECT_EQ(doc.notice, row.notice);
+    EXPECT_EQ(texts(doc), row.paragraphs);
+}
+
+// Each row runs on the bytes alone and, where a program reads the file,
+// once more on the file by its path.
+void check_rows(const std::vector<ReaderRow> &rows)
+{
+    for (const ReaderRow &row : rows) {
+        SCOPED_TRACE(row.what);
+        if (row.needs && harness::find_program(row.needs).empty()) {
+            std::printf("[ SKIPPED  ] %s: %s is not installed\n", row.what, row.needs);
+            continue;
+        }
+        check_row(row, nullptr);
+        if (row.needs) {
+            TempDir dir;
+            std::string path = dir.path + "/-" + row.name; // never taken for an option
+            write_file(path, row.make());
+            check_row(row, path.c_str());
+        }
+    }
+}
+
+std::function<std::string()> fixed(const std::string &bytes)
+{
+    return [bytes] { return bytes; };
+}
+
+// ---------------------------------------------------------------- tests
+
+TEST(ReadFormats, EachReaderOnItsSamples)
+{
+    std::vector<Zone> paragraphs = {
+        para_zone({line_zone(300, 3000, 2200, 3050, "The first paragraph runs"),
+                   line_zone(300, 2930, 1500, 2980, "over two lines.")}),
+        para_zone({line_zone(300, 2800, 2200, 2850, "A second one\fwith a form feed.")}),
+    };
+    // No paragraph zones: the layout says where paragraphs end.
+    std::vector<Zone> lines = {
+        line_zone(1000, 3070, 1500, 3120, "A Centred Heading"),
+        line_zone(300, 3000, 2200, 3050, "A paragraph whose word is hyphen-"),
+        line_zone(300, 2930, 2200, 2980, "ated at the end of its line, and"),
+        line_zone(300, 2860, 1200, 2910, "ends short."),
+        line_zone(500, 2790, 2200, 2840, "An indented line opens the next"),
+        line_zone(300, 2720, 2200, 2770, "one, which a well-"),
+        line_zone(300, 2650, 2200, 2700, "Known word ends"),
+        line_zone(300, 2400, 1800, 2450, "After a wide gap, a third."),
+    };
+    std::string coarse = "Line one of a layer\nwithout zones\037Its second paragraph";
+    std::vector<ReaderRow> rows = {
+        {"doc: antiword", read_doc, [] { return make_doc("Hello world.\rSecond paragraph here.\r"); },
+         "report.doc", {"Hello world.", "Second paragraph here."}, "", "antiword"},
+        {"doc: Windows-1252 text as UTF-8", read_doc, [] { return make_doc("Caf\xe9 \x93quoted\x94\r"); },
+         "cafe.doc", {"Café “quoted”"}, "", "antiword"},
+        {"doc: no piece table, which antiword reads as nothing: catdoc", read_doc,
+         [] { return make_doc("Short one.\r", true); }, "short.doc", {"Short one."}, "", "catdoc"},
+        {"doc: a compound file that is no Word file", read_doc,
+         [] { return make_doc("Cells\r", false, "Workbook"); }, "sheet.xls", {},
+         "no text in sheet.xls (Office document)"},
+        {"mobi: DRM", read_mobi, [] { return make_mobi({"BOOKMOBI", "<p>secret</p>", 2}); }, "locked.azw", {},
+         "locked.azw is protected by DRM"},
+        {"mobi: PalmDOC, a paragraph a line", read_mobi,
+         [] { return make_mobi({"TEXtREAd", "First paragraph.\nSecond paragraph.\n"}); }, "old.prc",
+         {"First paragraph.", "Second paragraph."}, ""},
+        {"mobi: PalmDOC, hard-wrapped, over two records", read_mobi,
+         [] { return make_mobi({"TEXtREAd", repeat("word ", 1000) + "\nend.\n\nNext.\n"}); }, "wrapped.pdb",
+         {repeat("word ", 1000) + "end.", "Next."}, ""},
+        {"djvu: paragraph zones, a form feed dropped", read_djvu, [&] { return make_djvu(&paragraphs); },
+         "scan.djvu", {"The first paragraph runs over two lines.", "A second one with a form feed."}, ""},
+        {"djvu: lines only, paragraphs from the layout", read_djvu, [&] { return make_djvu(&lines); },
+         "lines.djvu",
+         {"A Centred Heading", "A paragraph whose word is hyphenated at the end of its line, and ends short.",
+          "An indented line opens the next one, which a well- Known word ends",
+          "After a wide gap, a third."},
+         ""},
+        {"djvu: a layer of one string", read_djvu, [&] { return make_djvu(nullptr, &coarse); }, "coarse.djvu",
+         {"Line one of a layer without zones", "Its second paragraph"}, ""},
+        {"djvu: no text layer", read_djvu, [] { return make_djvu(nullptr); }, "image.djvu", {},
+         "image.djvu has no text layer"},
+        {"djvu: a page without a layer among pages with one", read_djvu,
+         [&] { return make_djvu_book({make_djvu(&paragraphs), make_djvu(nullptr), make_djvu(nullptr, &coarse)}); },
+         "book.djvu",
+         {"The first paragraph runs over two lines.", "A second one with a form feed.",
+          "page 2 of book.djvu has no text layer", "Line one of a layer without zones", "Its second paragraph"},
+         "", "djvm"},
+        {"chm: no pages", read_chm, [] { return make_chm({{"/style.css", "p {}"}}); }, "empty.chm", {},
+         "no text in empty.chm (CHM)"},
+        {"postscript: rows joined into paragraphs", read_postscript,
+         [] {
+             return make_ps({"The first paragraph of a paper, set in rows",
+                             "the same length, its last row short and ended.", "Done.",
+                             "   An indented row begins the next paragraph,", "whose words are hyphen-",
+                             "ated at times.", "", "After a blank row, a third."});
+         },
+         "paper.ps",
+         {"The first paragraph of a paper, set in rows the same length, its last row short and ended. Done.",
+          "An indented row begins the next paragraph, whose words are hyphenated at times.",
+          "After a blank row, a third."},
+         "", "ps2ascii"},
+        {"postscript: DOS EPS header", read_postscript,
+         [] { return make_dos_eps(make_ps({"An encapsulated figure."})); }, "figure.eps",
+         {"An encapsulated figure."}, "", "ps2ascii"},
+        {"binary: PNG", read_binary, fixed(std::string("\x89PNG\r\n\x1a\n\0\0\0\rIHDR", 16)), "photo.png", {},
+         "no text in photo.png (PNG image)"},
+        {"binary: ELF", read_binary, fixed(std::string("\x7f" "ELF\2\1\1\0\0\0\0\0\0\0\0\0", 16) +
+                                           std::string(64, '\0')),
+         "a.out", {}, "no text in a.out (ELF executable)"},
+        {"binary: ZIP that is no book", read_binary, fixed(std::string("PK\3\4\x14\0\0\0\x08\0", 10) +
+                                                           std::string(40, '\x01')),
+         "data.zip", {}, "no text in data.zip (ZIP archive)"},
+        {"binary: tar", read_binary, [] {
+             std::string tar(1024, '\0');
+             tar.replace(0, 8, "notes.tx");
+             tar.replace(257, 6, std::string("ustar\0", 6));
+             return tar;
+         }, "notes.tar", {}, "no text in notes.tar (tar archive)"},
+        {"binary: of no known kind", read_binary, fixed(random_text(7, 4096).substr(0, 64) + std::string(64, '\0')),
+         "blob", {}, "no text in blob (binary data)"},
+    };
+    check_rows(rows);
+}
+
+// What MOBI and CHM books hand the HTML reader: their parts and pages, in
+// order.
+TEST(ReadFormats, BooksHandTheHtmlReaderTheirPagesInOrder)
+{
+    MobiText book;
+    std::string html = "<html><body><p>Caf\xc3\xa9 au lait.</p>" + repeat("<p>filler text</p>", 400) +
+                       "<p>The end.</p></body></html>";
+    ASSERT_TRUE(mobi_text(Input{make_mobi({"BOOKMOBI", html}), "book.mobi"}, book));
+    EXPECT_EQ(book.notice, "");
+    ASSERT_EQ(book.html.size(), 1u);
+    EXPECT_NE(book.html[0].find("<p>Caf\xc3\xa9 au lait.</p>"), std::string::npos);
+    EXPECT_NE(book.html[0].find("<p>The end.</p>"), std::string::npos);
+
+    // A Windows-1252 book comes out in UTF-8.
+    ASSERT_TRUE(mobi_text(Input{make_mobi({"BOOKMOBI", "<p>Caf\xe9</p>", 0, 1252}), "old.mobi"}, book));
+    ASSERT_EQ(book.html.size(), 1u);
+    EXPECT_NE(book.html[0].find("Caf\xc3\xa9"), std::string::npos);
+
+    // The table of contents first, in its order, whatever the directory's
+    // (links differ in case, carry anchors, %20, "ms-its:" and "./"); then
+    // the pages it does not name; the sitemap itself never.
+    std::vector<std::pair<std::string, std::string>> members = {
+        {"/a.htm", page("Appendix")},
+        {"/ch 2.htm", page("Two")},
+        {"/html/ch1.htm", page("One")},
+        {"/toc.hhc", sitemap({"html/CH1.htm#start", "ch%202.htm", "ms-its:book.chm::/html/ch1.htm",
+                              "http://example.com/x.htm", "./html/../missing.htm"})},
+        {"/z.html", page("Loose page")},
+    };
+    std::vector<std::string> pages;
+    std::string notice;
+    ASSERT_TRUE(chm_pages(Input{make_chm(members), "help.chm"}, pages, notice));
+    EXPECT_EQ(notice, "");
+    EXPECT_EQ(pages, (std::vector<std::string>{page("One"), page("Two"), page("Appendix"), page("Loose page")}));
+
+    EXPECT_EQ(chm_toc_paths(sitemap({"a.htm", "sub/b.htm", "../c.htm", "A.HTM", "d.htm?x=1"}), "/help/"),
+              (std::vector<std::string>{"/help/a.htm", "/help/sub/b.htm", "/c.htm", "/help/d.htm"}));
+}
+
+// The same books as blocks, through the HTML reader.
+TEST(ReadFormats, BooksAsBlocks)
+{
+    xml_init();
+    Document doc;
+    std::string html = "<html><head><guide></guide></head><body><h1>Title</h1><p>First.</p>"
+                       "<mbp:pagebreak/><p>Second.</p></body></html>";
+    ASSERT_TRUE(read_mobi(Input{make_mobi({"BOOKMOBI", html}), "book.mobi"}, doc));
+    EXPECT_EQ(doc.notice, "");
+    EXPECT_EQ(texts(doc), (std::vector<std::string>{"Title", "First.", "Second."}));
+
+    doc = Document{};
+    std::vector<std::pair<std::string, std::string>> members = {
+        {"/b.htm", page("Second page.")}, {"/a.htm", page("First page.")}, {"/toc.hhc", sitemap({"b.htm"})}};
+    ASSERT_TRUE(read_chm(Input{make_chm(members), "help.chm"}, doc));
+    EXPECT_EQ(doc.notice, "");
+    EXPECT_EQ(texts(doc), (std::vector<std::string>{"Second page.", "First page."}));
+}
+
+// Text named like a book is no book: each reader leaves it alone, and the
+// binary notice is never given to text in any encoding.
+TEST(ReadFormats, PlainTextIsNoneOfThem)
+{
+    const std::vector<std::pair<const char *, std::string>> samples = {
+        {"ASCII", "Just some notes.\nNothing more.\n"},
+        {"UTF-8", "Caf\xc3\xa9 \xe2\x80\x94 \xd0\x9f\xd1\x80\xd0\xb8\xd0\xb2\xd0\xb5\xd1\x82\n"},
+        {"Windows-1252", "Caf\xe9 \x93quoted\x94 na\xefve\n"},
+        {"Shift-JIS", "\x93\xfa\x96\x7b\x8c\xea\x82\xcc\x83\x65\x83\x4c\x83\x58\x83\x67\n"},
+        {"KOI8-R", "\xf0\xd2\xc9\xd7\xc5\xd4, \xcd\xc9\xd2\n"},
+        {"GB18030", "\xd6\xd0\xce\xc4\xce\xc4\xb1\xbe\x81\x30\x81\x30\n"},
+        {"UTF-16LE with BOM", std::string("\xff\xfeH\0i\0\n\0", 8)},
+        {"ANSI colours", "\x1b[1mbold\x1b[0m and a tab\there\f\n"},
+        {"empty", ""},
+    };
+    const std::vector<std::pair<const char *, bool (*)(const Input &, Document &)>> readers = {
+        {"notes.doc", read_doc},      {"notes.mobi", read_mobi},      {"notes.djvu", read_djvu},
+        {"notes.chm", read_chm},      {"notes.ps", read_postscript},  {"notes.bin", read_binary},
+    };
+    for (const auto &[encoding, text] : samples)
+        for (const auto &[name, read] : readers) {
+            SCOPED_TRACE(std::string(encoding) + " as " + name);
+            Document doc;
+            EXPECT_FALSE(read(Input{text, name}, doc));
+            EXPECT_EQ(doc.notice, "");
+            EXPECT_TRUE(doc.blocks.empty());
+        }
+}
+
+// UTF-16 without a BOM has NUL bytes all through it, yet is text.
+TEST(ReadFormats, Utf16WithoutBomIsText)
+{
+    std::string le, be;
+    for (char c : std::string("Plain words, in UTF-16.\n")) {
+        le += c;
+        le += '\0';
+        be += '\0';
+        be += c;
+    }
+    for (const std::string &text : {le, be}) {
+        Document doc;
+        EXPECT_FALSE(read_binary(Input{text, "notes.txt"}, doc));
+        EXPECT_EQ(doc.notice, "");
+    }
+}
+
+// The notices for a program that is missing: PATH lacks it.
+TEST(ReadFormats, NoticesForMissingPrograms)
+{
+    TempDir bin;
+    write_script(bin.path + "/antiword", "exit 1\n"); // refuses every file
+    struct Row {
+        const char *what, *path;
+        bool (*read)(const Input &, Document &);
+        std::string bytes, name, notice;
+    };
+    const std::vector<Row> rows = {
+        {"no antiword, no catdoc", "", read_doc, make_doc("Text.\r"), "report.doc",
+         "report.doc needs antiword (Debian package antiword)"},
+        {"antiword refuses, no catdoc", "stubs", read_doc, make_doc("Text.\r"), "report.doc",
+         "report.doc needs catdoc (Debian package catdoc)"},
+        {"no ps2ascii", "", read_postscript, make_ps({"Words"}), "paper.ps",
+         "paper.ps needs ps2ascii (Debian package ghostscript)"},
+        {"no ps2ascii for EPS", "", read_postscript, make_dos_eps(make_ps({"Words"})), "figure.eps",
+         "figure.eps needs ps2ascii (Debian package ghostscript)"},
+    };
+    TempDir empty;
+    for (const Row &row : rows) {
+        SCOPED_TRACE(row.what);
+        PathScope path(std::string(row.path) == "stubs" ? bin.path : empty.path);
+        Document doc;
+        EXPECT_TRUE(row.read(Input{row.bytes, row.name}, doc));
+        EXPECT_EQ(doc.notice, row.notice);
+        EXPECT_TRUE(doc.blocks.empty());
+    }
+}
+
+// A program's run: no shell, stdin /dev/null, a cap, a time limit that
+// takes the program's own children too, and nothing left in TMPDIR.
+TEST(ReadFormats, ProgramsRunWithinLimits)
+{
+    TempDir dir;
+    const std::string script = dir.path + "/prog";
+    ChildOutput result;
+
+    // Arguments reach it as they are, quotes and all; stdin is empty.
+    write_script(script, "printf '%s|' \"$@\"; cat\n");
+    run_program({script, "a b", "'$(id)'", "--"}, {"EXTRA=1"}, dir.path.c_str(), 1024, 5, result);
+    EXPECT_TRUE(result.succeeded);
+    EXPECT_FALSE(result.timed_out);
+    EXPECT_EQ(result.out, "a b|'$(id)'|--|");
+
+    // Its end is seen even when whoever started us ignores SIGCHLD.
+    signal(SIGCHLD, SIG_IGN);
+    run_program({script, "x"}, {}, nullptr, 1024, 5, result);
+    signal(SIGCHLD, SIG_DFL);
+    EXPECT_TRUE(result.succeeded);
+
+    // Its environment, and its directory.
+    write_script(script, "printf '%s %s' \"$EXTRA\" \"$(pwd)\"\n");
+    run_program({script}, {"EXTRA=given"}, dir.path.c_str(), 1024, 5, result);
+    EXPECT_EQ(result.out, "given " + dir.path);
+
+    // No more than the cap, however much it writes.
+    write_script(script, "while :; do echo yyyyyyyyyyyyyyyyyyyy; done\n");
+    run_program({script}, {}, nullptr, 100000, 5, result);
+    EXPECT_EQ(result.out.size(), 100000u);
+    EXPECT_FALSE(result.succeeded);
+
+    // A program that never ends is killed, with the child it started.
+    const std::string pid_file = dir.path + "/pid";
+    write_script(script, "sleep 60 & echo $! > '" + pid_file + "'; echo started; wait\n");
+    run_program({script}, {}, nullptr, 1024, 1, result);
+    EXPECT_TRUE(result.timed_out);
+    EXPECT_FALSE(result.succeeded);
+    EXPECT_EQ(result.out, "started\n");
+    pid_t sleeper = static_cast<pid_t>(std::atoi(read_file(pid_file).c_str()));
+    ASSERT_GT(sleeper, 0);
+    bool gone = false;
+    for (int i = 0; i < 200 && !gone; ++i) {
+        gone = kill(sleeper, 0) != 0;
+        if (!gone)
+            usleep(10000);
+    }
+    EXPECT_TRUE(gone) << "the program's child outlived it";
+
+    // A failing or crashing child is no success; what it wrote still counts.
+    write_script(script, "echo partial; exit 3\n");
+    run_program({script}, {}, nullptr, 1024, 5, result);
+    EXPECT_FALSE(result.succeeded);
+    EXPECT_EQ(result.out, "partial\n");
+    run_isolated([](int fd, void *) { write_all(fd, "before"); std::abort(); }, nullptr, 1024, 5, result);
+    EXPECT_FALSE(result.succeeded);
+    EXPECT_EQ(result.out, "before");
+    run_isolated([](int, void *) { for (;;) pause(); }, nullptr, 1024, 1, result);
+    EXPECT_TRUE(result.timed_out);
+
+    // A document given as bytes is written for the program and removed.
+    if (!harness::find_program("antiword").empty()) {
+        TempDir tmp;
+        const char *saved = getenv("TMPDIR");
+        std::string saved_tmp = saved ? saved : "";
+        setenv("TMPDIR", tmp.path.c_str(), 1);
+        Document doc;
+        EXPECT_TRUE(read_doc(Input{make_doc("Kept.\r"), "kept.doc"}, doc));
+        if (saved)
+            setenv("TMPDIR", saved_tmp.c_str(), 1);
+        else
+            unsetenv("TMPDIR");
+        EXPECT_EQ(texts(doc), std::vector<std::string>{"Kept."});
+        EXPECT_EQ(std::system(("rmdir '" + tmp.path + "' && mkdir '" + tmp.path + "'").c_str()), 0)
+            << "a file was left in TMPDIR";
+    }
+}
+
+// A PostScript file is a program; under -dSAFER it can neither read
+// another file nor write one.
+TEST(ReadFormats, PostScriptRunsSafe)
+{
+    if (harness::find_program("ps2ascii").empty())
+        GTEST_SKIP() << "ps2ascii is not installed";
+    TempDir dir;
+    const std::string secret = dir.path + "/secret", written = dir.path + "/written";
+    write_file(secret, "the secret words\n");
+    std::string ps = "%!PS\n/Times-Roman findfont 12 scalefont setfont 72 700 moveto\n"
+                     "{ (" + secret + ") (r) file 100 string readline pop show } stopped pop\n"
+                     "{ (" + written + ") (w) file (x) writestring } stopped pop\n"
+                     "72 600 moveto (Visible text.) show showpage\n";
+    Document doc;
+    EXPECT_TRUE(read_postscript(Input{ps, "hostile.ps"}, doc));
+    EXPECT_EQ(texts(doc), std::vector<std::string>{"Visible text."});
+    struct stat st;
+    EXPECT_NE(stat(written.c_str(), &st), 0) << "the PostScript file wrote a file";
+}
+
+// Hostile or broken books end in a notice, never in raw bytes or a hang.
+TEST(ReadFormats, BrokenBooksGetANotice)
+{
+    std::string mobi = make_mobi({"BOOKMOBI", "<p>text</p>"});
+    std::string truncated_mobi = mobi.substr(0, 100);
+    std::string huge_claim = mobi;
+    // Record 0 claims 65535 records of 65535 bytes.
+    size_t r0 = 78 + 8 * 2 + 2;
+    huge_claim[r0 + 8] = huge_claim[r0 + 9] = huge_claim[r0 + 10] = huge_claim[r0 + 11] = '\xff';
+    std::string djvu = make_djvu(nullptr);
+    std::string garbage_djvu = djvu.substr(0, 16) + std::string(200, '\x55');
+    std::string chm = make_chm({{"/a.htm", page("A")}});
+    std::string broken_chm = chm.substr(0, 0x70);
+    std::string looping_chm = make_chm({});
+    looping_chm.replace(0x60 + 0x54 + 0x10, 4, std::string(4, '\0')); // the next block: itself
+    struct Row {
+        const char *what;
+        bool (*read)(const Input &, Document &);
+        std::string bytes, name, notice;
+    };
+    const std::vector<Row> rows = {
+        {"MOBI cut short", read_mobi, truncated_mobi, "cut.mobi", "no text in cut.mobi (MOBI)"},
+        {"MOBI claiming 4 GiB of text", read_mobi, huge_claim, "huge.mobi", "no text in huge.mobi (MOBI)"},
+        {"DjVu of garbage", read_djvu, garbage_djvu, "bad.djvu", "no text in bad.djvu (DjVu)"},
+        {"CHM cut short", read_chm, broken_chm, "cut.chm", "no text in cut.chm (CHM)"},
+        // libchm would follow the block's link to itself for ever.
+        {"CHM whose directory loops", read_chm, looping_chm, "loop.chm", "no text in loop.chm (CHM)"},
+    };
+    for (const Row &row : rows) {
+        SCOPED_TRACE(row.what);
+        Document doc;
+        EXPECT_TRUE(row.read(Input{row.bytes, row.name}, doc));
+        EXPECT_EQ(doc.notice, row.notice);
+    }
+}
+
+// An indirect DjVu book keeps its pages in files of their own; they are
+// never read, though they lie beside it.
+TEST(ReadFormats, IndirectDjvuReadsNoOtherFile)
+{
+    std::vector<Zone> zones = {line_zone(300, 3000, 2200, 3050, "Text of a page file.")};
+    std::string book = make_djvu_book({make_djvu(&zones), make_djvu(&zones)});
+    std::string djvmcvt = harness::find_program("djvmcvt");
+    if (book.empty() || djvmcvt.empty())
+        GTEST_SKIP() << "djvm or djvmcvt is not installed";
+    TempDir dir;
+    write_file(dir.path + "/book.djvu", book);
+    ASSERT_EQ(mkdir((dir.path + "/ind").c_str(), 0700), 0);
+    std::string command = "'" + djvmcvt + "' -i '" + dir.path + "/book.djvu' '" + dir.path + "/ind' index.djvu";
+    ASSERT_EQ(std::system((command + " >/dev/null 2>&1").c_str()), 0);
+    std::string index = dir.path + "/ind/index.djvu";
+    Document doc;
+    EXPECT_TRUE(read_djvu(Input{read_file(index), "index.djvu", index.c_str()}, doc));
+    EXPECT_EQ(doc.notice, "index.djvu has no text layer");
+    EXPECT_TRUE(doc.blocks.empty());
+}
+
+} // namespace
