@@ -427,7 +427,7 @@ TEST(ConvertDocument, TextsConvertedOrLeftAlone)
         {"KOI8-R in the C locale", encoded("Щука\r\n", "KOI8-R") + encoded(russian, "KOI8-R"), ascii, true,
          "Shchuka\n" + to_output_charset(russian, ascii)},
         {"UTF-16LE without a BOM", encoded(japanese, "UTF-16LE"), utf8, true, japanese},
-        {"NUL bytes: no text", "text\0text\n"s, utf8, false, ""},
+        {"NUL bytes: a notice", "text\0text\n"s, utf8, true, "no text in file.txt (binary data)\n"},
         {"PDF: not read here", "%PDF-1.4\n", utf8, false, ""},
         {"empty", "", ascii, false, ""},
     };
