@@ -164,7 +164,7 @@ struct BadInput {
     std::function<void(Trial &)> setup;
 };
 
-const std::vector<std::string> book_tools = {"zip", "zipnote", "unzip", "xsltproc", "html2text"};
+const std::vector<std::string> book_tools = {"zip", "zipnote"};
 
 // book.epub, whose spine lists `first` and then a chapter that reads "the
 // rest of the book"; other members are added to it afterwards.
@@ -199,7 +199,7 @@ const char *const entity_bomb =
     " <!ENTITY lol9 \"&lol8;&lol8;&lol8;&lol8;&lol8;&lol8;&lol8;&lol8;&lol8;&lol8;\">\n"
     "]>\n"
     "<FictionBook xmlns=\"http://www.gribuser.ru/xml/fictionbook/2.0\">\n"
-    "<body><p>&lol9;</p></body>\n"
+    "<body><p>&lol9;</p><p>after the bomb</p></body>\n"
     "</FictionBook>\n";
 
 const char *const fopen_missing = "fopen(): No such file or directory\n";
@@ -518,7 +518,7 @@ const BadInput bad_inputs[] = {
     {"FictionBook with an XML entity bomb", [](Trial &r) {
          r.file("bomb.fb2", entity_bomb);
          r.read_with_filter("bomb.fb2");
-         r.out = "<body><p>&lol9;</p></body>"; // shown as it is
+         r.out = "after the bomb"; // the entity left unexpanded
      }},
     {"compressed text that expands past 64 MiB", [](Trial &r) {
          if (!r.require({"gzip"}))
