@@ -82,19 +82,6 @@ std::string_view last_word(std::string_view s)
     return start == std::string_view::npos ? s : s.substr(start + 1);
 }
 
-int word_count(std::string_view s)
-{
-    int n = 0;
-    bool in_word = false;
-    for (char c : s) {
-        bool space = c == ' ' || c == '\t';
-        if (!space && !in_word)
-            n++;
-        in_word = !space;
-    }
-    return n;
-}
-
 void lower_ascii(std::string &s)
 {
     for (char &c : s)
@@ -241,6 +228,7 @@ struct Row {
     const PdfLine *line;
     int page;
     bool code, heading, cells, rotated;
+    bool leader; // a table of contents' row
 };
 
 bool fixed_pitch(const Stats &st, const PdfLine &l)
@@ -552,9 +540,9 @@ bool goes_on(Layout &L, const Row &a, const Row &b, const Marker &marker)
     const PdfLine &la = *a.line, &lb = *b.line;
     const Open &o = L.open;
     const Block &block = L.doc.blocks[o.index];
-    if (a.code != b.code || a.heading != b.heading || a.rotated || b.rotated || b.cells)
+    if (a.code != b.code || a.heading != b.heading || a.rotated || b.rotated || b.cells || a.leader || b.leader)
         return false;
-    if (std::fabs(la.size - lb.size) > std::max(0.6f, 0.06f * L.st.body))
+    if (std::fabs(la.size - lb.size) > std::max(0.6f, 0.09f * L.st.body))
         return false;
     bool same_flow = a.page == b.page && lb.top > la.top;
     if (!same_flow && (a.code || a.heading))
@@ -569,7 +557,7 @@ bool goes_on(Layout &L, const Row &a, const Row &b, const Marker &marker)
     if (a.code)
         return true;
     if (a.heading)
-        return (la.flags & pdf_bold) == (lb.flags & pdf_bold);
+        return true;
     float bx = rel(L, b, lb.x0);
     bool full = row_full(L, o, a, b);
     bool sentence_end = ends_sentence(la.text);
@@ -622,6 +610,44 @@ std::vector<std::string> split_cells(std::string_view text)
         start = tab + 1;
     }
     return cells;
+}
+
+// A row of a table of contents: a title, a leader of dots, a page
+// number. Its cells: the title and the number, without the dots.
+bool leader_cells(std::string_view text, std::vector<std::string> &cells)
+{
+    if (std::count(text.begin(), text.end(), '.') < 5)
+        return false;
+    size_t run_start = std::string_view::npos, run_end = 0;
+    int dots = 0;
+    for (size_t i = 0; i < text.size(); i++) {
+        char c = text[i];
+        if (c == '.') {
+            if (dots == 0)
+                run_start = i;
+            dots++;
+            run_end = i + 1;
+        } else if (!((c == ' ' || c == '\t') && dots > 0 && i + 1 < text.size() && text[i + 1] == '.')) {
+            if (dots >= 5)
+                break;
+            dots = 0;
+        }
+    }
+    if (dots < 5)
+        return false;
+    std::string_view after = text.substr(run_end);
+    while (!after.empty() && (after.front() == ' ' || after.front() == '\t'))
+        after.remove_prefix(1);
+    if (after.size() > 12)
+        return false;
+    std::string_view title = text.substr(0, run_start);
+    while (!title.empty() && (title.back() == ' ' || title.back() == '\t'))
+        title.remove_suffix(1);
+    cells.clear();
+    cells.push_back(cells_as_words(title));
+    if (!after.empty())
+        cells.emplace_back(after);
+    return true;
 }
 
 // Fixed-pitch rows as they are set: each indented by the letters' widths
@@ -679,6 +705,10 @@ void open_block(Layout &L, size_t i, const Marker &marker)
     if (r.code) {
         block.kind = BlockKind::preformatted;
         o.code_rows.push_back(i);
+    } else if (r.leader) {
+        block.kind = BlockKind::table_row;
+        leader_cells(l.text, block.cells);
+        block.text = block.cells[0];
     } else if (r.heading) {
         block.kind = BlockKind::heading;
         block.text = cells_as_words(l.text);
@@ -734,13 +764,25 @@ bool heading_row(const Stats &st, const PdfLine &l)
     bool letters = std::any_of(l.text.begin(), l.text.end(), [](char c) {
         return isalpha(static_cast<unsigned char>(c)) || static_cast<unsigned char>(c) >= 0xC0;
     });
-    if (!letters)
-        return false;
-    if (l.size >= st.body * 1.12f && l.size >= st.body + 1)
-        return true;
-    uint32_t end = last_char(l.text);
-    return (l.flags & pdf_bold) && l.size > st.body * 0.95f && word_count(l.text) <= 12 && end != '.' &&
-           end != ',' && end != ';';
+    return letters && l.size >= st.body * 1.12f && l.size >= st.body + 1;
+}
+
+// A row too short to tell whether its face is fixed-pitch (a lone "}")
+// is code between rows of code as wide.
+void settle_code(std::vector<Row> &rows)
+{
+    for (size_t i = 0; i < rows.size(); i++) {
+        if (!(rows[i].line->flags & pdf_maybe_mono))
+            continue;
+        for (size_t j : {i - 1, i + 1}) {
+            if (j >= rows.size() || !rows[j].code || rows[j].page != rows[i].page)
+                continue;
+            if (std::fabs(rows[j].line->char_width - rows[i].line->char_width) <= 0.03f * rows[j].line->char_width) {
+                rows[i].code = true;
+                rows[i].heading = rows[i].cells = rows[i].leader = false;
+            }
+        }
+    }
 }
 
 } // namespace
@@ -762,9 +804,13 @@ void pdf_blocks(const std::vector<PdfPage> &pages, Document &doc)
                 r.code = fixed_pitch(st, l) && !r.rotated;
                 r.heading = !r.code && !r.rotated && heading_row(st, l);
                 r.cells = !r.code && l.text.find('\t') != std::string::npos;
+                std::vector<std::string> cells;
+                r.leader = !r.code && leader_cells(l.text, cells);
+                r.heading = r.heading && !r.leader;
                 rows.push_back(r);
             }
         }
+    settle_code(rows);
     measure_pitch(rows, st);
     measure_frames(pages, rows, st);
     Layout L{rows, st, doc, doc.blocks.size(), {}, {}, {}};

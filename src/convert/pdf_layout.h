@@ -12,8 +12,8 @@
 #include "convert/convert.h"
 
 enum PdfLineFlag : uint8_t {
-    pdf_bold = 1,        // every word in a bold face
-    pdf_mono = 2,        // every word in a fixed-pitch face
+    pdf_mono = 1,        // in a fixed-pitch face
+    pdf_maybe_mono = 2,  // too few letters to tell, all as wide
     pdf_rotated = 4,     // not horizontal
     pdf_ends_mono = 8,   // its last word is in a fixed-pitch face
     pdf_starts_mono = 16 // its first word is
@@ -26,7 +26,7 @@ struct PdfLine {
                               // fixed-pitch rows have a space for every letter's width of gap
     float x0 = 0, x1 = 0;     // left and right end
     float top = 0, bottom = 0;
-    float size = 0;           // the font size of most of its letters
+    float size = 0;           // the height of most of its letters' words (the font size, give or take)
     float first_width = 0;    // width of its first word
     float text_x = 0;         // where its second word starts (an item's text), x1 when alone
     float char_width = 0;     // fixed-pitch rows: the width of one letter

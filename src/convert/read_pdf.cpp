@@ -19,7 +19,6 @@
 #include <poppler-global.h>
 #include <poppler-page.h>
 #include <string_view>
-#include <unordered_map>
 
 #include "convert/pdf_layout.h"
 
@@ -37,42 +36,28 @@ void ignore_poppler(const std::string &, void *) {}
 
 // ---------------------------------------------------------------- words
 
+// poppler-cpp tells font names and sizes only at twice the cost of a page
+// (it scans the page's fonts again), so a word's size is its height, and a
+// fixed-pitch face shows in its letters: all as wide as each other.
 struct Word {
     std::string text;
-    float x0, x1, top, bottom, size;
+    float x0, x1, top, bottom;
+    float advance; // the width of every letter when all are as wide, else 0
     int letters;
-    bool space_after, bold, mono;
+    bool space_after;
 };
 
-struct FontFaces {
-    std::unordered_map<std::string, uint8_t> known; // font name -> pdf_bold | pdf_mono
-};
-
-bool name_has(std::string_view name, std::string_view part)
+// The common width of a word's letters, or 0 when they differ.
+float even_advance(const poppler::text_box &b, int letters)
 {
-    return name.find(part) != std::string_view::npos;
-}
-
-uint8_t font_face(FontFaces &faces, const std::string &font)
-{
-    auto found = faces.known.find(font);
-    if (found != faces.known.end())
-        return found->second;
-    std::string_view name = font;
-    size_t plus = name.find('+'); // a subset's tag, "ABCDEF+Times-Bold"
-    if (plus == 6)
-        name.remove_prefix(7);
-    uint8_t face = 0;
-    for (std::string_view bold : {"Bold", "bold", "BOLD", "Black", "Heavy", "Semibold", "Demi", "CMBX", "CMB10",
-                                  "SFBX", "-Bd", "Medi"})
-        if (name_has(name, bold))
-            face |= pdf_bold;
-    for (std::string_view mono : {"Mono", "mono", "Courier", "courier", "COURIER", "CMTT", "SFTT", "Typewriter",
-                                  "Consol", "Menlo", "Inconsolata", "Fixed", "Code", "LMTT", "txtt", "Lucida Console"})
-        if (name_has(name, mono))
-            face |= pdf_mono;
-    faces.known.emplace(font, face);
-    return face;
+    float low = 1e9f, high = 0;
+    for (int i = 0; i < letters; i++) {
+        poppler::rectf r = b.char_bbox(static_cast<size_t>(i));
+        float w = static_cast<float>(r.width());
+        low = std::min(low, w);
+        high = std::max(high, w);
+    }
+    return letters > 0 && high > 0 && high - low <= 0.03f * high ? (low + high) / 2 : 0;
 }
 
 // poppler's UTF-16 to UTF-8, without control characters; a lone
@@ -112,13 +97,38 @@ int utf16_to_utf8(const poppler::ustring &in, std::string &out)
 
 // ---------------------------------------------------------------- lines
 
-bool same_line(const Word &line_first, float top, float bottom, const Word &prev, const Word &w)
+float word_size(const Word &w)
 {
-    if (w.x0 < prev.x0 - 0.1f * w.size)
+    return w.bottom - w.top;
+}
+
+bool same_line(float top, float bottom, const Word &prev, const Word &w)
+{
+    if (w.x0 < prev.x0 - 0.1f * word_size(w))
         return false; // back to the left: the next line
     float middle = (w.top + w.bottom) / 2, line_middle = (top + bottom) / 2;
-    (void)line_first;
     return (middle >= top && middle <= bottom) || (line_middle >= w.top && line_middle <= w.bottom);
+}
+
+// Whether every letter of the row is as wide as the others: a fixed-pitch
+// face. `sure` when there are enough different letters to tell.
+bool fixed_pitch(std::vector<Word>::const_iterator from, std::vector<Word>::const_iterator to, float &width,
+                 bool &sure)
+{
+    float low = 1e9f, high = 0;
+    int letters = 0;
+    for (auto w = from; w != to; ++w) {
+        if (w->advance <= 0)
+            return false;
+        low = std::min(low, w->advance);
+        high = std::max(high, w->advance);
+        letters += w->letters;
+    }
+    if (high - low > 0.03f * high)
+        return false;
+    width = (low + high) / 2;
+    sure = letters >= 6;
+    return true;
 }
 
 void close_line(std::vector<Word>::const_iterator from, std::vector<Word>::const_iterator to, bool rotated,
@@ -128,29 +138,21 @@ void close_line(std::vector<Word>::const_iterator from, std::vector<Word>::const
     line.x0 = from->x0;
     line.top = from->top;
     line.bottom = from->bottom;
-    bool all_bold = true, all_mono = true;
-    int mono_letters = 0;
-    float mono_width = 0;
-    // The size of most letters (a superscript or a word in italics does not make the row's size).
+    // The size of most letters (a superscript or a word in another face does not make the row's size).
     std::vector<std::pair<float, int>> sizes;
     for (auto w = from; w != to; ++w) {
         line.x1 = std::max(line.x1, w->x1);
         line.top = std::min(line.top, w->top);
         line.bottom = std::max(line.bottom, w->bottom);
-        all_bold = all_bold && w->bold;
-        all_mono = all_mono && w->mono;
-        if (w->mono) {
-            mono_letters += w->letters;
-            mono_width += w->x1 - w->x0;
-        }
         bool counted = false;
         for (auto &s : sizes)
-            if (s.first > w->size - 0.25f && s.first < w->size + 0.25f) {
+            if (std::fabs(s.first - word_size(*w)) < 0.25f) {
                 s.second += w->letters;
                 counted = true;
+                break;
             }
         if (!counted)
-            sizes.push_back({w->size, w->letters});
+            sizes.push_back({word_size(*w), w->letters});
     }
     int most = -1;
     for (auto &s : sizes)
@@ -158,20 +160,29 @@ void close_line(std::vector<Word>::const_iterator from, std::vector<Word>::const
             most = s.second;
             line.size = s.first;
         }
-    line.char_width = mono_letters > 0 ? mono_width / static_cast<float>(mono_letters) : 0;
+    bool sure = false;
+    bool mono = fixed_pitch(from, to, line.char_width, sure);
+    if (!mono)
+        line.char_width = 0;
     line.first_width = from->x1 - from->x0;
     line.text_x = from + 1 != to ? (from + 1)->x0 : line.x1;
-    line.flags = static_cast<uint8_t>((all_bold ? pdf_bold : 0) | (all_mono ? pdf_mono : 0) |
-                                      (rotated ? pdf_rotated : 0) | (from->mono ? pdf_starts_mono : 0) |
-                                      ((to - 1)->mono ? pdf_ends_mono : 0));
+    auto even = [](const Word &w) { return w.advance > 0 && w.letters >= 3; };
+    line.flags = static_cast<uint8_t>((mono && sure ? pdf_mono : 0) | (mono && !sure ? pdf_maybe_mono : 0) |
+                                      (rotated ? pdf_rotated : 0) | (even(*from) ? pdf_starts_mono : 0) |
+                                      (even(*(to - 1)) ? pdf_ends_mono : 0));
+    // A gap parts cells when it is wide, and wider than the row's others:
+    // a justified row may stretch all its gaps.
+    float narrowest = 1e9f;
+    for (auto w = from + 1; w < to; ++w)
+        narrowest = std::min(narrowest, w->x0 - (w - 1)->x1);
     for (auto w = from; w != to; ++w) {
         if (w != from) {
             const Word &prev = *(w - 1);
             float gap = w->x0 - prev.x1;
-            if (all_mono && line.char_width > 0) {
+            if (mono) {
                 long spaces = std::lround(gap / line.char_width);
                 line.text.append(static_cast<size_t>(std::clamp(spaces, 1L, 200L)), ' ');
-            } else if (gap > 1.5f * line.size) {
+            } else if (gap > 1.5f * line.size && gap > 2.5f * narrowest) {
                 line.text += '\t';
                 line.stops.push_back(w->x0);
             } else if (prev.space_after || gap > 0.15f * line.size) {
@@ -188,8 +199,7 @@ void words_to_lines(const std::vector<Word> &words, const std::vector<bool> &rot
     size_t first = 0;
     float top = 0, bottom = 0;
     for (size_t i = 0; i < words.size(); i++) {
-        if (i > first &&
-            (rotated[i] || rotated[i - 1] || !same_line(words[first], top, bottom, words[i - 1], words[i]))) {
+        if (i > first && (rotated[i] || rotated[i - 1] || !same_line(top, bottom, words[i - 1], words[i]))) {
             close_line(words.begin() + static_cast<long>(first), words.begin() + static_cast<long>(i),
                        rotated[first], page);
             first = i;
@@ -197,7 +207,7 @@ void words_to_lines(const std::vector<Word> &words, const std::vector<bool> &rot
         if (i == first) {
             top = words[i].top;
             bottom = words[i].bottom;
-        } else if (words[i].size >= words[first].size * 0.9f) {
+        } else if (word_size(words[i]) >= word_size(words[first]) * 0.9f) {
             top = std::min(top, words[i].top);
             bottom = std::max(bottom, words[i].bottom);
         }
@@ -207,7 +217,7 @@ void words_to_lines(const std::vector<Word> &words, const std::vector<bool> &rot
 }
 
 // The lines of page `index`; false when the document has no such page.
-bool read_page(const poppler::document &doc, int index, FontFaces &faces, PdfPage &out)
+bool read_page(const poppler::document &doc, int index, PdfPage &out)
 {
     std::unique_ptr<poppler::page> page(doc.create_page(index));
     if (!page)
@@ -215,9 +225,12 @@ bool read_page(const poppler::document &doc, int index, FontFaces &faces, PdfPag
     poppler::rectf box = page->page_rect();
     out.width = static_cast<float>(box.width());
     out.height = static_cast<float>(box.height());
+    std::vector<poppler::text_box> boxes = page->text_list();
     std::vector<Word> words;
     std::vector<bool> rotated;
-    for (const poppler::text_box &b : page->text_list(poppler::page::text_list_include_font)) {
+    words.reserve(boxes.size());
+    rotated.reserve(boxes.size());
+    for (const poppler::text_box &b : boxes) {
         Word w;
         w.letters = utf16_to_utf8(b.text(), w.text);
         if (w.letters == 0)
@@ -227,11 +240,8 @@ bool read_page(const poppler::document &doc, int index, FontFaces &faces, PdfPag
         w.x1 = static_cast<float>(r.right());
         w.top = static_cast<float>(r.top());
         w.bottom = static_cast<float>(r.bottom());
-        w.size = static_cast<float>(b.get_font_size());
+        w.advance = even_advance(b, w.letters);
         w.space_after = b.has_space_after();
-        uint8_t face = b.has_font_info() ? font_face(faces, b.get_font_name()) : 0;
-        w.bold = face & pdf_bold;
-        w.mono = face & pdf_mono;
         words.push_back(std::move(w));
         rotated.push_back(b.rotation() != 0);
     }
@@ -330,11 +340,10 @@ bool write_all(int fd, const std::string &bytes)
     struct rlimit memory = {worker_memory, worker_memory};
     setrlimit(RLIMIT_AS, &memory);
 #endif
-    FontFaces faces;
     std::string out;
     for (int index = first; index < count; index += step) {
         PdfPage page;
-        bool exists = read_page(doc, index, faces, page);
+        bool exists = read_page(doc, index, page);
         put_page(out, exists ? index : -1, page);
         if (!write_all(fd, out))
             _exit(1);
@@ -507,16 +516,36 @@ Outcome collect(std::vector<Worker> &workers, Collected &c, double deadline)
     return Outcome::whole;
 }
 
+// One worker per core; DRIFTERM_PDF_WORKERS sets another number, 0 for
+// none (every page read in this process, as when fork fails).
 int worker_count(int pages)
 {
     long cores = sysconf(_SC_NPROCESSORS_ONLN);
     if (const char *forced = getenv("DRIFTERM_PDF_WORKERS"))
         cores = atol(forced);
-    return static_cast<int>(std::clamp<long>(std::min<long>(cores, pages), 1, 64));
+    return static_cast<int>(std::clamp<long>(std::min<long>(cores, pages), 0, 64));
 }
 
-// The pages of the document in order, read by workers; false when one of
-// them failed. `read` is how many were read when time ran out.
+// The same pages as the workers would read, one after the other here.
+Outcome read_pages_here(const poppler::document &doc, Collected &c, double deadline)
+{
+    for (int index = 0; index < c.end; index++) {
+        if (now_seconds() > deadline)
+            return Outcome::timed_out;
+        PdfPage page;
+        if (!read_page(doc, index, page)) {
+            c.end = index;
+            break;
+        }
+        c.pages[static_cast<size_t>(index)] = std::move(page);
+        c.received[static_cast<size_t>(index)] = true;
+        advance_prefix(c);
+    }
+    return Outcome::whole;
+}
+
+// The pages of the document in order, as far as they go, or until the
+// time ran out.
 Outcome read_pages(const poppler::document &doc, int count, std::vector<PdfPage> &pages)
 {
     Collected c;
@@ -524,10 +553,16 @@ Outcome read_pages(const poppler::document &doc, int count, std::vector<PdfPage>
     c.received.assign(static_cast<size_t>(count), false);
     c.end = count;
     std::vector<Worker> workers;
-    Outcome outcome = Outcome::failed;
-    if (start_workers(doc, count, worker_count(count), workers))
-        outcome = collect(workers, c, now_seconds() + seconds_bound);
-    stop_workers(workers);
+    double deadline = now_seconds() + seconds_bound;
+    Outcome outcome;
+    int n = worker_count(count);
+    if (n > 0 && start_workers(doc, count, n, workers)) {
+        outcome = collect(workers, c, deadline);
+        stop_workers(workers);
+    } else {
+        stop_workers(workers);
+        outcome = read_pages_here(doc, c, deadline);
+    }
     if (outcome == Outcome::failed)
         return outcome;
     c.pages.resize(static_cast<size_t>(c.prefix));
