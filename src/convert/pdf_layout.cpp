@@ -211,6 +211,7 @@ struct Stats {
     bool mono_body = false; // most letters in a fixed-pitch face: such rows are no code
     std::map<int, float> pitch; // by size in quarter points: the usual distance from a row to the next
     std::vector<Frame> frames;  // each page's text margins
+    std::vector<float> page_right; // where the rows of each page end, but for a stray few
 };
 
 int size_key(float size)
@@ -277,33 +278,69 @@ void measure_pitch(const std::vector<Row> &rows, Stats &st)
     }
 }
 
-// The k-th of the values from the end `sorted` ends at: a stray row
-// sticking out does not move the margin.
-float robust_end(std::vector<float> &values, bool largest)
+// The most common of the values, in points, when at least `share` of them
+// are there; else the one at `fallback` of the way up.
+float common_value(std::vector<float> &values, float share, float fallback)
 {
     std::sort(values.begin(), values.end());
-    size_t k = std::min<size_t>(values.size() / 20, 3);
-    return largest ? values[values.size() - 1 - k] : values[k];
-}
-
-void measure_frames(const std::vector<PdfPage> &pages, const std::vector<Row> &rows, Stats &st)
-{
-    std::vector<std::vector<float>> lefts(pages.size()), rights(pages.size());
-    for (const Row &r : rows) {
-        const PdfLine &l = *r.line;
-        if (!r.rotated && !r.code && std::fabs(l.size - st.body) < 0.1f * st.body) {
-            lefts[static_cast<size_t>(r.page)].push_back(l.x0);
-            rights[static_cast<size_t>(r.page)].push_back(l.x1);
+    size_t best = 0, best_count = 0;
+    for (size_t i = 0, j = 0; i < values.size(); i++) {
+        while (values[i] - values[j] > 1.0f)
+            j++;
+        if (i - j + 1 > best_count) {
+            best_count = i - j + 1;
+            best = i;
         }
     }
-    st.frames.resize(pages.size());
-    Frame last = {72, pages.empty() ? 540 : pages[0].width - 72};
-    for (size_t p = 0; p < pages.size(); p++) {
-        if (lefts[p].size() >= 3) {
-            last.left = robust_end(lefts[p], false);
-            last.right = robust_end(rights[p], true);
+    if (static_cast<float>(best_count) >= share * static_cast<float>(values.size()))
+        return values[best];
+    return values[static_cast<size_t>(fallback * static_cast<float>(values.size() - 1))];
+}
+
+// The margins of the text, the same on every left-hand page and on every
+// right-hand one: the edge most rows of running text start at, and the one
+// most end at (a ragged margin: where nearly all end before).
+void measure_frames(const std::vector<PdfPage> &pages, const std::vector<Row> &rows, Stats &st)
+{
+    std::vector<float> lefts[2], rights[2];
+    for (const Row &r : rows) {
+        const PdfLine &l = *r.line;
+        if (!r.rotated && !r.code && !r.heading && std::fabs(l.size - st.body) < 0.1f * st.body) {
+            lefts[r.page % 2].push_back(l.x0);
+            rights[r.page % 2].push_back(l.x1);
         }
-        st.frames[p] = last;
+    }
+    Frame side[2];
+    for (int k = 0; k < 2; k++) {
+        if (lefts[k].empty()) {
+            lefts[k] = lefts[1 - k];
+            rights[k] = rights[1 - k];
+        }
+        if (lefts[k].empty()) {
+            side[k] = {72, pages.empty() ? 540.0f : pages[0].width - 72};
+            continue;
+        }
+        side[k].left = common_value(lefts[k], 0.0f, 0.0f);
+        side[k].right = common_value(rights[k], 0.15f, 0.95f);
+    }
+    st.frames.resize(pages.size());
+    for (size_t p = 0; p < pages.size(); p++)
+        st.frames[p] = side[p % 2];
+    // A page may hold narrower text than the others (a text file set as it
+    // was written): its rows are full where most of its rows end.
+    std::vector<std::vector<float>> ends(pages.size());
+    for (const Row &r : rows)
+        if (!r.rotated && !r.code && !r.heading)
+            ends[static_cast<size_t>(r.page)].push_back(r.line->x1);
+    st.page_right.resize(pages.size());
+    for (size_t p = 0; p < pages.size(); p++) {
+        std::vector<float> &e = ends[p];
+        if (e.size() < 3) {
+            st.page_right[p] = st.frames[p].right;
+            continue;
+        }
+        std::sort(e.begin(), e.end());
+        st.page_right[p] = e[e.size() - 1 - std::min<size_t>(e.size() / 20, 3)];
     }
 }
 
@@ -318,20 +355,20 @@ std::string furniture_key(std::string_view text)
         if (c >= '0' && c <= '9') {
             if (key.empty() || key.back() != '#')
                 key += '#';
-        } else if (c == '\t') {
-            key += ' ';
         } else {
             key += c;
         }
     }
+    // Words stay parted as they were (' ' or '\t'); a roman numeral is a number too.
     std::string out;
     for (std::string_view rest = key; !rest.empty();) {
         std::string_view w = first_word(rest);
-        rest.remove_prefix(std::min(rest.size(), w.size() + 1));
-        if (w.empty())
-            continue;
-        out += out.empty() ? "" : " ";
         out += roman_value(w) > 0 ? "#" : std::string(w);
+        rest.remove_prefix(w.size());
+        if (!rest.empty()) {
+            out += rest[0];
+            rest.remove_prefix(1);
+        }
     }
     return out;
 }
@@ -340,15 +377,25 @@ bool page_number(std::string_view key)
 {
     if (key.find('#') == std::string_view::npos)
         return false;
-    std::string rest;
     for (std::string_view k = key; !k.empty();) {
         std::string_view w = first_word(k);
         k.remove_prefix(std::min(k.size(), w.size() + 1));
-        if (w != "Page" && w != "page" && w != "of" && w != "#" && w != "-" && w != "\xE2\x80\x93" &&
+        if (!w.empty() && w != "Page" && w != "page" && w != "of" && w != "#" && w != "-" && w != "\xE2\x80\x93" &&
             w != "\xE2\x80\x94" && w != "-#-" && w != "[#]" && w != "(#)" && w != "#/#")
             return false;
     }
     return true;
+}
+
+// A running head with the page number apart from its title:
+// "Chapter 2: Syntax      3", "4      Reference Manual".
+bool numbered_head(std::string_view key)
+{
+    size_t tab = key.find('\t');
+    if (tab == std::string_view::npos)
+        return false;
+    size_t last = key.rfind('\t');
+    return key.substr(0, tab) == "#" || key.substr(last + 1) == "#";
 }
 
 // Marks the rows at a page's top and bottom edge that are page numbers or
@@ -386,7 +433,7 @@ std::vector<bool> page_furniture(const std::vector<PdfPage> &pages)
         base += n;
     }
     for (const Candidate &c : candidates)
-        if (page_number(c.key) || pages_with[c.key] >= 3)
+        if (page_number(c.key) || numbered_head(c.key) || pages_with[c.key] >= 3)
             drop[c.row] = true;
     return drop;
 }
@@ -497,6 +544,7 @@ struct Open {
     float left = 0;        // where its rows start, from its page's left margin
     float marker_left = 0; // a list item's marker
     float max_right = 0;   // its widest row's right end, from its page's left margin
+    float size = 0;        // the size of its type
     std::vector<size_t> code_rows;
 };
 
@@ -526,10 +574,11 @@ bool row_full(const Layout &L, const Open &o, const Row &a, const Row &b)
 {
     const Frame &f = L.st.frames[static_cast<size_t>(a.page)];
     const PdfLine &la = *a.line, &lb = *b.line;
+    float page_right = L.st.page_right[static_cast<size_t>(a.page)];
     float right = f.left + std::max(o.max_right, a.page == b.page ? rel(L, b, lb.x1) : 0.0f);
-    right = std::max(right, f.left + 0.85f * (f.right - f.left));
+    right = std::max(right, f.left + 0.85f * (page_right - f.left));
     if (a.page != b.page)
-        right = std::max(right, f.right);
+        right = std::max(right, page_right);
     float space = 0.3f * la.size;
     return la.x1 + space + lb.first_width > right - space;
 }
@@ -540,27 +589,38 @@ bool goes_on(Layout &L, const Row &a, const Row &b, const Marker &marker)
     const PdfLine &la = *a.line, &lb = *b.line;
     const Open &o = L.open;
     const Block &block = L.doc.blocks[o.index];
-    if (a.code != b.code || a.heading != b.heading || a.rotated || b.rotated || b.cells || a.leader || b.leader)
-        return false;
-    if (std::fabs(la.size - lb.size) > std::max(0.6f, 0.09f * L.st.body))
-        return false;
     bool same_flow = a.page == b.page && lb.top > la.top;
-    if (!same_flow && (a.code || a.heading))
+    float pitch = pitch_for(L.st, o.size);
+    float d = lb.bottom - la.bottom;
+    if (block.kind == BlockKind::preformatted) {
+        // Code goes on over a page break, not over a blank row.
+        if (!b.code)
+            return false;
+        if (same_flow)
+            return d <= pitch + std::max(1.5f, 0.2f * o.size);
+        return b.page == a.page + 1;
+    }
+    if (a.heading != b.heading || a.rotated || b.rotated || b.cells || a.leader || b.leader)
         return false;
-    float tolerance = std::max(2.0f, 0.3f * lb.size);
+    // A row of code alone between rows of running text is a piece of code
+    // the sentence goes on with; the face's letters are not as tall.
+    if (!b.code && std::fabs(o.size - lb.size) > std::max(0.6f, 0.09f * L.st.body))
+        return false;
+    if (!same_flow && a.heading)
+        return false;
+    float tolerance = std::max(2.0f, 0.3f * o.size);
     if (same_flow) {
-        float d = lb.bottom - la.bottom, pitch = pitch_for(L.st, la.size);
-        float allowed = a.heading ? std::max(1.6f * pitch, 1.5f * la.size) : pitch + std::max(1.5f, 0.2f * la.size);
+        float allowed = a.heading ? std::max(1.6f * pitch, 1.5f * o.size) : pitch + std::max(1.5f, 0.2f * o.size);
         if (d > allowed)
             return false;
     }
-    if (a.code)
-        return true;
     if (a.heading)
         return true;
     float bx = rel(L, b, lb.x0);
     bool full = row_full(L, o, a, b);
     bool sentence_end = ends_sentence(la.text);
+    if (b.code && (!full || sentence_end || !near(bx, o.left, tolerance)))
+        return false;
     if (marker.found) {
         // A number or dash in running text goes on it; a bullet never does.
         if (marker.glyph || block.kind == BlockKind::list_item || !full || sentence_end ||
@@ -573,14 +633,17 @@ bool goes_on(Layout &L, const Row &a, const Row &b, const Marker &marker)
         if (!at_text && !at_marker)
             return false;
     } else if (o.lines == 1) {
-        // The first row may be indented, or hang before the rest
-        // ("term   description" with the description's rows under it).
-        bool hangs = false;
+        // The first row may be indented, or hang before the rest ("3.1.
+        // Question", "term   description", the rest under its second word).
+        // A full row whose sentence goes on may go on under an indent too
+        // (a function's prototype over two rows).
+        bool hangs = (near(bx, rel(L, a, la.text_x), tolerance) || !sentence_end) && full;
         for (float stop : la.stops)
             hangs = hangs || near(bx, rel(L, a, stop), tolerance);
         if (bx > o.left + tolerance && !hangs)
             return false;
-    } else if (!near(bx, o.left, tolerance)) {
+    } else if (!near(bx, o.left, tolerance) &&
+               !(bx > o.left && full && !sentence_end && is_lower(first_char(lb.text)))) {
         return false;
     }
     if (full)
@@ -588,7 +651,10 @@ bool goes_on(Layout &L, const Row &a, const Row &b, const Marker &marker)
     // Short of the margin: a sentence that goes on in small letters, from a
     // row that is most of the way across.
     const Frame &f = L.st.frames[static_cast<size_t>(a.page)];
-    return !sentence_end && is_lower(first_char(lb.text)) && la.x1 - f.left > 0.7f * (f.right - f.left);
+    float page_right = L.st.page_right[static_cast<size_t>(a.page)];
+    if (!sentence_end && is_lower(first_char(lb.text)) && la.x1 - f.left > 0.7f * (page_right - f.left))
+        return true;
+    return false;
 }
 
 std::string cells_as_words(std::string_view text)
@@ -701,6 +767,7 @@ void open_block(Layout &L, size_t i, const Marker &marker)
     o.lines = 1;
     o.left = rel(L, r, l.x0);
     o.max_right = rel(L, r, l.x1);
+    o.size = l.size;
     float tolerance = std::max(2.0f, 0.3f * l.size);
     if (r.code) {
         block.kind = BlockKind::preformatted;

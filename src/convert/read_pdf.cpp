@@ -47,17 +47,23 @@ struct Word {
     bool space_after;
 };
 
-// The common width of a word's letters, or 0 when they differ.
-float even_advance(const poppler::text_box &b, int letters)
+// The common width of a word's letters, or 0 when they differ. Punctuation
+// at either end may be in the face of the text around a piece of code.
+float even_advance(const poppler::text_box &b, const poppler::ustring &text)
 {
+    auto punctuation = [](unsigned short c) { return c < 0x80 && strchr(".,;:!?()[]'\"", c) != nullptr; };
+    size_t first = 0, end = text.size();
+    while (end > first + 1 && punctuation(text[end - 1]))
+        end--;
+    while (first + 1 < end && punctuation(text[first]))
+        first++;
     float low = 1e9f, high = 0;
-    for (int i = 0; i < letters; i++) {
-        poppler::rectf r = b.char_bbox(static_cast<size_t>(i));
-        float w = static_cast<float>(r.width());
+    for (size_t i = first; i < end; i++) {
+        float w = static_cast<float>(b.char_bbox(i).width());
         low = std::min(low, w);
         high = std::max(high, w);
     }
-    return letters > 0 && high > 0 && high - low <= 0.03f * high ? (low + high) / 2 : 0;
+    return end > first && high > 0 && high - low <= 0.03f * high ? (low + high) / 2 : 0;
 }
 
 // poppler's UTF-16 to UTF-8, without control characters; a lone
@@ -138,12 +144,18 @@ void close_line(std::vector<Word>::const_iterator from, std::vector<Word>::const
     line.x0 = from->x0;
     line.top = from->top;
     line.bottom = from->bottom;
-    // The size of most letters (a superscript or a word in another face does not make the row's size).
+    // The size of most letters (a superscript does not make the row's
+    // size), not counting words in a fixed-pitch face, whose letters are
+    // not as tall, when others are there.
+    auto even = [](const Word &w) { return w.advance > 0 && w.letters >= 3; };
+    bool proportional = std::any_of(from, to, [&](const Word &w) { return !even(w); });
     std::vector<std::pair<float, int>> sizes;
     for (auto w = from; w != to; ++w) {
         line.x1 = std::max(line.x1, w->x1);
         line.top = std::min(line.top, w->top);
         line.bottom = std::max(line.bottom, w->bottom);
+        if (proportional && even(*w))
+            continue;
         bool counted = false;
         for (auto &s : sizes)
             if (std::fabs(s.first - word_size(*w)) < 0.25f) {
@@ -166,7 +178,6 @@ void close_line(std::vector<Word>::const_iterator from, std::vector<Word>::const
         line.char_width = 0;
     line.first_width = from->x1 - from->x0;
     line.text_x = from + 1 != to ? (from + 1)->x0 : line.x1;
-    auto even = [](const Word &w) { return w.advance > 0 && w.letters >= 3; };
     line.flags = static_cast<uint8_t>((mono && sure ? pdf_mono : 0) | (mono && !sure ? pdf_maybe_mono : 0) |
                                       (rotated ? pdf_rotated : 0) | (even(*from) ? pdf_starts_mono : 0) |
                                       (even(*(to - 1)) ? pdf_ends_mono : 0));
@@ -232,7 +243,8 @@ bool read_page(const poppler::document &doc, int index, PdfPage &out)
     rotated.reserve(boxes.size());
     for (const poppler::text_box &b : boxes) {
         Word w;
-        w.letters = utf16_to_utf8(b.text(), w.text);
+        poppler::ustring text = b.text();
+        w.letters = utf16_to_utf8(text, w.text);
         if (w.letters == 0)
             continue;
         poppler::rectf r = b.bbox();
@@ -240,7 +252,7 @@ bool read_page(const poppler::document &doc, int index, PdfPage &out)
         w.x1 = static_cast<float>(r.right());
         w.top = static_cast<float>(r.top());
         w.bottom = static_cast<float>(r.bottom());
-        w.advance = even_advance(b, w.letters);
+        w.advance = even_advance(b, text);
         w.space_after = b.has_space_after();
         words.push_back(std::move(w));
         rotated.push_back(b.rotation() != 0);
