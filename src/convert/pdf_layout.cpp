@@ -7,7 +7,9 @@
 // fixed-pitch face (code, kept as it is set), a row of cells, an indented
 // line (a new paragraph, or a definition's description).
 #include <algorithm>
+#include <cctype>
 #include <cmath>
+#include <cstdlib>
 #include <cwctype>
 #include <map>
 #include <string_view>
@@ -212,6 +214,7 @@ struct Stats {
     std::map<int, float> pitch; // by size in quarter points: the usual distance from a row to the next
     std::vector<Frame> frames;  // each page's text margins
     std::vector<float> page_right; // where the rows of each page end, but for a stray few
+    std::vector<float> page_width;
 };
 
 int size_key(float size)
@@ -279,15 +282,16 @@ void measure_pitch(const std::vector<Row> &rows, Stats &st)
 }
 
 // The most common of the values, in points, when at least `share` of them
-// are there; else the one at `fallback` of the way up.
-float common_value(std::vector<float> &values, float share, float fallback)
+// are there (the highest of as common ones when `high`); else the one at
+// `fallback` of the way up.
+float common_value(std::vector<float> &values, float share, float fallback, bool high)
 {
     std::sort(values.begin(), values.end());
     size_t best = 0, best_count = 0;
     for (size_t i = 0, j = 0; i < values.size(); i++) {
         while (values[i] - values[j] > 1.0f)
             j++;
-        if (i - j + 1 > best_count) {
+        if (i - j + 1 > best_count || (high && i - j + 1 == best_count)) {
             best_count = i - j + 1;
             best = i;
         }
@@ -320,8 +324,8 @@ void measure_frames(const std::vector<PdfPage> &pages, const std::vector<Row> &r
             side[k] = {72, pages.empty() ? 540.0f : pages[0].width - 72};
             continue;
         }
-        side[k].left = common_value(lefts[k], 0.0f, 0.0f);
-        side[k].right = common_value(rights[k], 0.15f, 0.95f);
+        side[k].left = common_value(lefts[k], 0.0f, 0.0f, false);
+        side[k].right = common_value(rights[k], 0.15f, 0.95f, true);
     }
     st.frames.resize(pages.size());
     for (size_t p = 0; p < pages.size(); p++)
@@ -333,6 +337,9 @@ void measure_frames(const std::vector<PdfPage> &pages, const std::vector<Row> &r
         if (!r.rotated && !r.code && !r.heading)
             ends[static_cast<size_t>(r.page)].push_back(r.line->x1);
     st.page_right.resize(pages.size());
+    st.page_width.resize(pages.size());
+    for (size_t p = 0; p < pages.size(); p++)
+        st.page_width[p] = pages[p].width > 0 ? pages[p].width : 612;
     for (size_t p = 0; p < pages.size(); p++) {
         std::vector<float> &e = ends[p];
         if (e.size() < 3) {
@@ -461,10 +468,10 @@ std::string_view trim_punctuation(std::string_view w)
 
 // What comes between a row and the next when they join: "" or " ", or
 // '\x01' for a hyphen to decide.
-std::string row_joint(std::string &text, const PdfLine &a, const PdfLine &b, Hyphens &h)
+std::string row_joint(std::string &text, const PdfLine &a, const PdfLine &b, bool mono_body, Hyphens &h)
 {
     uint32_t end = last_char(a.text), start = first_char(b.text);
-    bool mono = (a.flags & pdf_ends_mono) || (b.flags & pdf_starts_mono);
+    bool mono = !mono_body && ((a.flags & pdf_ends_mono) || (b.flags & pdf_starts_mono));
     if (end == 0xAD) { // a soft hyphen, shown
         text.resize(text.size() - 2);
         return "";
@@ -579,6 +586,10 @@ bool row_full(const Layout &L, const Open &o, const Row &a, const Row &b)
     right = std::max(right, f.left + 0.85f * (page_right - f.left));
     if (a.page != b.page)
         right = std::max(right, page_right);
+    // However the rows of a page end, one short of half its width is short.
+    float width = L.st.page_width[static_cast<size_t>(a.page)];
+    if (la.x1 - f.left < 0.5f * (width - 2 * f.left))
+        return false;
     float space = 0.3f * la.size;
     return la.x1 + space + lb.first_width > right - space;
 }
@@ -816,7 +827,7 @@ void add_row(Layout &L, size_t i)
             block.kind = BlockKind::paragraph;
             block.cells.clear();
         }
-        block.text += row_joint(block.text, *L.rows[o.last].line, *b.line, L.hyphens);
+        block.text += row_joint(block.text, *L.rows[o.last].line, *b.line, L.st.mono_body, L.hyphens);
         block.text += cells_as_words(b.line->text);
     }
     if (o.lines == 1 && block.kind == BlockKind::paragraph)

@@ -602,7 +602,7 @@ bool read_pdf(const Input &in, Document &doc)
         return false;
     std::vector<PdfPage> pages;
     Outcome outcome = read_pages(*pdf, count, pages);
-    if (outcome == Outcome::failed)
+    if (outcome == Outcome::failed || pages.empty())
         return false;
     pdf_blocks(pages, doc);
     if (outcome == Outcome::timed_out) {
