@@ -348,7 +348,12 @@ bool write_all(int fd, const std::string &bytes)
 // has no more.
 [[noreturn]] void work_pages(const poppler::document &doc, int first, int step, int count, int fd)
 {
-#if !defined(__SANITIZE_ADDRESS__)
+#if defined(__has_feature)
+#if __has_feature(address_sanitizer)
+#define DRIFTERM_ASAN 1
+#endif
+#endif
+#if !defined(__SANITIZE_ADDRESS__) && !defined(DRIFTERM_ASAN)
     struct rlimit memory = {worker_memory, worker_memory};
     setrlimit(RLIMIT_AS, &memory);
 #endif
