@@ -452,9 +452,17 @@ std::vector<bool> page_furniture(const std::vector<PdfPage> &pages)
 // hyphen elsewhere ("well-known"). Decided once every word is known: the
 // text holds '\x01' there until then.
 struct Hyphens {
-    std::vector<std::pair<std::string, std::string>> asked; // (joined, hyphenated), lower case
+    struct Asked {
+        std::string joined, hyphenated; // lower case
+    };
+    std::vector<Asked> asked;
     std::unordered_set<std::string> wanted, seen;
 };
+
+bool all_upper(std::string_view s)
+{
+    return !s.empty() && std::all_of(s.begin(), s.end(), [](char c) { return c >= 'A' && c <= 'Z'; });
+}
 
 std::string_view trim_punctuation(std::string_view w)
 {
@@ -483,17 +491,17 @@ std::string row_joint(std::string &text, const PdfLine &a, const PdfLine &b, boo
     std::string_view word = last_word(a.text);
     word.remove_suffix(end == '-' ? 1 : 3);
     std::string_view stem = trim_punctuation(word);
-    size_t cut = word.size() - stem.size(); // leading punctuation stays
-    (void)cut;
-    uint32_t before = last_char(word);
-    if (!is_letter(before) || !is_letter(start))
+    if (!is_letter(last_char(word)) || !is_letter(start))
         return "";
     bool plain_word = !stem.empty() && std::none_of(stem.begin(), stem.end(), [](char c) {
         return (c >= '0' && c <= '9') || c == '_' || c == '-' || c == '/' || c == '.';
     });
-    if (mono || !plain_word || !is_lower(start))
-        return ""; // an identifier or a name: the hyphen stays
     std::string next(trim_punctuation(first_word(b.text)));
+    // "exam-" "ple" and "DIS-" "CLAIMED" are broken words; "Franco-"
+    // "Prussian" is one with its hyphen; an identifier keeps its own.
+    bool broken = is_lower(start) || (all_upper(stem) && all_upper(next));
+    if (mono || !plain_word || !broken)
+        return "";
     std::string joined = std::string(stem) + next, hyphenated = std::string(stem) + "-" + next;
     lower_ascii(joined);
     lower_ascii(hyphenated);
@@ -532,8 +540,8 @@ void settle_hyphens(Document &doc, size_t from, const Hyphens &h)
         std::string &text = doc.blocks[b].text;
         size_t at;
         while ((at = text.find('\x01')) != std::string::npos) {
-            bool keep = next < h.asked.size() && !h.seen.count(h.asked[next].first) &&
-                        h.seen.count(h.asked[next].second);
+            bool keep = next < h.asked.size() && !h.seen.count(h.asked[next].joined) &&
+                        h.seen.count(h.asked[next].hyphenated);
             text.replace(at, 1, keep ? "-" : "");
             next++;
         }
