@@ -144,40 +144,24 @@ void close_line(std::vector<Word>::const_iterator from, std::vector<Word>::const
     line.x0 = from->x0;
     line.top = from->top;
     line.bottom = from->bottom;
-    // The size of most letters (a superscript does not make the row's
-    // size), not counting words in a fixed-pitch face, whose letters are
-    // not as tall, when others are there.
-    auto even = [](const Word &w) { return w.advance > 0 && w.letters >= 3; };
-    bool proportional = std::any_of(from, to, [&](const Word &w) { return !even(w); });
-    std::vector<std::pair<float, int>> sizes;
+    // The row's size: its tallest word's (a superscript or a word in a
+    // fixed-pitch face, whose letters are not as tall, does not make it),
+    // of words of two letters or more when there are any.
+    bool long_words = std::any_of(from, to, [](const Word &w) { return w.letters >= 2; });
     for (auto w = from; w != to; ++w) {
         line.x1 = std::max(line.x1, w->x1);
         line.top = std::min(line.top, w->top);
         line.bottom = std::max(line.bottom, w->bottom);
-        if (proportional && even(*w))
-            continue;
-        bool counted = false;
-        for (auto &s : sizes)
-            if (std::fabs(s.first - word_size(*w)) < 0.25f) {
-                s.second += w->letters;
-                counted = true;
-                break;
-            }
-        if (!counted)
-            sizes.push_back({word_size(*w), w->letters});
+        if (w->letters >= 2 || !long_words)
+            line.size = std::max(line.size, word_size(*w));
     }
-    int most = -1;
-    for (auto &s : sizes)
-        if (s.second > most) {
-            most = s.second;
-            line.size = s.first;
-        }
     bool sure = false;
     bool mono = fixed_pitch(from, to, line.char_width, sure);
     if (!mono)
         line.char_width = 0;
     line.first_width = from->x1 - from->x0;
     line.text_x = from + 1 != to ? (from + 1)->x0 : line.x1;
+    auto even = [](const Word &w) { return w.advance > 0 && w.letters >= 3; };
     line.flags = static_cast<uint8_t>((mono && sure ? pdf_mono : 0) | (mono && !sure ? pdf_maybe_mono : 0) |
                                       (rotated ? pdf_rotated : 0) | (even(*from) ? pdf_starts_mono : 0) |
                                       (even(*(to - 1)) ? pdf_ends_mono : 0));
