@@ -2,6 +2,9 @@
 // read in parallel by worker processes (poppler is not reliably safe for
 // threads sharing one document, and a page that crashes poppler then takes
 // down a worker, not the converter); pdf_layout.cpp makes the blocks.
+#if __has_include(<malloc.h>)
+#include <malloc.h>
+#endif
 #include <poll.h>
 #include <signal.h>
 #include <sys/resource.h>
@@ -340,6 +343,13 @@ bool write_all(int fd, const std::string &bytes)
 #if !defined(__SANITIZE_ADDRESS__) && !defined(DRIFTERM_ASAN)
     struct rlimit memory = {worker_memory, worker_memory};
     setrlimit(RLIMIT_AS, &memory);
+#endif
+#if defined(M_TRIM_THRESHOLD)
+    // Each page's words are made and freed again: keep the heap's pages
+    // rather than hand them back to the system after every page (glibc).
+    mallopt(M_TRIM_THRESHOLD, 256 << 20);
+    mallopt(M_TOP_PAD, 16 << 20);
+    mallopt(M_MMAP_THRESHOLD, 64 << 20);
 #endif
     std::string out;
     for (int index = first; index < count; index += step) {
