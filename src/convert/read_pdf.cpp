@@ -603,6 +603,11 @@ bool read_pdf(const Input &in, Document &doc)
     Outcome outcome = read_pages(*pdf, count, pages);
     if (outcome == Outcome::failed || pages.empty())
         return false;
+    if (std::all_of(pages.begin(), pages.end(), [](const PdfPage &p) { return p.lines.empty(); })) {
+        // Scanned pages, or drawings: there is no text to show.
+        doc.notice = "no text in " + in.name + " (PDF)";
+        return true;
+    }
     pdf_blocks(pages, doc);
     if (outcome == Outcome::timed_out) {
         Block note;

@@ -320,6 +320,7 @@ TEST(ReadPdf, HostileFiles)
     PdfSpec locked = one_page(Sheet().rows(lorem));
     locked.locked = true;
     EXPECT_EQ(blocks_of(locked), "notice: sample.pdf is encrypted");
+    EXPECT_EQ(blocks_of(one_page(Sheet())), "notice: no text in sample.pdf (PDF)");
 
     std::string whole = make_pdf(one_page(Sheet().rows(lorem)));
     struct Broken {
