@@ -10,7 +10,6 @@
 #include <cctype>
 #include <cmath>
 #include <cstdlib>
-#include <cwctype>
 #include <map>
 #include <string_view>
 #include <unordered_map>
@@ -50,17 +49,22 @@ uint32_t last_char(std::string_view s)
     return decode_at(s, i);
 }
 
+// Letters and small letters without the locale's help, so that the blocks
+// are the same under any locale: ASCII, Latin, Greek and Cyrillic.
 bool is_letter(uint32_t c)
 {
-    return (c < 0x80 && isalpha(static_cast<int>(c))) || (c >= 0xC0 && iswalpha(static_cast<wint_t>(c))) ||
-           (c >= 0xC0 && c < 0x2000 && c != 0xD7 && c != 0xF7);
+    return (c < 0x80 && isalpha(static_cast<int>(c))) || (c >= 0xC0 && c < 0x530 && c != 0xD7 && c != 0xF7);
 }
 
 bool is_lower(uint32_t c)
 {
     if (c < 0x80)
         return c >= 'a' && c <= 'z';
-    return is_letter(c) && towupper(static_cast<wint_t>(c)) != static_cast<wint_t>(c);
+    if (c >= 0xDF && c <= 0xFF)
+        return c != 0xF7;
+    if (c >= 0x100 && c < 0x180)
+        return (c >= 0x139 && c <= 0x148) || (c >= 0x179 && c <= 0x17E) ? c % 2 == 0 : c % 2 == 1;
+    return (c >= 0x3AC && c <= 0x3CE) || (c >= 0x430 && c <= 0x45F);
 }
 
 bool ends_sentence(std::string_view s)

@@ -315,7 +315,7 @@ std::string with_stderr_caught(const std::function<void()> &run)
     return caught;
 }
 
-TEST(ReadPdf, HostileFiles)
+TEST(ReadPdf, NoticesAndHostileFiles)
 {
     PdfSpec locked = one_page(Sheet().rows(lorem));
     locked.locked = true;
