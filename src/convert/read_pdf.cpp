@@ -576,7 +576,9 @@ Outcome read_pages(const poppler::document &doc, int count, std::vector<PdfPage>
     }
     if (outcome == Outcome::failed)
         return outcome;
-    c.pages.resize(static_cast<size_t>(c.prefix));
+    // Up to the first page the document does not have, as one pass would
+    // stop there, whatever other workers read past it.
+    c.pages.resize(static_cast<size_t>(std::min(c.prefix, c.end)));
     pages = std::move(c.pages);
     return outcome;
 }
