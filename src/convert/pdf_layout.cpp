@@ -3,9 +3,11 @@
 // first word would not have fitted on it), the next line starts at the
 // paragraph's own left edge, at the usual distance below it, in the same
 // size and kind of type. What breaks that starts a block of its own: a
-// list item's marker, a heading's larger or bold type, a line in a
-// fixed-pitch face (code, kept as it is set), a row of cells, an indented
-// line (a new paragraph, or a definition's description).
+// list item's marker, a heading's larger type, a line in a fixed-pitch
+// face (code, kept as it is set), a row of cells or of a table of
+// contents, an indented line (a new paragraph, or a definition's
+// description). Page numbers and running heads are dropped; the rows of
+// every page are seen at once, so a paragraph goes on over a page break.
 #include <algorithm>
 #include <cctype>
 #include <cmath>
@@ -470,7 +472,9 @@ bool all_upper(std::string_view s)
 
 std::string_view trim_punctuation(std::string_view w)
 {
-    auto punct = [](char c) { return static_cast<unsigned char>(c) < 0x80 && !isalnum(static_cast<unsigned char>(c)) && c != '_'; };
+    auto punct = [](char c) {
+        return static_cast<unsigned char>(c) < 0x80 && !isalnum(static_cast<unsigned char>(c)) && c != '_';
+    };
     while (!w.empty() && punct(w.front()))
         w.remove_prefix(1);
     while (!w.empty() && punct(w.back()))
@@ -675,9 +679,7 @@ bool goes_on(Layout &L, const Row &a, const Row &b, const Marker &marker)
     // row that is most of the way across.
     const Frame &f = L.st.frames[static_cast<size_t>(a.page)];
     float page_right = L.st.page_right[static_cast<size_t>(a.page)];
-    if (!sentence_end && is_lower(first_char(lb.text)) && la.x1 - f.left > 0.7f * (page_right - f.left))
-        return true;
-    return false;
+    return !sentence_end && is_lower(first_char(lb.text)) && la.x1 - f.left > 0.7f * (page_right - f.left);
 }
 
 std::string cells_as_words(std::string_view text)
@@ -819,7 +821,9 @@ void open_block(Layout &L, size_t i, const Marker &marker)
     } else {
         block.text = cells_as_words(l.text);
     }
-    if (block.kind != BlockKind::list_item && (r.heading || o.left <= (L.list_levels.empty() ? 0 : L.list_levels.front()) + tolerance))
+    // A heading, or a paragraph as far left as the outermost list, ends the lists.
+    float outermost = L.list_levels.empty() ? 0 : L.list_levels.front();
+    if (block.kind != BlockKind::list_item && (r.heading || o.left <= outermost + tolerance))
         L.list_levels.clear();
     L.doc.blocks.push_back(std::move(block));
     o.index = L.doc.blocks.size() - 1;

@@ -194,7 +194,11 @@ std::vector<Case> layout_cases()
                      "P The list it names has twice as many entries as the one before it, counting to 2. Then it "
                      "ends.\n"});
     cases.push_back({"a term and its indented description stay apart",
-                     Sheet().line("--pace").rows(lorem, 108, full_row - 6).line("--quiet").rows(more, 108, full_row - 6),
+                     Sheet()
+                         .line("--pace")
+                         .rows(lorem, 108, full_row - 6)
+                         .line("--quiet")
+                         .rows(more, 108, full_row - 6),
                      "P --pace\nP " + lorem + "\nP --quiet\nP " + more + "\n"});
     {
         // Each row ends where the next word would not fit.
