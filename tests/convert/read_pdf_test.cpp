@@ -23,31 +23,32 @@ using harness::PdfText;
 
 namespace {
 
-// Courier at 10 points: 6 points a letter, 78 letters from 72 to 540.
-constexpr int full_row = 78;
+// Rows end at 540 points at most; 78 letters of Courier at 10 points
+// from 72 fill one.
+constexpr double right_margin = 540;
 
 // A page being written, row by row from the top.
 struct Sheet {
     std::vector<PdfText> texts;
     double y = 90;
+    bool mono = true; // Courier, else Helvetica
 
-    // `text` wrapped at `columns` letters of Courier, starting at `x`, the
-    // first row at `first_x` (an indent or a hanging marker).
-    Sheet &rows(const std::string &text, double x = 72, int columns = full_row, double first_x = -1, double size = 10)
+    // `text` wrapped where the next word would pass the right margin,
+    // starting at `x`, the first row at `first_x` (an indent, or a marker
+    // that hangs before the rest).
+    Sheet &rows(const std::string &text, double x = 72, double first_x = -1, double size = 10)
     {
         std::string row;
         double at = first_x >= 0 ? first_x : x;
-        int room = columns - static_cast<int>((at - x) / (0.6 * size));
         size_t start = 0;
         while (start < text.size()) {
             size_t end = text.find(' ', start);
             std::string word = text.substr(start, end == std::string::npos ? std::string::npos : end - start);
             start = end == std::string::npos ? text.size() : end + 1;
-            if (!row.empty() && static_cast<int>(row.size() + 1 + word.size()) > room) {
+            if (!row.empty() && at + harness::pdf_text_width(row + " " + word, size, mono) > right_margin) {
                 line(row, at, size);
                 row.clear();
                 at = x;
-                room = columns;
             }
             row += (row.empty() ? "" : " ") + word;
         }
@@ -55,10 +56,22 @@ struct Sheet {
             line(row, at, size);
         return *this;
     }
-    // One row as it is.
-    Sheet &line(const std::string &text, double x = 72, double size = 10, bool mono = true)
+    // One row as it is, in the sheet's face or the other.
+    Sheet &line(const std::string &text, double x = 72, double size = 10, bool other_face = false)
     {
-        texts.push_back({text, x, y, size, mono});
+        texts.push_back({text, x, y, size, mono != other_face});
+        y += 1.2 * size;
+        return *this;
+    }
+    // One row of pieces, each in the sheet's face or the other (true), a
+    // space between.
+    Sheet &pieces(const std::vector<std::pair<std::string, bool>> &parts, double x = 72, double size = 10)
+    {
+        for (const auto &[text, other_face] : parts) {
+            bool face = mono != other_face;
+            texts.push_back({text, x, y, size, face});
+            x += harness::pdf_text_width(text + " ", size, face);
+        }
         y += 1.2 * size;
         return *this;
     }
@@ -152,7 +165,7 @@ std::vector<Case> layout_cases()
                      Sheet().rows(lorem).gap().rows(more),
                      "P " + lorem + "\nP " + more + "\n"});
     cases.push_back({"an indented first row starts a paragraph",
-                     Sheet().rows(lorem, 72, full_row, 96).rows(more, 72, full_row, 96),
+                     Sheet().rows(lorem, 72, 96).rows(more, 72, 96),
                      "P " + lorem + "\nP " + more + "\n"});
     cases.push_back({"a row short of the margin ends its paragraph",
                      Sheet().line("Short rows stay as they are:").line("one").line("two"),
@@ -164,9 +177,9 @@ std::vector<Case> layout_cases()
         Sheet s;
         s.rows("Before the list:");
         s.line("\xE2\x80\xA2", 84).y -= 12;
-        s.rows(lorem, 96, full_row - 4);
+        s.rows(lorem, 96);
         s.line("\xE2\x80\xA2", 84).y -= 12;
-        s.rows("A short item.", 96, full_row - 4);
+        s.rows("A short item.", 96);
         s.rows(more);
         cases.push_back({"bullets start items; their rows go on under the item's text", s,
                          "P Before the list:\nL0 bullet 0 " + lorem + "\nL0 bullet 0 A short item.\nP " + more +
@@ -174,13 +187,13 @@ std::vector<Case> layout_cases()
     }
     {
         Sheet s;
-        s.rows("1. " + lorem, 90, full_row - 3, 72);
-        s.rows("2. Second.", 90, full_row - 3, 72);
-        s.rows("(a) Nested, by a letter.", 108, full_row - 6, 84);
+        s.rows("1. " + lorem, 90, 72);
+        s.rows("2. Second.", 90, 72);
+        s.rows("(a) Nested, by a letter.", 108, 84);
         s.rows("iv. Numbered the roman way, and long enough to go on to a second row of its own, "
                "under its text.",
-               108, full_row - 6, 84);
-        s.rows("3. Third.", 90, full_row - 3, 72);
+               108, 84);
+        s.rows("3. Third.", 90, 72);
         cases.push_back({"numbers, letters and roman numerals start items, nested by their indent", s,
                          "L0 decimal 1 " + lorem +
                              "\nL0 decimal 2 Second.\nL1 lower_alpha 1 Nested, by a letter.\n"
@@ -196,9 +209,9 @@ std::vector<Case> layout_cases()
     cases.push_back({"a term and its indented description stay apart",
                      Sheet()
                          .line("--pace")
-                         .rows(lorem, 108, full_row - 6)
+                         .rows(lorem, 108)
                          .line("--quiet")
-                         .rows(more, 108, full_row - 6),
+                         .rows(more, 108),
                      "P --pace\nP " + lorem + "\nP --quiet\nP " + more + "\n"});
     {
         // Each row ends where the next word would not fit.
@@ -218,15 +231,27 @@ std::vector<Case> layout_cases()
     }
     {
         Sheet s;
-        s.line("The program prints its options with:", 72, 10, false);
+        s.mono = false;
+        s.line("The program prints its options with:");
         s.line("drifterm --help", 90, 10, true);
         s.line("if (pace > 0)", 90, 10, true);
         s.line("wait(pace);", 114, 10, true);
         s.line("}", 90, 10, true);
-        s.gap().line("Fixed-pitch rows are code, kept as they are set.", 72, 10, false);
+        s.gap().line("Fixed-pitch rows are code, kept as they are set.");
         cases.push_back({"fixed-pitch rows in a document of proportional type are code, indented as set", s,
                          "P The program prints its options with:\nC drifterm --help\nif (pace > 0)\n    "
                          "wait(pace);\n}\nP Fixed-pitch rows are code, kept as they are set.\n"});
+    }
+    {
+        Sheet s;
+        s.mono = false;
+        s.pieces({{"The status that a run of the program ends with when it finds errors is set by the option", false},
+                  {"--error-", true}});
+        s.pieces({{"exitcode=N", true}, {"and then the run ends with that status, whatever else it found.", false}});
+        cases.push_back({"a hyphen at a row's end within code stays", s,
+                         "P The status that a run of the program ends with when it finds errors is set by the "
+                         "option --error-exitcode=N and then the run ends with that status, whatever else it "
+                         "found.\n"});
     }
     cases.push_back({"a table of contents' row: its title and page number",
                      Sheet()

@@ -203,6 +203,23 @@ std::string make_pdf(const PdfSpec &spec)
     return pdf_file(objects, trailer);
 }
 
+double pdf_text_width(const std::string &text, double size, bool mono)
+{
+    if (mono)
+        return 0.6 * size * static_cast<double>(text.size());
+    // Helvetica's widths from space to '~', in thousandths of the size.
+    static const int widths[] = {
+        278, 278, 355, 556, 556, 889, 667, 191, 333, 333, 389, 584, 278, 333, 278, 278, 556, 556, 556,
+        556, 556, 556, 556, 556, 556, 556, 278, 278, 584, 584, 584, 556, 1015, 667, 667, 722, 722, 667,
+        611, 778, 722, 278, 500, 667, 556, 833, 722, 778, 667, 778, 722, 667, 611, 722, 667, 944, 667,
+        667, 611, 278, 278, 278, 469, 556, 333, 556, 556, 500, 556, 556, 278, 556, 556, 222, 222, 500,
+        222, 833, 556, 556, 556, 556, 333, 500, 278, 556, 500, 722, 500, 500, 500, 334, 260, 334, 584};
+    double total = 0;
+    for (char c : text)
+        total += c >= ' ' && c <= '~' ? widths[c - ' '] : 556;
+    return total * size / 1000;
+}
+
 void write_script(const std::string &path, const std::string &body)
 {
     write_file(path, "#!/bin/sh\n" + body);

@@ -73,6 +73,8 @@ struct PdfSpec {
 };
 // A PDF of those pages, with an exact cross-reference table.
 std::string make_pdf(const PdfSpec &spec);
+// How wide ASCII `text` is set in Courier (`mono`) or Helvetica, in points.
+double pdf_text_width(const std::string &text, double size, bool mono);
 // An executable shell script: "#!/bin/sh" and `body`.
 void write_script(const std::string &path, const std::string &body);
 // A temporary stream holding `bytes`, at its start; fclose removes it.
