@@ -6,7 +6,8 @@
 # can wrap it evenly; or nothing, for a text fit to show as it is (the
 # caller then copies the file unchanged). What reads what:
 #
-#   PDF                      pdftotext; the rows of a paragraph joined here
+#   PDF                      drifterm-convert (from the page layout), else
+#                            pdftotext, the rows of a paragraph joined here
 #   manual page              man -l (man-db), else mandoc
 #   gzip, bzip2, xz, zstd    decompressed (64 MiB at most), then as the rest;
 #                            a text fit as it is is printed as it came out
@@ -168,7 +169,17 @@ find_converter() {
 
 # ---------------------------------------------------------------- PDF
 
+# The converter reads the page layout (poppler, pages in parallel);
+# pdftotext and the row joining below serve where it is missing or fails.
 convert_pdf() {
+    find_converter
+    if [ -n "$conv" ]; then
+        "$conv" "$1" </dev/null >"$tmp/out"
+        if [ -s "$tmp/out" ]; then
+            cat -- "$tmp/out"
+            exit 0
+        fi
+    fi
     have pdftotext || needs pdftotext poppler-utils
     pdftotext -q -nopgbrk -enc UTF-8 -- "$1" - </dev/null >"$tmp/raw" || exit 0
     join_pdf_rows <"$tmp/raw" >"$tmp/out"

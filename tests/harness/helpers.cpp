@@ -96,17 +96,12 @@ std::string random_text(unsigned seed, size_t size, bool with_nuls)
     return text;
 }
 
-std::string make_pdf(const std::string &text)
+namespace {
+
+// A PDF of `objects` (numbered from 1; the first the catalog) with an
+// exact cross-reference table, and `trailer` in the trailer's dictionary.
+std::string pdf_file(const std::vector<std::string> &objects, const std::string &trailer = "")
 {
-    std::string stream = "BT /F1 18 Tf 72 720 Td (" + text + ") Tj ET";
-    const std::string objects[] = {
-        "<< /Type /Catalog /Pages 2 0 R >>",
-        "<< /Type /Pages /Kids [3 0 R] /Count 1 >>",
-        "<< /Type /Page /Parent 2 0 R /MediaBox [0 0 612 792] /Contents 4 0 R"
-        " /Resources << /Font << /F1 5 0 R >> >> >>",
-        "<< /Length " + std::to_string(stream.size()) + " >>\nstream\n" + stream + "\nendstream",
-        "<< /Type /Font /Subtype /Type1 /BaseFont /Helvetica >>",
-    };
     std::string pdf = "%PDF-1.4\n";
     std::vector<size_t> offsets;
     int number = 0;
@@ -115,14 +110,114 @@ std::string make_pdf(const std::string &text)
         pdf += std::to_string(++number) + " 0 obj\n" + o + "\nendobj\n";
     }
     size_t xref = pdf.size();
-    pdf += "xref\n0 6\n0000000000 65535 f \n";
+    std::string size = std::to_string(objects.size() + 1);
+    pdf += "xref\n0 " + size + "\n0000000000 65535 f \n";
     for (size_t off : offsets) {
         char entry[32];
         snprintf(entry, sizeof entry, "%010zu 00000 n \n", off);
         pdf += entry;
     }
-    return pdf + "trailer\n<< /Size 6 /Root 1 0 R >>\nstartxref\n" + std::to_string(xref) +
-           "\n%%EOF\n";
+    return pdf + "trailer\n<< /Size " + size + " /Root 1 0 R" + trailer + " >>\nstartxref\n" +
+           std::to_string(xref) + "\n%%EOF\n";
+}
+
+// UTF-8 text as a PDF string in WinAnsiEncoding.
+std::string pdf_string(const std::string &utf8)
+{
+    std::string out = "(";
+    for (size_t i = 0; i < utf8.size();) {
+        unsigned char c = static_cast<unsigned char>(utf8[i]);
+        unsigned code = c;
+        int more = c >= 0xF0 ? 3 : c >= 0xE0 ? 2 : c >= 0xC0 ? 1 : 0;
+        if (more)
+            code = c & (0x3F >> more);
+        for (i++; more > 0 && i < utf8.size(); more--, i++)
+            code = (code << 6) | (static_cast<unsigned char>(utf8[i]) & 0x3F);
+        switch (code) {
+        case 0x2022: code = 0x95; break;
+        case 0x2013: code = 0x96; break;
+        case 0x2014: code = 0x97; break;
+        case 0x2018: code = 0x91; break;
+        case 0x2019: code = 0x92; break;
+        case 0x201C: code = 0x93; break;
+        case 0x201D: code = 0x94; break;
+        default: if (code > 0xFF) code = '?';
+        }
+        if (code == '(' || code == ')' || code == '\\')
+            out += '\\';
+        out += static_cast<char>(code);
+    }
+    return out + ")";
+}
+
+} // namespace
+
+std::string make_pdf(const std::string &text)
+{
+    std::string stream = "BT /F1 18 Tf 72 720 Td (" + text + ") Tj ET";
+    return pdf_file({
+        "<< /Type /Catalog /Pages 2 0 R >>",
+        "<< /Type /Pages /Kids [3 0 R] /Count 1 >>",
+        "<< /Type /Page /Parent 2 0 R /MediaBox [0 0 612 792] /Contents 4 0 R"
+        " /Resources << /Font << /F1 5 0 R >> >> >>",
+        "<< /Length " + std::to_string(stream.size()) + " >>\nstream\n" + stream + "\nendstream",
+        "<< /Type /Font /Subtype /Type1 /BaseFont /Helvetica >>",
+    });
+}
+
+std::string make_pdf(const PdfSpec &spec)
+{
+    // 1 catalog, 2 pages, 3 and 4 the fonts, then a page and its content for each page.
+    std::vector<std::string> objects = {"<< /Type /Catalog /Pages 2 0 R >>", "",
+                                        "<< /Type /Font /Subtype /Type1 /BaseFont /Helvetica"
+                                        " /Encoding /WinAnsiEncoding >>",
+                                        "<< /Type /Font /Subtype /Type1 /BaseFont /Courier"
+                                        " /Encoding /WinAnsiEncoding >>"};
+    std::string kids;
+    for (const std::vector<PdfText> &page : spec.pages) {
+        std::string stream = "BT";
+        for (const PdfText &t : page) {
+            char place[96];
+            snprintf(place, sizeof place, " /F%d %.2f Tf 1 0 0 1 %.2f %.2f Tm ", t.mono ? 2 : 1, t.size, t.x,
+                     792 - t.y);
+            stream += place + pdf_string(t.text) + " Tj";
+        }
+        stream += " ET";
+        size_t page_number = objects.size() + 1;
+        kids += (kids.empty() ? "" : " ") + std::to_string(page_number) + " 0 R";
+        objects.push_back("<< /Type /Page /Parent 2 0 R /MediaBox [0 0 612 792] /Contents " +
+                          std::to_string(page_number + 1) +
+                          " 0 R /Resources << /Font << /F1 3 0 R /F2 4 0 R >> >> >>");
+        objects.push_back("<< /Length " + std::to_string(stream.size()) + " >>\nstream\n" + stream +
+                          "\nendstream");
+    }
+    size_t count = spec.claimed_pages > 0 ? static_cast<size_t>(spec.claimed_pages) : spec.pages.size();
+    objects[1] = "<< /Type /Pages /Kids [" + kids + "] /Count " + std::to_string(count) + " >>";
+    std::string trailer;
+    if (spec.locked) {
+        // The standard handler with a user password: /U matches no empty one.
+        std::string o(64, 'a'), u(64, 'b');
+        trailer = " /Encrypt << /Filter /Standard /V 1 /R 2 /P -4 /O <" + o + "> /U <" + u +
+                  "> >> /ID [<0123456789abcdef0123456789abcdef> <0123456789abcdef0123456789abcdef>]";
+    }
+    return pdf_file(objects, trailer);
+}
+
+double pdf_text_width(const std::string &text, double size, bool mono)
+{
+    if (mono)
+        return 0.6 * size * static_cast<double>(text.size());
+    // Helvetica's widths from space to '~', in thousandths of the size.
+    static const int widths[] = {
+        278, 278, 355, 556, 556, 889, 667, 191, 333, 333, 389, 584, 278, 333, 278, 278, 556, 556, 556,
+        556, 556, 556, 556, 556, 556, 556, 278, 278, 584, 584, 584, 556, 1015, 667, 667, 722, 722, 667,
+        611, 778, 722, 278, 500, 667, 556, 833, 722, 778, 667, 778, 722, 667, 611, 722, 667, 944, 667,
+        667, 611, 278, 278, 278, 469, 556, 333, 556, 556, 500, 556, 556, 278, 556, 556, 222, 222, 500,
+        222, 833, 556, 556, 556, 556, 333, 500, 278, 556, 500, 722, 500, 500, 500, 334, 260, 334, 584};
+    double total = 0;
+    for (char c : text)
+        total += c >= ' ' && c <= '~' ? widths[c - ' '] : 556;
+    return total * size / 1000;
 }
 
 void write_script(const std::string &path, const std::string &body)

@@ -59,6 +59,22 @@ std::string repeat(const std::string &piece, size_t count);
 std::string random_text(unsigned seed, size_t size, bool with_nuls = true);
 // A one-page PDF showing `text`, with an exact cross-reference table.
 std::string make_pdf(const std::string &text);
+// A piece of text placed on a PDF page.
+struct PdfText {
+    std::string text;      // UTF-8, of what WinAnsiEncoding holds ("•", "–", "é")
+    double x = 72, y = 72; // left edge and baseline, in points from the page's left and top
+    double size = 10;
+    bool mono = false;     // Courier, else Helvetica
+};
+struct PdfSpec {
+    std::vector<std::vector<PdfText>> pages; // US letter pages and their texts
+    int claimed_pages = 0;                   // the page count the file claims, if not the real one
+    bool locked = false;                     // encrypted, with a user password
+};
+// A PDF of those pages, with an exact cross-reference table.
+std::string make_pdf(const PdfSpec &spec);
+// How wide ASCII `text` is set in Courier (`mono`) or Helvetica, in points.
+double pdf_text_width(const std::string &text, double size, bool mono);
 // An executable shell script: "#!/bin/sh" and `body`.
 void write_script(const std::string &path, const std::string &body);
 // A temporary stream holding `bytes`, at its start; fclose removes it.
