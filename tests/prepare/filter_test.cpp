@@ -648,8 +648,10 @@ std::vector<Document> document_rows(const std::string &dir)
         // A format whose program is missing says so; a text is shown as it is.
         {"without_man_or_mandoc", "frob.1", man_source, {}, nullptr, {},
          {"frob.1 needs man (Debian package man-db)\n"}, {}, "man mandoc"},
-        {"without_pdftotext", "book.pdf", make_pdf(sentence), {}, nullptr, {},
-         {"book.pdf needs pdftotext (Debian package poppler-utils)\n"}, {sentence}, "pdftotext"},
+        {"pdf_by_the_converter_without_pdftotext", "book.pdf", make_pdf(sentence), {}, nullptr, {}, {sentence},
+         {}, "pdftotext"},
+        {"without_pdftotext_or_converter", "book.pdf", make_pdf(sentence), {}, nullptr, {},
+         {"book.pdf needs pdftotext (Debian package poppler-utils)\n"}, {sentence}, "pdftotext drifterm-convert"},
         {"without_gzip", "notes.txt.gz", plain_text, {}, "gzip", {},
          {"notes.txt.gz needs gzip (Debian package gzip)\n"}, {}, "gzip"},
         {"without_converter", "page.html", html_source, {}, nullptr, {},
