@@ -7,26 +7,12 @@
 #include <vector>
 
 #include "convert/convert.h"
+#include "helpers.h"
 #include "zip_maker.h"
 
 namespace {
 
 using Blocks = std::vector<std::string>;
-
-// White space as the writer collapses it.
-std::string collapsed(const std::string &text)
-{
-    std::string out;
-    for (char c : text) {
-        bool white = c == ' ' || c == '\t' || c == '\n' || c == '\r';
-        if (white && (out.empty() || out.back() == ' '))
-            continue;
-        out += white ? ' ' : c;
-    }
-    if (!out.empty() && out.back() == ' ')
-        out.pop_back();
-    return out;
-}
 
 const char *style_name(ListStyle style)
 {
