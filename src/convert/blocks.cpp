@@ -1,8 +1,5 @@
 // The one text writer: blocks to rows, and rows to the output set.
 #include <algorithm>
-#include <cerrno>
-#include <cstring>
-#include <iconv.h>
 #include <iterator>
 
 #include "convert/convert.h"
@@ -57,6 +54,15 @@ std::string list_marker(ListStyle style, long number)
         break;
     }
     return std::to_string(number) + ".";
+}
+
+ListStyle numbering_style(std::string_view name)
+{
+    return name == "a"   ? ListStyle::lower_alpha
+           : name == "A" ? ListStyle::upper_alpha
+           : name == "i" ? ListStyle::lower_roman
+           : name == "I" ? ListStyle::upper_roman
+                         : ListStyle::decimal;
 }
 
 // ---------------------------------------------------------------- rows
@@ -483,38 +489,13 @@ static std::string transliterated(std::string_view utf8)
 // own ASCII rendering of it.
 static bool iconv_from_utf8(std::string_view utf8, const std::string &codeset, std::string &out)
 {
-    iconv_t cd = iconv_open((codeset + "//TRANSLIT").c_str(), "UTF-8");
-    if (cd == reinterpret_cast<iconv_t>(-1))
-        return false;
-    out.assign(utf8.size() + 16, '\0');
-    size_t used = 0;
-    char *in = const_cast<char *>(utf8.data());
-    size_t in_left = utf8.size();
-    while (in_left > 0) {
-        char *to = out.data() + used;
-        size_t room = out.size() - used;
-        size_t done = iconv(cd, &in, &in_left, &to, &room);
-        used = out.size() - room;
-        if (done != static_cast<size_t>(-1))
-            break;
-        if (errno == E2BIG) {
-            out.resize(out.size() * 2);
-            continue;
-        }
-        std::string_view rest(in, in_left);
-        size_t at = 0;
-        std::string ascii;
-        append_ascii(ascii, next_code_point(rest, at));
-        in += at;
-        in_left -= at;
-        if (out.size() - used < ascii.size())
-            out.resize(out.size() * 2 + ascii.size());
-        std::memcpy(out.data() + used, ascii.data(), ascii.size());
-        used += ascii.size();
-    }
-    out.resize(used);
-    iconv_close(cd);
-    return true;
+    return iconv_convert(utf8, "UTF-8", codeset + "//TRANSLIT", false,
+                         [](std::string_view rest, std::string &ascii) {
+                             size_t at = 0;
+                             append_ascii(ascii, next_code_point(rest, at));
+                             return at;
+                         },
+                         out);
 }
 
 std::string to_output_charset(std::string_view utf8, const OutputCharset &out)

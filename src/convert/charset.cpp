@@ -443,23 +443,20 @@ static size_t unit_size(const std::string &charset)
     return 1;
 }
 
-// Converts with iconv, each unconvertible unit as U+FFFD; false when iconv
-// does not know the set.
-static bool iconv_to_utf8(std::string_view bytes, const std::string &charset, std::string &out)
+bool iconv_convert(std::string_view bytes, const std::string &from, const std::string &to, bool restart,
+                   const IconvStandIn &stand_in, std::string &out)
 {
-    iconv_t cd = iconv_open("UTF-8", charset.c_str());
+    iconv_t cd = iconv_open(to.c_str(), from.c_str());
     if (cd == reinterpret_cast<iconv_t>(-1))
         return false;
-    size_t step = unit_size(charset);
-    out.clear();
-    out.resize(bytes.size() + bytes.size() / 2 + 16);
+    out.assign(bytes.size() + bytes.size() / 2 + 16, '\0');
     size_t used = 0;
     char *in = const_cast<char *>(bytes.data());
     size_t in_left = bytes.size();
     while (in_left > 0) {
-        char *to = out.data() + used;
+        char *to_at = out.data() + used;
         size_t room = out.size() - used;
-        size_t done = iconv(cd, &in, &in_left, &to, &room);
+        size_t done = iconv(cd, &in, &in_left, &to_at, &room);
         used = out.size() - room;
         if (done != static_cast<size_t>(-1))
             break;
@@ -468,18 +465,33 @@ static bool iconv_to_utf8(std::string_view bytes, const std::string &charset, st
             continue;
         }
         // EILSEQ (no character here) or EINVAL (cut off at the end).
-        if (out.size() - used < 3)
-            out.resize(out.size() * 2);
-        std::memcpy(out.data() + used, "\xEF\xBF\xBD", 3);
-        used += 3;
-        size_t skip = std::min(step, in_left);
+        std::string replacement;
+        size_t skip = std::min(stand_in(std::string_view(in, in_left), replacement), in_left);
         in += skip;
         in_left -= skip;
-        iconv(cd, nullptr, nullptr, nullptr, nullptr); // a stateful set starts over
+        if (out.size() - used < replacement.size())
+            out.resize(out.size() * 2 + replacement.size());
+        std::memcpy(out.data() + used, replacement.data(), replacement.size());
+        used += replacement.size();
+        if (restart)
+            iconv(cd, nullptr, nullptr, nullptr, nullptr); // a stateful set starts over
     }
     out.resize(used);
     iconv_close(cd);
     return true;
+}
+
+// Converts with iconv, each unconvertible unit as U+FFFD; false when iconv
+// does not know the set.
+static bool iconv_to_utf8(std::string_view bytes, const std::string &charset, std::string &out)
+{
+    size_t step = unit_size(charset);
+    return iconv_convert(bytes, charset, "UTF-8", true,
+                         [step](std::string_view, std::string &replacement) {
+                             replacement = "\xEF\xBF\xBD";
+                             return step;
+                         },
+                         out);
 }
 
 std::string to_utf8(std::string_view bytes, const std::string &charset_name)

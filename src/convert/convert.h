@@ -11,6 +11,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -60,6 +61,9 @@ std::string layout_text(const Document &doc);
 std::string to_output_charset(std::string_view utf8, const OutputCharset &out);
 // The marker of a list item: "•", "-", "7.", "g.", "G.", "vii.", "VII.".
 std::string list_marker(ListStyle style, long number);
+// The numbering named as HTML's type and ODF's num-format name it ("1",
+// "a", "A", "i", "I"); decimal for any other.
+ListStyle numbering_style(std::string_view name);
 
 // ---------------------------------------------------------------- charsets
 
@@ -74,6 +78,14 @@ std::string detect_charset(std::string_view bytes);
 std::string to_utf8(std::string_view bytes, const std::string &charset);
 // A UTF-8 rendering of one code point (U+FFFD for a value that is none).
 void append_utf8(std::string &out, uint32_t code_point);
+// Stands in for a sequence iconv cannot convert at the head of `rest`:
+// puts its replacement in `replacement` and returns the bytes it covers.
+using IconvStandIn = std::function<size_t(std::string_view rest, std::string &replacement)>;
+// `bytes` from set `from` to set `to` through iconv, into `out`, each
+// sequence it cannot convert replaced by `stand_in`; `restart` puts a
+// stateful set back to its start after one. False when iconv knows neither.
+bool iconv_convert(std::string_view bytes, const std::string &from, const std::string &to, bool restart,
+                   const IconvStandIn &stand_in, std::string &out);
 
 // ---------------------------------------------------------------- limits
 

@@ -383,11 +383,7 @@ static ListLevel list_level(XmlNode list)
     if (local_name(list) != "ol")
         return level;
     std::string type = plain_attr(list, "type");
-    level.style = type == "a"   ? ListStyle::lower_alpha
-                  : type == "A" ? ListStyle::upper_alpha
-                  : type == "i" ? ListStyle::lower_roman
-                  : type == "I" ? ListStyle::upper_roman
-                                : ListStyle::decimal;
+    level.style = numbering_style(type);
     bool reversed = has_plain_attr(list, "reversed");
     level.step = reversed ? -1 : 1;
     level.next = number_attr(list, "start", reversed ? count_items(list) : 1);

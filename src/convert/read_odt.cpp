@@ -85,11 +85,7 @@ LevelStyle odt_level_style(XmlNode node, const std::string &name)
         return level; // an image: a bullet all the same
     level.start = office_number(xml_attr(node, "start-value"), 1);
     std::string format = xml_attr(node, "num-format");
-    level.style = format == "a"   ? ListStyle::lower_alpha
-                  : format == "A" ? ListStyle::upper_alpha
-                  : format == "i" ? ListStyle::lower_roman
-                  : format == "I" ? ListStyle::upper_roman
-                                  : ListStyle::decimal;
+    level.style = numbering_style(format);
     level.numbered = !format.empty();
     return level;
 }

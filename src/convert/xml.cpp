@@ -77,24 +77,23 @@ std::string xml_attr(XmlNode node, const char *local_name)
     return "";
 }
 
+// The first element among `node` and the siblings after it.
+static XmlNode element_from(XmlNode node)
+{
+    for (; node; node = node->next)
+        if (node->type == XML_ELEMENT_NODE)
+            return node;
+    return nullptr;
+}
+
 XmlNode xml_first_element(XmlNode node)
 {
-    if (node == nullptr)
-        return nullptr;
-    for (XmlNode child = node->children; child; child = child->next)
-        if (child->type == XML_ELEMENT_NODE)
-            return child;
-    return nullptr;
+    return node ? element_from(node->children) : nullptr;
 }
 
 XmlNode xml_next_element(XmlNode node)
 {
-    if (node == nullptr)
-        return nullptr;
-    for (XmlNode next = node->next; next; next = next->next)
-        if (next->type == XML_ELEMENT_NODE)
-            return next;
-    return nullptr;
+    return node ? element_from(node->next) : nullptr;
 }
 
 // An entity the document names but does not declare (&eacute; in XHTML)

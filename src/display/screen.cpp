@@ -21,18 +21,12 @@ struct ColorScheme {
 };
 
 static const ColorScheme color_schemes[] = {
-    {"red", COLOR_RED, COLOR_BLACK},
-    {"bgred", COLOR_WHITE, COLOR_RED},
-    {"bgblue", COLOR_WHITE, COLOR_BLUE},
-    {"blue", COLOR_BLUE, COLOR_BLACK},
-    {"green", COLOR_GREEN, COLOR_BLACK},
-    {"bggreen", COLOR_BLUE, COLOR_GREEN},
-    {"magenta", COLOR_MAGENTA, COLOR_BLACK},
-    {"bgmagenta", COLOR_WHITE, COLOR_MAGENTA},
-    {"yellow", COLOR_YELLOW, COLOR_BLACK},
-    {"bgyellow", COLOR_WHITE, COLOR_YELLOW},
-    {"bgwhite", COLOR_BLACK, COLOR_WHITE},
-    {"bgblack", COLOR_WHITE, COLOR_BLACK},
+    {"red", COLOR_RED, COLOR_BLACK},         {"bgred", COLOR_WHITE, COLOR_RED},
+    {"bgblue", COLOR_WHITE, COLOR_BLUE},     {"blue", COLOR_BLUE, COLOR_BLACK},
+    {"green", COLOR_GREEN, COLOR_BLACK},     {"bggreen", COLOR_BLUE, COLOR_GREEN},
+    {"magenta", COLOR_MAGENTA, COLOR_BLACK}, {"bgmagenta", COLOR_WHITE, COLOR_MAGENTA},
+    {"yellow", COLOR_YELLOW, COLOR_BLACK},   {"bgyellow", COLOR_WHITE, COLOR_YELLOW},
+    {"bgwhite", COLOR_BLACK, COLOR_WHITE},   {"bgblack", COLOR_WHITE, COLOR_BLACK},
 };
 
 // newterm switches the terminal's modes at once; they are put back until

@@ -81,6 +81,16 @@ inline void sink_byte(ByteSink *sink, unsigned char c)
     sink->stage[sink->staged++] = c;
 }
 
+// The one sink, too large for the stack, made empty and pointed at `out`;
+// the encoder and the decoder never run at once.
+ByteSink *sink_to(FILE *out)
+{
+    static ByteSink sink;
+    sink.file = out;
+    sink.staged = 0;
+    return &sink;
+}
+
 // The placeholders of the character at `p`, which is not ASCII, and its
 // length in bytes.
 size_t placeholders_of(const unsigned char *p, size_t avail, size_t *len)
@@ -221,9 +231,7 @@ bool holds_non_ascii(int fd)
 void encode_for_fmt(FILE *in, FILE *out)
 {
     ByteSource source{in};
-    static ByteSink sink; // too large for the stack
-    sink.file = out;
-    sink.staged = 0;
+    ByteSink *sink = sink_to(out);
     size_t avail;
     while ((avail = source_fill(&source, 4)) > 0) {
         const unsigned char *p = source_bytes(&source), *end = p + avail;
@@ -231,18 +239,18 @@ void encode_for_fmt(FILE *in, FILE *out)
         const unsigned char *stop = source.ended ? end : end - 3;
         while (p < stop) {
             if (*p < 0x80) {
-                sink_byte(&sink, *p++);
+                sink_byte(sink, *p++);
                 continue;
             }
             size_t len;
             if (placeholders_of(p, (size_t)(end - p), &len) == 2)
-                sink_byte(&sink, placeholder);
-            sink_byte(&sink, placeholder);
+                sink_byte(sink, placeholder);
+            sink_byte(sink, placeholder);
             p += len;
         }
         source.at = (size_t)(p - source.buf.data());
     }
-    sink_flush(&sink);
+    sink_flush(sink);
 }
 
 // Passes the white space of `s` by, refilling as it goes; the bytes left
@@ -262,9 +270,7 @@ static size_t source_skip_space(ByteSource *s)
 bool decode_from_fmt(FILE *reflowed, FILE *original, FILE *out)
 {
     ByteSource from_fmt{reflowed}, from_original{original};
-    static ByteSink sink; // too large for the stack
-    sink.file = out;
-    sink.staged = 0;
+    ByteSink *sink = sink_to(out);
     size_t avail;
     while ((avail = source_fill(&from_fmt, 2)) > 0) {
         const unsigned char *f = source_bytes(&from_fmt), *end = f + avail;
@@ -272,7 +278,7 @@ bool decode_from_fmt(FILE *reflowed, FILE *original, FILE *out)
         const unsigned char *stop = from_fmt.ended ? end : end - 1;
         while (f < stop) {
             if (is_fmt_space(*f)) {
-                sink_byte(&sink, *f++);
+                sink_byte(sink, *f++);
                 continue;
             }
             // The original's next byte that is no white space, and its character.
@@ -291,14 +297,14 @@ bool decode_from_fmt(FILE *reflowed, FILE *original, FILE *out)
                 return false; // fmt changed more than white space
             }
             for (size_t i = 0; i < len; i++)
-                sink_byte(&sink, a[i]);
+                sink_byte(sink, a[i]);
             from_original.at += len;
             f += count;
         }
         from_fmt.at = (size_t)(f - from_fmt.buf.data());
     }
     size_t left = source_skip_space(&from_original);
-    sink_flush(&sink);
+    sink_flush(sink);
     return left == 0 && fflush(out) == 0 && !ferror(out);
 }
 

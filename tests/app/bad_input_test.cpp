@@ -376,24 +376,12 @@ const BadInput bad_inputs[] = {
          r.err = r.work_dir + "/drift_tmp: is a symbolic link, not a work file\n";
          r.left = {"drift_tmp"};
      }},
-    {"converter that ignores SIGTERM, Ctrl-C", [](Trial &r) {
-         stubborn_converter(r, false, Finish::ctrl_c);
-     }},
-    {"converter that ignores SIGTERM, SIGTERM", [](Trial &r) {
-         stubborn_converter(r, false, Finish::terminate);
-     }},
-    {"converter that ignores SIGTERM, SIGHUP", [](Trial &r) {
-         stubborn_converter(r, false, Finish::hangup);
-     }},
-    {"converter that stops itself, Ctrl-C", [](Trial &r) {
-         stubborn_converter(r, true, Finish::ctrl_c);
-     }},
-    {"converter that stops itself, SIGTERM", [](Trial &r) {
-         stubborn_converter(r, true, Finish::terminate);
-     }},
-    {"converter that stops itself, SIGHUP", [](Trial &r) {
-         stubborn_converter(r, true, Finish::hangup);
-     }},
+    {"converter that ignores SIGTERM, Ctrl-C", [](Trial &r) { stubborn_converter(r, false, Finish::ctrl_c); }},
+    {"converter that ignores SIGTERM, SIGTERM", [](Trial &r) { stubborn_converter(r, false, Finish::terminate); }},
+    {"converter that ignores SIGTERM, SIGHUP", [](Trial &r) { stubborn_converter(r, false, Finish::hangup); }},
+    {"converter that stops itself, Ctrl-C", [](Trial &r) { stubborn_converter(r, true, Finish::ctrl_c); }},
+    {"converter that stops itself, SIGTERM", [](Trial &r) { stubborn_converter(r, true, Finish::terminate); }},
+    {"converter that stops itself, SIGHUP", [](Trial &r) { stubborn_converter(r, true, Finish::hangup); }},
     {"file named -rf, opened in the editor", [](Trial &r) {
          // The editor must get it as a file, not as options.
          std::string editor = r.base.path + "/editor";

@@ -12,8 +12,7 @@ TEST(InfoScreenPace, SecondsInSinglePrecisionAndEnding)
     struct Case {
         uint32_t pace;
         const char *expected;
-    };
-    const Case cases[] = {
+    } const cases[] = {
         {1, "(1 Milliseconds | 0.00 Second)"},
         {5, "(5 Milliseconds | 0.00 Second)"},   // double precision would say 0.01
         {75, "(75 Milliseconds | 0.08 Second)"}, // double precision would say 0.07

@@ -372,31 +372,32 @@ TEST(Writer, ListMarkers)
         EXPECT_EQ(list_marker(row.style, row.number), row.marker) << row.number;
 }
 
+// The output sets of a UTF-8, a C and a Latin-1 locale.
+const OutputCharset utf8_out;
+const OutputCharset ascii_out{false, true, ""};
+const OutputCharset latin1_out{false, false, "ISO-8859-1"};
+
 TEST(Writer, OutputCharsets)
 {
-    OutputCharset utf8, ascii, latin1;
-    ascii.utf8 = latin1.utf8 = false;
-    ascii.ascii = true;
-    latin1.codeset = "ISO-8859-1";
     struct Row {
         std::string utf8;
         const OutputCharset &out;
         std::string text;
     } rows[] = {
-        {"Café “quoted” ‘single’ 😀", utf8, "Café “quoted” ‘single’ 😀"},
-        {"Café", ascii, "Cafe"},
-        {"“quoted” ‘single’ „low“ «guillemets»", ascii, "\"quoted\" 'single' \"low\" <<guillemets>>"},
-        {"a – b — c… d•e", ascii, "a - b -- c... d*e"},
-        {"Straße, Æsir, øl, Łódź, œuvre, ĳs", ascii, "Strasse, AEsir, ol, Lodz, oeuvre, ijs"},
-        {"Dvořák, Şişli, Ångström, Tiếng Việt, Ǆ", ascii, "Dvorak, Sisli, Angstrom, Tieng Viet, DZ"},
-        {"5\u00a0€ © ® ™ ½ × 2²", ascii, "5 EUR (c) (R) TM  1/2 x 22"},
-        {"e\u0301t\u0308e\u200b!\ufeff", ascii, "ete!"},
-        {"ﬁne ﬂow ＡＢＣ Ⅻ ①", ascii, "fine flow ABC XII (1)"},
-        {"Привет, мир! Щука, ёж, Ўладзімір, Їжак", ascii, "Privet, mir! Shchuka, yozh, Uladzimir, Yizhak"},
-        {"Ελλάδα, Αθήνα, ψυχή", ascii, "Ellada, Athina, psychi"},
-        {"日本 😀 \xff end", ascii, "?? ? ? end"},
-        {"┌─┐\n│x│\n└─┘", ascii, "+-+\n|x|\n+-+"},
-        {"Café", latin1, "Caf\xe9"},
+        {"Café “quoted” ‘single’ 😀", utf8_out, "Café “quoted” ‘single’ 😀"},
+        {"Café", ascii_out, "Cafe"},
+        {"“quoted” ‘single’ „low“ «guillemets»", ascii_out, "\"quoted\" 'single' \"low\" <<guillemets>>"},
+        {"a – b — c… d•e", ascii_out, "a - b -- c... d*e"},
+        {"Straße, Æsir, øl, Łódź, œuvre, ĳs", ascii_out, "Strasse, AEsir, ol, Lodz, oeuvre, ijs"},
+        {"Dvořák, Şişli, Ångström, Tiếng Việt, Ǆ", ascii_out, "Dvorak, Sisli, Angstrom, Tieng Viet, DZ"},
+        {"5\u00a0€ © ® ™ ½ × 2²", ascii_out, "5 EUR (c) (R) TM  1/2 x 22"},
+        {"e\u0301t\u0308e\u200b!\ufeff", ascii_out, "ete!"},
+        {"ﬁne ﬂow ＡＢＣ Ⅻ ①", ascii_out, "fine flow ABC XII (1)"},
+        {"Привет, мир! Щука, ёж, Ўладзімір, Їжак", ascii_out, "Privet, mir! Shchuka, yozh, Uladzimir, Yizhak"},
+        {"Ελλάδα, Αθήνα, ψυχή", ascii_out, "Ellada, Athina, psychi"},
+        {"日本 😀 \xff end", ascii_out, "?? ? ? end"},
+        {"┌─┐\n│x│\n└─┘", ascii_out, "+-+\n|x|\n+-+"},
+        {"Café", latin1_out, "Caf\xe9"},
     };
     for (const Row &row : rows)
         EXPECT_EQ(to_output_charset(row.utf8, row.out), row.text) << row.utf8;
@@ -406,10 +407,6 @@ TEST(Writer, OutputCharsets)
 
 TEST(ConvertDocument, TextsConvertedOrLeftAlone)
 {
-    OutputCharset utf8, ascii, latin1;
-    ascii.utf8 = latin1.utf8 = false;
-    ascii.ascii = true;
-    latin1.codeset = "ISO-8859-1";
     struct Row {
         const char *what;
         std::string bytes;
@@ -417,19 +414,19 @@ TEST(ConvertDocument, TextsConvertedOrLeftAlone)
         bool printed;
         std::string text;
     } rows[] = {
-        {"UTF-8 in a UTF-8 locale: shown as it is", "Café\n", utf8, false, ""},
-        {"ASCII in the C locale: shown as it is", "plain\n", ascii, false, ""},
-        {"UTF-8 in the C locale", "Café\n", ascii, true, "Cafe\n"},
-        {"UTF-8 in a Latin-1 locale", "Café\n", latin1, true, "Caf\xe9\n"},
-        {"CR LF and lone CR line ends", "one\r\ntwo\rthree\r\n", utf8, true, "one\ntwo\nthree\n"},
-        {"UTF-8 BOM dropped", "\xEF\xBB\xBFtext\n", utf8, true, "text\n"},
-        {"Windows-1252", encoded(french, "CP1252"), utf8, true, french},
-        {"KOI8-R in the C locale", encoded("Щука\r\n", "KOI8-R") + encoded(russian, "KOI8-R"), ascii, true,
-         "Shchuka\n" + to_output_charset(russian, ascii)},
-        {"UTF-16LE without a BOM", encoded(japanese, "UTF-16LE"), utf8, true, japanese},
-        {"NUL bytes: a notice", "text\0text\n"s, utf8, true, "no text in file.txt (binary data)\n"},
-        {"PDF: not read here", "%PDF-1.4\n", utf8, false, ""},
-        {"empty", "", ascii, false, ""},
+        {"UTF-8 in a UTF-8 locale: shown as it is", "Café\n", utf8_out, false, ""},
+        {"ASCII in the C locale: shown as it is", "plain\n", ascii_out, false, ""},
+        {"UTF-8 in the C locale", "Café\n", ascii_out, true, "Cafe\n"},
+        {"UTF-8 in a Latin-1 locale", "Café\n", latin1_out, true, "Caf\xe9\n"},
+        {"CR LF and lone CR line ends", "one\r\ntwo\rthree\r\n", utf8_out, true, "one\ntwo\nthree\n"},
+        {"UTF-8 BOM dropped", "\xEF\xBB\xBFtext\n", utf8_out, true, "text\n"},
+        {"Windows-1252", encoded(french, "CP1252"), utf8_out, true, french},
+        {"KOI8-R in the C locale", encoded("Щука\r\n", "KOI8-R") + encoded(russian, "KOI8-R"), ascii_out, true,
+         "Shchuka\n" + to_output_charset(russian, ascii_out)},
+        {"UTF-16LE without a BOM", encoded(japanese, "UTF-16LE"), utf8_out, true, japanese},
+        {"NUL bytes: a notice", "text\0text\n"s, utf8_out, true, "no text in file.txt (binary data)\n"},
+        {"PDF: not read here", "%PDF-1.4\n", utf8_out, false, ""},
+        {"empty", "", ascii_out, false, ""},
     };
     for (const Row &row : rows) {
         std::string text = "left over";

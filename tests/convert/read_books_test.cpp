@@ -143,33 +143,13 @@ std::string utf7(const std::string &ascii)
 
 // ---------------------------------------------------------------- blocks as lines
 
-std::string collapsed(const std::string &text)
+// A list style as its marker for 1 shows it, without the stop: "•", "1", "a", "I".
+std::string style_code(ListStyle style)
 {
-    std::string out;
-    for (char c : text) {
-        bool space = c == ' ' || c == '\t' || c == '\n' || c == '\r';
-        if (!space)
-            out += c;
-        else if (!out.empty() && out.back() != ' ')
-            out += ' ';
-    }
-    if (!out.empty() && out.back() == ' ')
-        out.pop_back();
-    return out;
-}
-
-const char *style_code(ListStyle style)
-{
-    switch (style) {
-    case ListStyle::bullet: return "•";
-    case ListStyle::dash: return "-";
-    case ListStyle::decimal: return "1";
-    case ListStyle::lower_alpha: return "a";
-    case ListStyle::upper_alpha: return "A";
-    case ListStyle::lower_roman: return "i";
-    case ListStyle::upper_roman: return "I";
-    }
-    return "?";
+    std::string marker = list_marker(style, 1);
+    if (!marker.empty() && marker.back() == '.')
+        marker.pop_back();
+    return marker;
 }
 
 // One block in a line: "h:Title", "p:text", "q1:quoted at depth 1",

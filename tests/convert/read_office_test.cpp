@@ -7,26 +7,12 @@
 #include <vector>
 
 #include "convert/convert.h"
+#include "helpers.h"
 #include "zip_maker.h"
 
 namespace {
 
 using Blocks = std::vector<std::string>;
-
-// White space as the writer collapses it.
-std::string collapsed(const std::string &text)
-{
-    std::string out;
-    for (char c : text) {
-        bool white = c == ' ' || c == '\t' || c == '\n' || c == '\r';
-        if (white && (out.empty() || out.back() == ' '))
-            continue;
-        out += white ? ' ' : c;
-    }
-    if (!out.empty() && out.back() == ' ')
-        out.pop_back();
-    return out;
-}
 
 const char *style_name(ListStyle style)
 {
@@ -80,6 +66,16 @@ Blocks described(const Document &doc)
     for (const Block &block : doc.blocks)
         out.push_back(describe(block));
     return out;
+}
+
+// `bytes`, read by `read` as a file named `file_name`, give the blocks `want`.
+void expect_blocks(bool (*read)(const Input &, Document &), const std::string &bytes, const char *file_name,
+                   const Blocks &want, const std::string &row_name)
+{
+    ASSERT_FALSE(bytes.empty()) << row_name;
+    Document doc;
+    EXPECT_TRUE(read(Input{bytes, file_name}, doc)) << row_name;
+    EXPECT_EQ(described(doc), want) << row_name;
 }
 
 class OfficeReaders : public ::testing::Test {
@@ -292,13 +288,8 @@ TEST_F(OfficeReaders, DocxDocumentsGiveTheirBlocks)
          .body = R"(<w:p><w:r><w:t>x</w:t><w:sym w:font="Arial" w:char="2192"/><w:t>y</w:t></w:r></w:p>)",
          .want = {"P x→y"}},
     };
-    for (const DocxRow &row : rows) {
-        std::string bytes = make_docx(row);
-        ASSERT_FALSE(bytes.empty()) << row.name;
-        Document doc;
-        EXPECT_TRUE(read_docx(Input{bytes, "test.docx"}, doc)) << row.name;
-        EXPECT_EQ(described(doc), row.want) << row.name;
-    }
+    for (const DocxRow &row : rows)
+        expect_blocks(read_docx, make_docx(row), "test.docx", row.want, row.name);
 }
 
 // ---------------------------------------------------------------- ODT
@@ -429,13 +420,8 @@ TEST_F(OfficeReaders, OdtDocumentsGiveTheirBlocks)
                  R"(</draw:frame></text:p>)",
          .want = {"P Before after", "P In box"}},
     };
-    for (const OdtRow &row : rows) {
-        std::string bytes = make_odt(row);
-        ASSERT_FALSE(bytes.empty()) << row.name;
-        Document doc;
-        EXPECT_TRUE(read_odt(Input{bytes, "test.odt"}, doc)) << row.name;
-        EXPECT_EQ(described(doc), row.want) << row.name;
-    }
+    for (const OdtRow &row : rows)
+        expect_blocks(read_odt, make_odt(row), "test.odt", row.want, row.name);
 }
 
 // What is no DOCX or ODT is refused, and nothing is made of it.
@@ -539,11 +525,8 @@ TEST_F(OfficeReaders, RtfDocumentsGiveTheirBlocks)
          "{\\rtf1 " + deep_groups(100000) + " shallow\\par}}}} tail", {"P shallow", "P tail"}},
         {"\\bin past the end", "{\\rtf1 before\\par\\bin99999999999 xyz\\par}", {"P before"}},
     };
-    for (const auto &row : rows) {
-        Document doc;
-        EXPECT_TRUE(read_rtf(Input{row.rtf, "test.rtf"}, doc)) << row.name;
-        EXPECT_EQ(described(doc), row.want) << row.name;
-    }
+    for (const auto &row : rows)
+        expect_blocks(read_rtf, row.rtf, "test.rtf", row.want, row.name);
     Document doc;
     EXPECT_FALSE(read_rtf(Input{"{\\rt not rtf", "x.rtf"}, doc));
 }

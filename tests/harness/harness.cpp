@@ -24,6 +24,8 @@
 
 #include <vterm.h>
 
+#include "convert/convert.h"
+
 extern char **environ;
 
 namespace harness {
@@ -73,25 +75,6 @@ struct ChildPlan {
     std::string exec_error;
 };
 
-void utf8_append(std::string &out, uint32_t cp)
-{
-    if (cp < 0x80) {
-        out += static_cast<char>(cp);
-    } else if (cp < 0x800) {
-        out += static_cast<char>(0xC0 | (cp >> 6));
-        out += static_cast<char>(0x80 | (cp & 0x3F));
-    } else if (cp < 0x10000) {
-        out += static_cast<char>(0xE0 | (cp >> 12));
-        out += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
-        out += static_cast<char>(0x80 | (cp & 0x3F));
-    } else {
-        out += static_cast<char>(0xF0 | (cp >> 18));
-        out += static_cast<char>(0x80 | ((cp >> 12) & 0x3F));
-        out += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
-        out += static_cast<char>(0x80 | (cp & 0x3F));
-    }
-}
-
 std::string trim_right(const std::string &s)
 {
     size_t end = s.find_last_not_of(' ');
@@ -108,7 +91,7 @@ void cell_text(const VTermScreenCell &c, std::string &out)
         return;
     }
     for (int i = 0; i < VTERM_MAX_CHARS_PER_CELL && c.chars[i] != 0; i++)
-        utf8_append(out, c.chars[i]);
+        append_utf8(out, c.chars[i]);
 }
 
 // Palette index of a cell colour: -1 for the default, -2 for a direct RGB

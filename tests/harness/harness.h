@@ -201,23 +201,16 @@ RunResult run_plain(const Launch &launch, int timeout_ms);
 
 using namespace harness;  // NOLINT: test code only
 
-#define EXPECT_SCREEN_ROW(t, row, text, timeout) \
-    EXPECT_TRUE(::harness::term_check_row((t), (row), (text), (timeout)))
-#define ASSERT_SCREEN_ROW(t, row, text, timeout) \
-    ASSERT_TRUE(::harness::term_check_row((t), (row), (text), (timeout)))
-#define EXPECT_SCREEN_ROW_CONTAINS(t, row, text, timeout) \
-    EXPECT_TRUE(::harness::term_check_row_contains((t), (row), (text), (timeout)))
-#define ASSERT_SCREEN_ROW_CONTAINS(t, row, text, timeout) \
-    ASSERT_TRUE(::harness::term_check_row_contains((t), (row), (text), (timeout)))
-#define EXPECT_SCREEN_TEXT(t, text, timeout) \
-    EXPECT_TRUE(::harness::term_check_text((t), (text), (timeout)))
-#define ASSERT_SCREEN_TEXT(t, text, timeout) \
-    ASSERT_TRUE(::harness::term_check_text((t), (text), (timeout)))
-#define EXPECT_SCREEN(t, rows, timeout) \
-    EXPECT_TRUE(::harness::term_check_screen((t), (rows), (timeout)))
-#define ASSERT_SCREEN(t, rows, timeout) \
-    ASSERT_TRUE(::harness::term_check_screen((t), (rows), (timeout)))
-#define EXPECT_EXIT_STATUS(t, status, timeout) \
-    EXPECT_TRUE(::harness::term_check_exit((t), (status), (timeout)))
-#define ASSERT_EXIT_STATUS(t, status, timeout) \
-    ASSERT_TRUE(::harness::term_check_exit((t), (status), (timeout)))
+// The checks as assertions, each with the arguments of its term_check_ call:
+// (t, row, text, timeout), (t, text, timeout), (t, rows, timeout) or
+// (t, status, timeout).
+#define EXPECT_SCREEN_ROW(...) EXPECT_TRUE(::harness::term_check_row(__VA_ARGS__))
+#define ASSERT_SCREEN_ROW(...) ASSERT_TRUE(::harness::term_check_row(__VA_ARGS__))
+#define EXPECT_SCREEN_ROW_CONTAINS(...) EXPECT_TRUE(::harness::term_check_row_contains(__VA_ARGS__))
+#define ASSERT_SCREEN_ROW_CONTAINS(...) ASSERT_TRUE(::harness::term_check_row_contains(__VA_ARGS__))
+#define EXPECT_SCREEN_TEXT(...) EXPECT_TRUE(::harness::term_check_text(__VA_ARGS__))
+#define ASSERT_SCREEN_TEXT(...) ASSERT_TRUE(::harness::term_check_text(__VA_ARGS__))
+#define EXPECT_SCREEN(...) EXPECT_TRUE(::harness::term_check_screen(__VA_ARGS__))
+#define ASSERT_SCREEN(...) ASSERT_TRUE(::harness::term_check_screen(__VA_ARGS__))
+#define EXPECT_EXIT_STATUS(...) EXPECT_TRUE(::harness::term_check_exit(__VA_ARGS__))
+#define ASSERT_EXIT_STATUS(...) ASSERT_TRUE(::harness::term_check_exit(__VA_ARGS__))

@@ -79,6 +79,20 @@ std::string repeat(const std::string &piece, size_t count)
     return text;
 }
 
+std::string collapsed(const std::string &text)
+{
+    std::string out;
+    for (char c : text) {
+        bool white = c == ' ' || c == '\t' || c == '\n' || c == '\r';
+        if (white && (out.empty() || out.back() == ' '))
+            continue;
+        out += white ? ' ' : c;
+    }
+    if (!out.empty() && out.back() == ' ')
+        out.pop_back();
+    return out;
+}
+
 std::string random_text(unsigned seed, size_t size, bool with_nuls)
 {
     std::mt19937 rng(seed);
@@ -232,6 +246,19 @@ FILE *stream_of(const std::string &bytes)
     fwrite(bytes.data(), 1, bytes.size(), f);
     rewind(f);
     return f;
+}
+
+std::string contents_from_start(FILE *file)
+{
+    fflush(file);
+    rewind(file);
+    std::string text;
+    char chunk[4096];
+    size_t got;
+    while ((got = fread(chunk, 1, sizeof chunk, file)) > 0)
+        text.append(chunk, got);
+    rewind(file);
+    return text;
 }
 
 // ---- screen checks ----

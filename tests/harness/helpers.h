@@ -53,6 +53,9 @@ struct Sandbox {
 // "line 1\n" to "line <count>\n".
 std::string numbered_lines(int count);
 std::string repeat(const std::string &piece, size_t count);
+// Runs of white space as one space, none at either end, as the converter's
+// writer shows a block's text.
+std::string collapsed(const std::string &text);
 // At least `size` bytes from `seed`: words, runs of blank lines, CR LF and
 // lone CRs, runs long enough for several line reads, and NUL bytes (CRs in
 // their place without with_nuls).
@@ -79,6 +82,8 @@ double pdf_text_width(const std::string &text, double size, bool mono);
 void write_script(const std::string &path, const std::string &body);
 // A temporary stream holding `bytes`, at its start; fclose removes it.
 FILE *stream_of(const std::string &bytes);
+// Everything `file` holds, read from its start; it is left at its start.
+std::string contents_from_start(FILE *file);
 
 // ---- screen checks ----
 

@@ -110,20 +110,6 @@ TEST(ProgramDirectory, FromProcThenArgv0ThenPath)
             << c.proc_exe << " " << c.argv0 << " " << c.path;
 }
 
-// Everything `file` holds, read from its start.
-std::string contents_from_start(FILE *file)
-{
-    fflush(file);
-    rewind(file);
-    std::string text;
-    char chunk[4096];
-    size_t got;
-    while ((got = fread(chunk, 1, sizeof chunk, file)) > 0)
-        text.append(chunk, got);
-    rewind(file);
-    return text;
-}
-
 // What fmt is given for text with other characters than ASCII, and what
 // comes back from what fmt could write of it.
 TEST(ReflowInCharacters, PlaceholdersStandForTheCharactersAndGoBack)

@@ -11,24 +11,12 @@
 
 namespace {
 
-std::string contents_of(FILE *f)
-{
-    fflush(f);
-    rewind(f);
-    std::string out;
-    char buf[4096];
-    size_t n;
-    while ((n = fread(buf, 1, sizeof buf, f)) > 0)
-        out.append(buf, n);
-    return out;
-}
-
 std::string through(void (*transfer)(FILE *, FILE *), const std::string &text)
 {
     FILE *in = stream_of(text);
     FILE *out = tmpfile();
     transfer(in, out);
-    std::string result = contents_of(out);
+    std::string result = contents_from_start(out);
     fclose(in);
     fclose(out);
     return result;
