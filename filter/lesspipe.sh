@@ -167,19 +167,23 @@ find_converter() {
     esac
 }
 
+# Prints what the converter makes of file $1 and ends, when it makes
+# something of it; otherwise returns, $conv empty when there is none.
+print_converted() {
+    find_converter
+    [ -n "$conv" ] || return 0
+    "$conv" "$1" </dev/null >"$tmp/out"
+    [ -s "$tmp/out" ] || return 0
+    cat -- "$tmp/out"
+    exit 0
+}
+
 # ---------------------------------------------------------------- PDF
 
 # The converter reads the page layout (poppler, pages in parallel);
 # pdftotext and the row joining below serve where it is missing or fails.
 convert_pdf() {
-    find_converter
-    if [ -n "$conv" ]; then
-        "$conv" "$1" </dev/null >"$tmp/out"
-        if [ -s "$tmp/out" ]; then
-            cat -- "$tmp/out"
-            exit 0
-        fi
-    fi
+    print_converted "$1"
     have pdftotext || needs pdftotext poppler-utils
     pdftotext -q -nopgbrk -enc UTF-8 -- "$1" - </dev/null >"$tmp/raw" || exit 0
     join_pdf_rows <"$tmp/raw" >"$tmp/out"
@@ -311,14 +315,8 @@ decompress() {
 # A decompressed file that the converter leaves alone is a text fit as it
 # is, and is printed: the caller would show the compressed bytes.
 convert_inner() {
-    find_converter
-    if [ -n "$conv" ]; then
-        "$conv" "$inner" </dev/null >"$tmp/out"
-        if [ -s "$tmp/out" ]; then
-            cat -- "$tmp/out"
-            exit 0
-        fi
-    elif is_document "$inner_name"; then
+    print_converted "$inner"
+    if [ -z "$conv" ] && is_document "$inner_name"; then
         needs drifterm-convert drifterm
     fi
     cat -- "$inner"

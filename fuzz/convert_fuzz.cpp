@@ -4,6 +4,7 @@
 // when it says so. The bytes are tried under a name that tells nothing and
 // again under one whose suffix the first byte picks, so that the paths
 // that go by the name are reached too.
+#include <cstdlib>
 #include <cstdint>
 #include <string>
 #include <string_view>
@@ -34,6 +35,8 @@ void check_conversion(const Input &in, const OutputCharset &out)
 extern "C" int LLVMFuzzerInitialize(int *, char ***)
 {
     xml_init();
+    // PDF pages read in this process: a fork per input would swamp the fuzzer.
+    setenv("DRIFTERM_PDF_WORKERS", "0", 1);
     return 0;
 }
 

@@ -8,25 +8,13 @@
 
 #include "convert/convert.h"
 #include "helpers.h"
+#include "style_names.h"
 #include "zip_maker.h"
 
 namespace {
 
 using Blocks = std::vector<std::string>;
 
-const char *style_name(ListStyle style)
-{
-    switch (style) {
-    case ListStyle::bullet: return "bullet";
-    case ListStyle::dash: return "dash";
-    case ListStyle::decimal: return "decimal";
-    case ListStyle::lower_alpha: return "lower_alpha";
-    case ListStyle::upper_alpha: return "upper_alpha";
-    case ListStyle::lower_roman: return "lower_roman";
-    case ListStyle::upper_roman: return "upper_roman";
-    }
-    return "?";
-}
 
 // "P text", "H text", "L decimal 7 @0 text" (bullets without a number),
 // "T a | b", "N [1] text".

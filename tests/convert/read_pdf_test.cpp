@@ -16,6 +16,7 @@
 
 #include "convert/convert.h"
 #include "helpers.h"
+#include "style_names.h"
 
 using harness::make_pdf;
 using harness::PdfSpec;
@@ -82,19 +83,6 @@ struct Sheet {
     }
 };
 
-const char *style_name(ListStyle s)
-{
-    switch (s) {
-    case ListStyle::bullet: return "bullet";
-    case ListStyle::dash: return "dash";
-    case ListStyle::decimal: return "decimal";
-    case ListStyle::lower_alpha: return "lower_alpha";
-    case ListStyle::upper_alpha: return "upper_alpha";
-    case ListStyle::lower_roman: return "lower_roman";
-    case ListStyle::upper_roman: return "upper_roman";
-    }
-    return "?";
-}
 
 // The blocks, one a line: "P text", "H text", "L0 decimal 2 text" (depth,
 // style, number), "T cell | cell", "C row\nrow".
