@@ -32,6 +32,8 @@ set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
 # essential and go unnamed.
 set(CPACK_DEBIAN_PACKAGE_RECOMMENDS "poppler-utils, bzip2, xz-utils, zstd, \
 man-db | mandoc, groff-base, bsdextrautils, antiword, catdoc")
+# PostScript is read only where ghostscript happens to be installed.
+set(CPACK_DEBIAN_PACKAGE_SUGGESTS "ghostscript")
 set(CPACK_STRIP_FILES ON)
 
 # One package of the default component and "debian"; the plain manual page
