@@ -35,6 +35,10 @@ bool convert_document(const Input &in, const OutputCharset &out, std::string &te
     Document doc;
     if (!format->read(in, doc))
         return false;
-    text = to_output_charset(doc.notice.empty() ? layout_text(doc) : notice_line(doc.notice), out);
+    std::string laid_out = doc.notice.empty() ? layout_text(doc) : notice_line(doc.notice);
+    // A parser may pass on bytes of a file that lied about its encoding.
+    if (!valid_utf8(laid_out))
+        laid_out = to_utf8(laid_out, "UTF-8");
+    text = to_output_charset(laid_out, out);
     return !text.empty();
 }
