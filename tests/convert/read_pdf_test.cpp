@@ -19,7 +19,7 @@
 #include "style_names.h"
 
 using harness::make_pdf;
-using harness::PdfSpec;
+using harness::PdfLayout;
 using harness::PdfText;
 
 namespace {
@@ -129,19 +129,19 @@ bool read(const std::string &pdf, Document &doc, const char *name = "sample.pdf"
     return read;
 }
 
-std::string blocks_of(const PdfSpec &spec)
+std::string blocks_of(const PdfLayout &layout)
 {
     Document doc;
-    if (!read(make_pdf(spec), doc))
+    if (!read(make_pdf(layout), doc))
         return "(not read)";
     return doc.notice.empty() ? describe(doc) : "notice: " + doc.notice;
 }
 
-PdfSpec one_page(const Sheet &s)
+PdfLayout one_page(const Sheet &s)
 {
-    PdfSpec spec;
-    spec.pages.push_back(s.texts);
-    return spec;
+    PdfLayout layout;
+    layout.pages.push_back(s.texts);
+    return layout;
 }
 
 const std::string lorem = "The reader watches the words drift by at a steady pace, row after row, while the "
@@ -266,7 +266,7 @@ TEST(ReadPdf, BlocksFromWhereRowsSit)
 
 // Pages of paragraphs that run over page breaks, under a running head and
 // above a page number.
-PdfSpec book(int pages)
+PdfLayout book(int pages)
 {
     const size_t per_page = 40;
     std::string text;
@@ -275,7 +275,7 @@ PdfSpec book(int pages)
     Sheet body;
     for (int paragraph = 1; body.texts.size() < per_page * static_cast<size_t>(pages); paragraph++)
         body.rows("Paragraph " + std::to_string(paragraph) + ". " + text).gap();
-    PdfSpec spec;
+    PdfLayout layout;
     for (size_t p = 0; p < static_cast<size_t>(pages); p++) {
         Sheet s;
         s.line("A Book of Pages");
@@ -286,9 +286,9 @@ PdfSpec book(int pages)
         }
         s.y = 760;
         s.line(std::to_string(p + 1), 300);
-        spec.pages.push_back(s.texts);
+        layout.pages.push_back(s.texts);
     }
-    return spec;
+    return layout;
 }
 
 TEST(ReadPdf, PagesInParallelAsInOnePass)
@@ -339,7 +339,7 @@ std::string with_stderr_caught(const std::function<void()> &run)
 
 TEST(ReadPdf, NoticesAndHostileFiles)
 {
-    PdfSpec locked = one_page(Sheet().rows(lorem));
+    PdfLayout locked = one_page(Sheet().rows(lorem));
     locked.locked = true;
     EXPECT_EQ(blocks_of(locked), "notice: sample.pdf is encrypted");
     EXPECT_EQ(blocks_of(one_page(Sheet())), "notice: no text in sample.pdf (PDF)");
@@ -363,7 +363,7 @@ TEST(ReadPdf, NoticesAndHostileFiles)
 
     // More pages claimed than there are: those there are read. A million
     // claimed is more than the file has objects: poppler reads no page.
-    PdfSpec claims = one_page(Sheet().rows(lorem));
+    PdfLayout claims = one_page(Sheet().rows(lorem));
     claims.claimed_pages = 3;
     EXPECT_EQ(blocks_of(claims), "P " + lorem + "\n");
     claims.claimed_pages = 1000000;

@@ -179,7 +179,7 @@ std::string make_pdf(const std::string &text)
     });
 }
 
-std::string make_pdf(const PdfSpec &spec)
+std::string make_pdf(const PdfLayout &layout)
 {
     // 1 catalog, 2 pages, 3 and 4 the fonts, then a page and its content for each page.
     std::vector<std::string> objects = {"<< /Type /Catalog /Pages 2 0 R >>", "",
@@ -188,7 +188,7 @@ std::string make_pdf(const PdfSpec &spec)
                                         "<< /Type /Font /Subtype /Type1 /BaseFont /Courier"
                                         " /Encoding /WinAnsiEncoding >>"};
     std::string kids;
-    for (const std::vector<PdfText> &page : spec.pages) {
+    for (const std::vector<PdfText> &page : layout.pages) {
         std::string stream = "BT";
         for (const PdfText &t : page) {
             char place[96];
@@ -205,10 +205,10 @@ std::string make_pdf(const PdfSpec &spec)
         objects.push_back("<< /Length " + std::to_string(stream.size()) + " >>\nstream\n" + stream +
                           "\nendstream");
     }
-    size_t count = spec.claimed_pages > 0 ? static_cast<size_t>(spec.claimed_pages) : spec.pages.size();
+    size_t count = layout.claimed_pages > 0 ? static_cast<size_t>(layout.claimed_pages) : layout.pages.size();
     objects[1] = "<< /Type /Pages /Kids [" + kids + "] /Count " + std::to_string(count) + " >>";
     std::string trailer;
-    if (spec.locked) {
+    if (layout.locked) {
         // The standard handler with a user password: /U matches no empty one.
         std::string o(64, 'a'), u(64, 'b');
         trailer = " /Encrypt << /Filter /Standard /V 1 /R 2 /P -4 /O <" + o + "> /U <" + u +

@@ -69,13 +69,13 @@ struct PdfText {
     double size = 10;
     bool mono = false;     // Courier, else Helvetica
 };
-struct PdfSpec {
+struct PdfLayout {
     std::vector<std::vector<PdfText>> pages; // US letter pages and their texts
     int claimed_pages = 0;                   // the page count the file claims, if not the real one
     bool locked = false;                     // encrypted, with a user password
 };
 // A PDF of those pages, with an exact cross-reference table.
-std::string make_pdf(const PdfSpec &spec);
+std::string make_pdf(const PdfLayout &layout);
 // How wide ASCII `text` is set in Courier (`mono`) or Helvetica, in points.
 double pdf_text_width(const std::string &text, double size, bool mono);
 // An executable shell script: "#!/bin/sh" and `body`.
