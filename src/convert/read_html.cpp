@@ -476,7 +476,8 @@ static void begin(Walker &w, Frame &f)
     case Role::verse_line:
         if (w.verse > 0) {
             // White space between the lines is no part of them.
-            if (blank(std::string_view(w.text).substr(w.verse_mark)))
+            // The mark may stand past text a flushed block took away.
+            if (w.verse_mark <= w.text.size() && blank(std::string_view(w.text).substr(w.verse_mark)))
                 w.text.resize(w.verse_mark);
             f.mark = w.text.size();
             return;

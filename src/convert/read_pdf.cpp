@@ -31,9 +31,6 @@ namespace {
 // stops after this long, keeping the pages read in order until then.
 constexpr int page_bound = 100000;
 constexpr int seconds_bound = 20;
-// A worker's address space, against a page that expands without end
-// (not under AddressSanitizer, whose shadow memory is far larger).
-constexpr rlim_t worker_memory = rlim_t{2} << 30;
 
 void ignore_poppler(const std::string &, void *) {}
 
@@ -327,6 +324,9 @@ bool write_all(int fd, const std::string &bytes)
 #endif
 #endif
 #if !defined(__SANITIZE_ADDRESS__) && !defined(DRIFTERM_ASAN)
+    // A worker's address space, against a page that expands without end
+    // (not under AddressSanitizer, whose shadow memory is far larger).
+    const rlim_t worker_memory = rlim_t{2} << 30;
     struct rlimit memory = {worker_memory, worker_memory};
     setrlimit(RLIMIT_AS, &memory);
 #endif
