@@ -551,8 +551,10 @@ static void end(Walker &w, Frame &f)
         w.text.clear();
         return;
     case Role::verse_line: {
-        std::string line = collapse(std::string_view(w.text).substr(f.mark));
-        w.text.resize(f.mark);
+        // A block nested in the line may have taken the text before it.
+        size_t mark = std::min(f.mark, w.text.size());
+        std::string line = collapse(std::string_view(w.text).substr(mark));
+        w.text.resize(mark);
         w.text += line;
         w.text += '\n';
         w.verse_mark = w.text.size();
