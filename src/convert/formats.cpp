@@ -18,7 +18,7 @@ const std::vector<Format> &formats()
         {Kind::fb2, "FictionBook", {}, 0, nullptr, "FictionBook", "fb2", "libxml2", "libxml2", read_fb2},
         {Kind::html, "HTML", {}, 0, nullptr, "html", "htm html xhtml", "libxml2", "libxml2", read_html},
         {Kind::rtf, "RTF", "{\\rtf"sv, 0, nullptr, nullptr, "rtf", "its own reader", "", read_rtf},
-        {Kind::pdf, "PDF", "%PDF-"sv, 0, nullptr, nullptr, "pdf", "libpoppler-cpp", "libpoppler-cpp0v5", read_pdf},
+        {Kind::pdf, "PDF", "%PDF-"sv, 0, nullptr, nullptr, "pdf", "libpoppler", "libpoppler126", read_pdf},
         {Kind::doc, "Word document", "\xd0\xcf\x11\xe0\xa1\xb1\x1a\xe1"sv, 0, nullptr, nullptr, "doc dot",
          "antiword, else catdoc", "antiword, catdoc", read_doc},
         // PalmDOC books ("TEXtREAd" at 60) and DOS EPS files (c5 d0 d3 c6)

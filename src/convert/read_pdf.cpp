@@ -1,4 +1,4 @@
-// PDF: the words of each page from poppler-cpp, grouped into lines, pages
+// PDF: the words of each page as poppler draws them, grouped into lines, pages
 // read in parallel by worker processes (poppler is not reliably safe for
 // threads sharing one document, and a page that crashes poppler then takes
 // down a worker, not the converter); pdf_layout.cpp makes the blocks.
@@ -17,10 +17,14 @@
 #include <cmath>
 #include <cstdlib>
 #include <cstring>
+#include <iterator>
 #include <memory>
-#include <poppler-document.h>
-#include <poppler-global.h>
-#include <poppler-page.h>
+#include <poppler/GfxFont.h>
+#include <poppler/GfxState.h>
+#include <poppler/GlobalParams.h>
+#include <poppler/OutputDev.h>
+#include <poppler/PDFDoc.h>
+#include <poppler/Stream.h>
 #include <string_view>
 
 #include "convert/pdf_layout.h"
@@ -32,13 +36,12 @@ namespace {
 constexpr int page_bound = 100000;
 constexpr int seconds_bound = 20;
 
-void ignore_poppler(const std::string &, void *) {}
+void ignore_poppler(ErrorCategory, Goffset, const char *) {}
 
 // ---------------------------------------------------------------- words
 
-// poppler-cpp tells font names and sizes only at twice the cost of a page
-// (it scans the page's fonts again), so a word's size is its height, and a
-// fixed-pitch face shows in its letters: all as wide as each other.
+// A word as the page draws it. Its size is its height, and a fixed-pitch
+// face shows in its letters: all as wide as each other.
 struct Word {
     std::string text;
     float x0, x1, top, bottom;
@@ -49,43 +52,168 @@ struct Word {
 
 // The common width of a word's letters, or 0 when they differ. Punctuation
 // at either end may be in the face of the text around a piece of code.
-float even_advance(const poppler::text_box &b, const poppler::ustring &text)
+float even_advance(const std::vector<std::pair<uint32_t, float>> &letters)
 {
-    auto punctuation = [](unsigned short c) { return c < 0x80 && strchr(".,;:!?()[]'\"", c) != nullptr; };
-    size_t first = 0, end = text.size();
-    while (end > first + 1 && punctuation(text[end - 1]))
+    auto punctuation = [](uint32_t c) { return c < 0x80 && strchr(".,;:!?()[]'\"", static_cast<int>(c)) != nullptr; };
+    size_t first = 0, end = letters.size();
+    while (end > first + 1 && punctuation(letters[end - 1].first))
         end--;
-    while (first + 1 < end && punctuation(text[first]))
+    while (first + 1 < end && punctuation(letters[first].first))
         first++;
     float low = 1e9f, high = 0;
     for (size_t i = first; i < end; i++) {
-        float w = static_cast<float>(b.char_bbox(i).width());
-        low = std::min(low, w);
-        high = std::max(high, w);
+        low = std::min(low, letters[i].second);
+        high = std::max(high, letters[i].second);
     }
     return end > first && high > 0 && high - low <= 0.03f * high ? (low + high) / 2 : 0;
 }
 
-// poppler's UTF-16 to UTF-8, without control characters; a lone
-// surrogate becomes U+FFFD. Returns the number of characters.
-int utf16_to_utf8(const poppler::ustring &in, std::string &out)
+bool is_space(uint32_t c)
 {
-    int letters = 0;
-    for (size_t i = 0; i < in.size(); i++) {
-        uint32_t c = in[i];
-        if (c >= 0xD800 && c < 0xDC00 && i + 1 < in.size() && in[i + 1] >= 0xDC00 && in[i + 1] < 0xE000) {
-            c = 0x10000 + ((c - 0xD800) << 10) + (in[i + 1] - 0xDC00);
-            i++;
-        } else if (c >= 0xD800 && c < 0xE000) {
-            c = 0xFFFD;
-        }
-        if (c < 0x20 || c == 0x7f)
-            continue;
-        append_utf8(out, c);
-        letters++;
-    }
-    return letters;
+    return c == ' ' || c == '\t' || c == '\n' || c == '\r' || c == 0xA0 || (c >= 0x2000 && c <= 0x200B) ||
+           c == 0x3000;
 }
+
+// The words of one page, taken as poppler draws its letters, in the order
+// of the page's content. poppler's own text device spends more than the
+// whole drawing again on bookkeeping this reader does not use, and the
+// rows are made from these words by position anyway.
+struct PageWords : OutputDev {
+    float width = 0, height = 0;
+    std::vector<Word> words;
+    std::vector<bool> rotated;
+
+    // The word being drawn: along its direction of writing (`along`, from
+    // `start` to `end`), its baseline across it, its face and size.
+    bool open = false;
+    Word word{};
+    std::vector<std::pair<uint32_t, float>> letters;
+    int rot = 0;
+    const GfxFont *font = nullptr;
+    double size = 0, base = 0, start = 0, end = 0, last_at = 0;
+
+    bool upsideDown() override { return true; }
+    bool useDrawChar() override { return true; }
+    bool interpretType3Chars() override { return false; }
+    bool needNonText() override { return false; }
+
+    void startPage(int, GfxState *state, XRef *) override
+    {
+        width = static_cast<float>(state->getPageWidth());
+        height = static_cast<float>(state->getPageHeight());
+    }
+    void endPage() override { close_word(); }
+
+    void drawChar(GfxState *state, double x, double y, double dx, double dy, double, double, CharCode, int,
+                  const Unicode *u, int uLen) override
+    {
+        double px, py, pdx, pdy;
+        state->transform(x, y, &px, &py);
+        state->transformDelta(dx, dy, &pdx, &pdy);
+        if (!std::isfinite(px) || !std::isfinite(py) || !std::isfinite(pdx) || !std::isfinite(pdy))
+            return;
+        if (px + pdx < 0 || px > width || py + pdy < 0 || py > height)
+            return; // off the page: not shown
+        if (uLen == 1 && is_space(u[0])) {
+            if (open)
+                word.space_after = true;
+            close_word();
+            return;
+        }
+        if (uLen <= 0)
+            return;
+        double m[4];
+        state->getFontTransMat(&m[0], &m[1], &m[2], &m[3]);
+        int r = std::fabs(m[0] * m[3]) > std::fabs(m[1] * m[2]) ? (m[0] > 0 || m[3] < 0 ? 0 : 2) : (m[2] > 0 ? 1 : 3);
+        double along = r == 0 ? px : r == 2 ? -px : r == 1 ? py : -py;
+        double across = r == 0 ? py : r == 2 ? -py : r == 1 ? -px : px;
+        double advance = r == 0 || r == 2 ? std::fabs(pdx) : std::fabs(pdy);
+        double s = state->getTransformedFontSize();
+        const GfxFont *f = state->getFont().get();
+        if (open) {
+            double gap = along - end;
+            // The same letter again where the last one was: a face made bold
+            // by drawing it twice.
+            if (std::fabs(along - last_at) < 0.1 * size && std::fabs(across - base) < 0.2 * size &&
+                !letters.empty() && letters.back().first == u[0])
+                return;
+            if (r != rot || std::fabs(s - size) > 0.01 * size || std::fabs(across - base) > 0.5 ||
+                gap < -0.2 * size || gap > 0.1 * size)
+                close_word();
+        }
+        if (!open)
+            open_word(state, px, py, r, f, s, along, across);
+        last_at = along;
+        end = std::max(end, along + advance);
+        for (int i = 0; i < uLen; i++) {
+            if (u[i] < 0x20 || u[i] == 0x7f || u[i] > 0x10FFFF)
+                continue;
+            append_utf8(word.text, u[i]);
+            letters.emplace_back(u[i], static_cast<float>(advance / uLen));
+            word.letters++;
+        }
+        extend_box(px + pdx, py + pdy);
+    }
+
+    void open_word(GfxState *, double px, double py, int r, const GfxFont *f, double s, double along, double across)
+    {
+        open = true;
+        word = Word{};
+        letters.clear();
+        rot = r;
+        font = f;
+        size = s > 0 ? s : 1;
+        base = across;
+        start = end = along;
+        double ascent = f ? f->getAscent() : 0.95, descent = f ? f->getDescent() : -0.35;
+        if (!(ascent > descent) || ascent - descent > 3)
+            ascent = 0.95, descent = -0.35;
+        // The box across the baseline: above it by the face's ascent, below by its descent.
+        double a = ascent * size, d = descent * size;
+        if (r == 0 || r == 2) {
+            double sign = r == 0 ? 1 : -1;
+            word.x0 = word.x1 = static_cast<float>(px);
+            word.top = static_cast<float>(std::min(py - sign * a, py - sign * d));
+            word.bottom = static_cast<float>(std::max(py - sign * a, py - sign * d));
+        } else {
+            double sign = r == 1 ? 1 : -1;
+            word.top = word.bottom = static_cast<float>(py);
+            word.x0 = static_cast<float>(std::min(px + sign * a, px + sign * d));
+            word.x1 = static_cast<float>(std::max(px + sign * a, px + sign * d));
+        }
+    }
+
+    void extend_box(double px, double py)
+    {
+        if (rot == 0 || rot == 2) {
+            word.x0 = std::min(word.x0, static_cast<float>(px));
+            word.x1 = std::max(word.x1, static_cast<float>(px));
+        } else {
+            word.top = std::min(word.top, static_cast<float>(py));
+            word.bottom = std::max(word.bottom, static_cast<float>(py));
+        }
+    }
+
+    void close_word()
+    {
+        if (!open)
+            return;
+        open = false;
+        if (word.letters == 0)
+            return;
+        word.advance = even_advance(letters);
+        // The same word again where one of the last few was: drawn twice
+        // for a bold or shadowed face.
+        for (size_t k = words.size(), seen = 0; k > 0 && seen < 4; k--, seen++) {
+            const Word &w = words[k - 1];
+            if (w.text == word.text && std::fabs(w.x0 - word.x0) < 0.2f * static_cast<float>(size) &&
+                std::fabs(w.top - word.top) < 0.2f * static_cast<float>(size))
+                return;
+        }
+        words.push_back(std::move(word));
+        rotated.push_back(rot != 0);
+    }
+};
 
 // ---------------------------------------------------------------- lines
 
@@ -197,37 +325,57 @@ void words_to_lines(const std::vector<Word> &words, const std::vector<bool> &rot
         close_line(words.begin() + static_cast<long>(first), words.end(), rotated[first], page);
 }
 
-// The lines of page `index`; false when the document has no such page.
-bool read_page(const poppler::document &doc, int index, PdfPage &out)
+// Rows in the page's top or bottom margin band that the content draws out
+// of turn (a footer before the body, a running head after it) go to the
+// page's top or bottom, where the reading order has them.
+void margins_to_edges(PdfPage &page)
 {
-    std::unique_ptr<poppler::page> page(doc.create_page(index));
-    if (!page)
-        return false;
-    poppler::rectf box = page->page_rect();
-    out.width = static_cast<float>(box.width());
-    out.height = static_cast<float>(box.height());
-    std::vector<poppler::text_box> boxes = page->text_list();
-    std::vector<Word> words;
-    std::vector<bool> rotated;
-    words.reserve(boxes.size());
-    rotated.reserve(boxes.size());
-    for (const poppler::text_box &b : boxes) {
-        Word w;
-        poppler::ustring text = b.text();
-        w.letters = utf16_to_utf8(text, w.text);
-        if (w.letters == 0)
-            continue;
-        poppler::rectf r = b.bbox();
-        w.x0 = static_cast<float>(r.left());
-        w.x1 = static_cast<float>(r.right());
-        w.top = static_cast<float>(r.top());
-        w.bottom = static_cast<float>(r.bottom());
-        w.advance = even_advance(b, text);
-        w.space_after = b.has_space_after();
-        words.push_back(std::move(w));
-        rotated.push_back(b.rotation() != 0);
+    auto head = [&](const PdfLine &l) { return l.bottom <= page.height * 0.12f; };
+    auto foot = [&](const PdfLine &l) { return l.top >= page.height * 0.88f; };
+    std::vector<PdfLine> &lines = page.lines;
+    auto body_first = std::find_if(lines.begin(), lines.end(), [&](const PdfLine &l) { return !head(l) && !foot(l); });
+    if (body_first == lines.end())
+        return;
+    auto body_last = std::find_if(lines.rbegin(), lines.rend(), [&](const PdfLine &l) { return !head(l) && !foot(l); });
+    size_t first = static_cast<size_t>(body_first - lines.begin());
+    size_t last = lines.size() - 1 - static_cast<size_t>(body_last - lines.rbegin());
+    bool in_order = true;
+    for (size_t i = 0; i < lines.size(); i++)
+        in_order = in_order && !(i > first && head(lines[i])) && !(i < last && foot(lines[i]));
+    if (in_order)
+        return;
+    std::vector<PdfLine> heads, body, feet;
+    for (size_t i = 0; i < lines.size(); i++) {
+        PdfLine &l = lines[i];
+        if (i > first && head(l))
+            heads.push_back(std::move(l));
+        else if (i < last && foot(l))
+            feet.push_back(std::move(l));
+        else
+            body.push_back(std::move(l));
     }
-    words_to_lines(words, rotated, out);
+    // The heads drawn late go after those drawn first, before the body.
+    size_t leading = 0;
+    while (leading < body.size() && head(body[leading]) && leading < first)
+        leading++;
+    lines.clear();
+    std::move(body.begin(), body.begin() + static_cast<long>(leading), std::back_inserter(lines));
+    std::move(heads.begin(), heads.end(), std::back_inserter(lines));
+    std::move(body.begin() + static_cast<long>(leading), body.end(), std::back_inserter(lines));
+    std::move(feet.begin(), feet.end(), std::back_inserter(lines));
+}
+
+// The lines of page `index`; false when the document has no such page.
+bool read_page(PDFDoc &doc, int index, PdfPage &out)
+{
+    if (index < 0 || index >= doc.getNumPages() || !doc.getCatalog()->getPage(index + 1))
+        return false;
+    PageWords words;
+    doc.displayPage(&words, index + 1, 72, 72, 0, false, true, false);
+    out.width = words.width;
+    out.height = words.height;
+    words_to_lines(words.words, words.rotated, out);
+    margins_to_edges(out);
     return true;
 }
 
@@ -316,7 +464,7 @@ bool write_all(int fd, const std::string &bytes)
 
 // A worker: pages first, first + step, ... to `fd`, until the document
 // has no more.
-[[noreturn]] void work_pages(const poppler::document &doc, int first, int step, int count, int fd)
+[[noreturn]] void work_pages(PDFDoc &doc, int first, int step, int count, int fd)
 {
 #if defined(__has_feature)
 #if __has_feature(address_sanitizer)
@@ -373,7 +521,7 @@ void stop_workers(std::vector<Worker> &workers)
     }
 }
 
-bool start_workers(const poppler::document &doc, int count, int n, std::vector<Worker> &workers)
+bool start_workers(PDFDoc &doc, int count, int n, std::vector<Worker> &workers)
 {
     for (int k = 0; k < n; k++) {
         int fds[2];
@@ -524,7 +672,7 @@ int worker_count(int pages)
 }
 
 // The same pages as the workers would read, one after the other here.
-Outcome read_pages_here(const poppler::document &doc, Collected &c, double deadline)
+Outcome read_pages_here(PDFDoc &doc, Collected &c, double deadline)
 {
     for (int index = 0; index < c.end; index++) {
         if (now_seconds() > deadline)
@@ -543,7 +691,7 @@ Outcome read_pages_here(const poppler::document &doc, Collected &c, double deadl
 
 // The pages of the document in order, as far as they go, or until the
 // time ran out.
-Outcome read_pages(const poppler::document &doc, int count, std::vector<PdfPage> &pages)
+Outcome read_pages(PDFDoc &doc, int count, std::vector<PdfPage> &pages)
 {
     Collected c;
     c.pages.resize(static_cast<size_t>(count));
@@ -573,18 +721,22 @@ Outcome read_pages(const poppler::document &doc, int count, std::vector<PdfPage>
 
 bool read_pdf(const Input &in, Document &doc)
 {
-    poppler::set_debug_error_function(ignore_poppler, nullptr);
+    if (!globalParams)
+        globalParams = std::make_unique<GlobalParams>();
+    setErrorCallback(ignore_poppler);
     if (in.bytes.size() > static_cast<size_t>(INT32_MAX))
         return false;
-    std::unique_ptr<poppler::document> pdf(
-        poppler::document::load_from_raw_data(in.bytes.data(), static_cast<int>(in.bytes.size())));
-    if (!pdf)
-        return false;
-    if (pdf->is_locked()) {
+    // The stream reads the bytes where they are; the document is done with
+    // them when it goes, before `in` does.
+    auto *stream = new MemStream(in.bytes.data(), 0, static_cast<Goffset>(in.bytes.size()), Object(objNull));
+    auto pdf = std::make_unique<PDFDoc>(stream);
+    if (!pdf->isOk()) {
+        if (pdf->getErrorCode() != errEncrypted)
+            return false;
         doc.notice = in.name + " is encrypted";
         return true;
     }
-    int count = std::min(pdf->pages(), page_bound);
+    int count = std::min(pdf->getNumPages(), page_bound);
     if (count <= 0)
         return false;
     std::vector<PdfPage> pages;

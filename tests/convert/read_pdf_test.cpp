@@ -250,6 +250,21 @@ std::vector<Case> layout_cases()
                          "option --error-exitcode=N and then the run ends with that status, whatever else it "
                          "found.\n"});
     }
+    {
+        // The content draws a page's parts in any order, and a bold face
+        // may be a word drawn twice, a little apart.
+        Sheet s;
+        s.y = 760;
+        s.line("7", 300);
+        s.y = 120;
+        s.line("Bold");
+        s.texts.push_back({"Bold", 72.2, s.texts.back().y, 10, true});
+        s.rows(lorem);
+        s.y = 40;
+        s.line("Chapter One");
+        cases.push_back({"a page number drawn first, a head drawn last and a word drawn twice", s,
+                         "P Chapter One\nP Bold\nP " + lorem + "\n"});
+    }
     cases.push_back({"a table of contents' row: its title and page number",
                      Sheet()
                          .line("1 Introduction ..................................................... 1")
