@@ -206,6 +206,8 @@ struct Format {
     const char *needs;      // the library or program it is read with
     const char *package;    // the Debian package that provides that
     bool (*read)(const Input &, Document &); // nullptr: not read here (the filter reads it)
+    std::string_view other_magic = {};      // a second mark the format may carry instead, or empty
+    size_t other_magic_at = 0;
 };
 
 // The kind of the bytes: content first (magic bytes, zip members, XML

@@ -44,10 +44,15 @@ static bool starts_with_ignoring_case(std::string_view bytes, std::string_view p
 
 // ---------------------------------------------------------------- magic
 
+static bool holds_at(std::string_view bytes, std::string_view mark, size_t at)
+{
+    return !mark.empty() && bytes.size() >= at && bytes.size() - at >= mark.size() &&
+           bytes.compare(at, mark.size(), mark) == 0;
+}
+
 static bool has_magic(const Format &f, std::string_view bytes)
 {
-    return !f.magic.empty() && bytes.size() >= f.magic_at && bytes.size() - f.magic_at >= f.magic.size() &&
-           bytes.compare(f.magic_at, f.magic.size(), f.magic) == 0;
+    return holds_at(bytes, f.magic, f.magic_at) || holds_at(bytes, f.other_magic, f.other_magic_at);
 }
 
 // ---------------------------------------------------------------- zip

@@ -21,15 +21,14 @@ const std::vector<Format> &formats()
         {Kind::pdf, "PDF", "%PDF-"sv, 0, nullptr, nullptr, "pdf", "libpoppler", "libpoppler126", read_pdf},
         {Kind::doc, "Word document", "\xd0\xcf\x11\xe0\xa1\xb1\x1a\xe1"sv, 0, nullptr, nullptr, "doc dot",
          "antiword, else catdoc", "antiword, catdoc", read_doc},
-        // PalmDOC books ("TEXtREAd" at 60) and DOS EPS files (c5 d0 d3 c6)
-        // are known by their names; their readers take both marks.
+        // PalmDOC books carry "TEXtREAd" instead, DOS EPS files a binary header.
         {Kind::mobi, "MOBI", "BOOKMOBI"sv, 60, nullptr, nullptr, "mobi azw azw3 prc", "libmobi", "libmobi0",
-         read_mobi},
+         read_mobi, "TEXtREAd"sv, 60},
         {Kind::djvu, "DjVu", "AT&TFORM"sv, 0, nullptr, nullptr, "djvu djv", "libdjvulibre", "libdjvulibre21",
          read_djvu},
         {Kind::chm, "CHM", "ITSF"sv, 0, nullptr, nullptr, "chm", "libchm", "libchm1", read_chm},
         {Kind::postscript, "PostScript", "%!PS"sv, 0, nullptr, nullptr, "ps eps epsf epsi", "ps2ascii",
-         "ghostscript", read_postscript},
+         "ghostscript", read_postscript, "\xc5\xd0\xd3\xc6"sv, 0},
         {Kind::gzip, "gzip", "\x1f\x8b"sv, 0, nullptr, nullptr, "gz z", "gzip (in the filter)", "gzip", nullptr},
         {Kind::bzip2, "bzip2", "BZh"sv, 0, nullptr, nullptr, "bz2", "bzip2 (in the filter)", "bzip2", nullptr},
         {Kind::xz, "xz", "\xfd" "7zXZ\0"sv, 0, nullptr, nullptr, "xz lzma", "xz (in the filter)", "xz-utils",

@@ -78,8 +78,9 @@ static std::string shown_bytes(std::string_view bytes)
 static std::string recognised_by(const Format &f)
 {
     std::vector<std::string> ways;
-    if (!f.magic.empty())
-        ways.push_back("\"" + shown_bytes(f.magic) + "\"" + (f.magic_at ? " at " + std::to_string(f.magic_at) : ""));
+    for (auto [magic, at] : {std::pair{f.magic, f.magic_at}, std::pair{f.other_magic, f.other_magic_at}})
+        if (!magic.empty())
+            ways.push_back("\"" + shown_bytes(magic) + "\"" + (at ? " at " + std::to_string(at) : ""));
     if (f.zip_mark != nullptr)
         ways.push_back(std::string("zip member ") + f.zip_mark);
     if (f.xml_root != nullptr)

@@ -111,6 +111,8 @@ TEST(Detect, KindFromContentFirstThenName)
     } rows[] = {
         {"PDF magic under a text name", "%PDF-1.4\n%\xE2\xE3\n1 0 obj", "notes.txt", Kind::pdf},
         {"RTF magic under a Word name", "{\\rtf1\\ansi hello}", "letter.doc", Kind::rtf},
+        {"PalmDOC book under any name", std::string(60, '\0') + "TEXtREAd" + std::string(20, '\0'), "book", Kind::mobi},
+        {"DOS EPS under any name", "\xc5\xd0\xd3\xc6"s + std::string(28, '\0'), "figure", Kind::postscript},
         {"gzip of a book", "\x1f\x8b\x08\x00"s + std::string(16, '\0'), "book.epub.gz", Kind::gzip},
         {"zip marked EPUB, any name", epub_zip, "download.zip", Kind::epub},
         {"mimetype with a line end", make_zip({{"mimetype", "application/epub+zip\r\n"}}), "x", Kind::epub},
