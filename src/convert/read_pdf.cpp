@@ -23,6 +23,7 @@
 #include <poppler/GfxState.h>
 #include <poppler/GlobalParams.h>
 #include <poppler/OutputDev.h>
+#include <poppler/PDFDocEncoding.h>
 #include <poppler/PDFDoc.h>
 #include <poppler/Stream.h>
 #include <string_view>
@@ -74,6 +75,35 @@ bool is_space(uint32_t c)
            c == 0x3000;
 }
 
+// A PDF text string: UTF-16 after a byte-order mark, else PDFDocEncoding.
+std::vector<Unicode> decode_text_string(const std::string &bytes)
+{
+    std::vector<Unicode> out;
+    bool be = bytes.size() >= 2 && bytes[0] == '\xfe' && bytes[1] == '\xff';
+    bool le = bytes.size() >= 2 && bytes[0] == '\xff' && bytes[1] == '\xfe';
+    if (!be && !le) {
+        for (unsigned char c : bytes)
+            if (pdfDocEncoding[c] != 0)
+                out.push_back(pdfDocEncoding[c]);
+        return out;
+    }
+    auto unit = [&](size_t i) {
+        auto hi = static_cast<unsigned char>(bytes[be ? i : i + 1]), lo = static_cast<unsigned char>(bytes[be ? i + 1 : i]);
+        return static_cast<Unicode>(hi << 8 | lo);
+    };
+    for (size_t i = 2; i + 1 < bytes.size(); i += 2) {
+        Unicode c = unit(i);
+        if (c >= 0xD800 && c < 0xDC00 && i + 3 < bytes.size() && unit(i + 2) >= 0xDC00 && unit(i + 2) < 0xE000) {
+            c = 0x10000 + ((c - 0xD800) << 10) + (unit(i + 2) - 0xDC00);
+            i += 2;
+        } else if (c >= 0xD800 && c < 0xE000) {
+            c = 0xFFFD;
+        }
+        out.push_back(c);
+    }
+    return out;
+}
+
 // The words of one page, taken as poppler draws its letters, in the order
 // of the page's content. poppler's own text device spends more than the
 // whole drawing again on bookkeeping this reader does not use, and the
@@ -90,6 +120,11 @@ struct PageWords : OutputDev {
     std::vector<std::pair<uint32_t, float>> letters;
     int rot = 0;
     const GfxFont *font = nullptr;
+    // A span of given text: how deep, its text, where its glyphs start and end.
+    int actual_depth = 0;
+    std::vector<Unicode> actual;
+    bool actual_drawn = false;
+    double actual_x = 0, actual_y = 0, actual_end_x = 0, actual_end_y = 0;
     double size = 0, base = 0, start = 0, end = 0, last_at = 0;
 
     bool upsideDown() override { return true; }
@@ -114,6 +149,41 @@ struct PageWords : OutputDev {
             return;
         if (px + pdx < 0 || px > width || py + pdy < 0 || py > height)
             return; // off the page: not shown
+        if (actual_depth > 0) {
+            // Within a span whose text is given: only where its glyphs go.
+            if (!actual_drawn)
+                actual_x = px, actual_y = py;
+            actual_drawn = true;
+            actual_end_x = px + pdx, actual_end_y = py + pdy;
+            return;
+        }
+        place(state, px, py, pdx, pdy, u, uLen);
+    }
+
+    // A span marked with the text it stands for (a ligature, a formula, a
+    // word set in pieces): that text, spread over where its glyphs went.
+    void beginActualText(GfxState *, const GooString *text) override
+    {
+        if (actual_depth++ > 0)
+            return;
+        actual_drawn = false;
+        actual = decode_text_string(text ? text->toStr() : std::string());
+    }
+    void endActualText(GfxState *state) override
+    {
+        if (actual_depth == 0 || --actual_depth > 0 || !actual_drawn || actual.empty())
+            return;
+        double n = static_cast<double>(actual.size());
+        double dx = (actual_end_x - actual_x) / n, dy = (actual_end_y - actual_y) / n;
+        for (size_t i = 0; i < actual.size(); i++) {
+            Unicode c = actual[i];
+            place(state, actual_x + dx * static_cast<double>(i), actual_y + dy * static_cast<double>(i), dx, dy,
+                  &c, 1);
+        }
+    }
+
+    void place(GfxState *state, double px, double py, double pdx, double pdy, const Unicode *u, int uLen)
+    {
         if (uLen == 1 && is_space(u[0])) {
             if (open)
                 word.space_after = true;

@@ -60,7 +60,7 @@ struct Sheet {
     // One row as it is, in the sheet's face or the other.
     Sheet &line(const std::string &text, double x = 72, double size = 10, bool other_face = false)
     {
-        texts.push_back({text, x, y, size, mono != other_face});
+        texts.push_back({text, x, y, size, mono != other_face, {}});
         y += 1.2 * size;
         return *this;
     }
@@ -70,7 +70,7 @@ struct Sheet {
     {
         for (const auto &[text, other_face] : parts) {
             bool face = mono != other_face;
-            texts.push_back({text, x, y, size, face});
+            texts.push_back({text, x, y, size, face, {}});
             x += harness::pdf_text_width(text + " ", size, face);
         }
         y += 1.2 * size;
@@ -258,12 +258,20 @@ std::vector<Case> layout_cases()
         s.line("7", 300);
         s.y = 120;
         s.line("Bold");
-        s.texts.push_back({"Bold", 72.2, s.texts.back().y, 10, true});
+        s.texts.push_back({"Bold", 72.2, s.texts.back().y, 10, true, {}});
         s.rows(lorem);
         s.y = 40;
         s.line("Chapter One");
         cases.push_back({"a page number drawn first, a head drawn last and a word drawn twice", s,
                          "P Chapter One\nP Bold\nP " + lorem + "\n"});
+    }
+    {
+        // A glyph standing for more letters than it shows.
+        Sheet s;
+        s.mono = false;
+        s.pieces({{"Reading the", false}, {"~", false}, {"page.", false}});
+        s.texts[1].actual = "first";
+        cases.push_back({"marked text replaces its glyphs", s, "P Reading the first page.\n"});
     }
     cases.push_back({"a table of contents' row: its title and page number",
                      Sheet()

@@ -194,7 +194,11 @@ std::string make_pdf(const PdfLayout &layout)
             char place[96];
             snprintf(place, sizeof place, " /F%d %.2f Tf 1 0 0 1 %.2f %.2f Tm ", t.mono ? 2 : 1, t.size, t.x,
                      792 - t.y);
-            stream += place + pdf_string(t.text) + " Tj";
+            if (t.actual.empty())
+                stream += place + pdf_string(t.text) + " Tj";
+            else
+                stream += "/Span << /ActualText " + pdf_string(t.actual) + " >> BDC" + place + pdf_string(t.text) +
+                          " Tj EMC";
         }
         stream += " ET";
         size_t page_number = objects.size() + 1;

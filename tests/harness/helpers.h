@@ -68,6 +68,7 @@ struct PdfText {
     double x = 72, y = 72; // left edge and baseline, in points from the page's left and top
     double size = 10;
     bool mono = false;     // Courier, else Helvetica
+    std::string actual;    // ASCII the glyphs stand for (marked ActualText), or empty
 };
 struct PdfLayout {
     std::vector<std::vector<PdfText>> pages; // US letter pages and their texts
