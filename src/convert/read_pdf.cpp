@@ -104,27 +104,42 @@ std::vector<Unicode> decode_text_string(const std::string &bytes)
     return out;
 }
 
+// A letter as the page draws it, in points, y growing downwards.
+struct Glyph {
+    double x, y, dx, dy; // where it starts, and its advance
+    int rot;             // its direction of writing in quarter turns: 0 rightwards, 1 downwards, ...
+    double size;
+    const GfxFont *font;
+    uint32_t first, count; // its characters in PageWords::text
+};
+
 // The words of one page, taken as poppler draws its letters, in the order
 // of the page's content. poppler's own text device spends more than the
 // whole drawing again on bookkeeping this reader does not use, and the
-// rows are made from these words by position anyway.
+// rows are made from these words by position anyway. The letters are
+// turned first so that most of them run rightwards: a landscape page set
+// on its side reads as the page it is.
 struct PageWords : OutputDev {
     float width = 0, height = 0;
     std::vector<Word> words;
     std::vector<bool> rotated;
 
-    // The word being drawn: along its direction of writing (`along`, from
-    // `start` to `end`), its baseline across it, its face and size.
+    std::vector<Glyph> glyphs;
+    std::vector<Unicode> text;
+    // A span of given text: how deep, its text, where its glyphs start and
+    // end, the first one's direction, size and face.
+    int actual_depth = 0;
+    std::vector<Unicode> actual;
+    bool actual_drawn = false;
+    Glyph actual_glyph{};
+    double actual_end_x = 0, actual_end_y = 0;
+
+    // The word being made: along its direction of writing (from `start` to
+    // `end`), its baseline across it, its size.
     bool open = false;
     Word word{};
     std::vector<std::pair<uint32_t, float>> letters;
     int rot = 0;
-    const GfxFont *font = nullptr;
-    // A span of given text: how deep, its text, where its glyphs start and end.
-    int actual_depth = 0;
-    std::vector<Unicode> actual;
-    bool actual_drawn = false;
-    double actual_x = 0, actual_y = 0, actual_end_x = 0, actual_end_y = 0;
     double size = 0, base = 0, start = 0, end = 0, last_at = 0;
 
     bool upsideDown() override { return true; }
@@ -137,69 +152,114 @@ struct PageWords : OutputDev {
         width = static_cast<float>(state->getPageWidth());
         height = static_cast<float>(state->getPageHeight());
     }
-    void endPage() override { close_word(); }
+    void endPage() override { make_words(); }
 
     void drawChar(GfxState *state, double x, double y, double dx, double dy, double, double, CharCode, int,
                   const Unicode *u, int uLen) override
     {
-        double px, py, pdx, pdy;
-        state->transform(x, y, &px, &py);
-        state->transformDelta(dx, dy, &pdx, &pdy);
-        if (!std::isfinite(px) || !std::isfinite(py) || !std::isfinite(pdx) || !std::isfinite(pdy))
+        Glyph g{};
+        state->transform(x, y, &g.x, &g.y);
+        state->transformDelta(dx, dy, &g.dx, &g.dy);
+        if (!std::isfinite(g.x) || !std::isfinite(g.y) || !std::isfinite(g.dx) || !std::isfinite(g.dy))
             return;
-        if (px + pdx < 0 || px > width || py + pdy < 0 || py > height)
+        if (g.x + g.dx < 0 || g.x > width || g.y + g.dy < 0 || g.y > height)
             return; // off the page: not shown
+        double m[4];
+        state->getFontTransMat(&m[0], &m[1], &m[2], &m[3]);
+        g.rot = std::fabs(m[0] * m[3]) > std::fabs(m[1] * m[2]) ? (m[0] > 0 || m[3] < 0 ? 0 : 2) : (m[2] > 0 ? 1 : 3);
+        g.size = state->getTransformedFontSize();
+        g.font = state->getFont().get();
         if (actual_depth > 0) {
             // Within a span whose text is given: only where its glyphs go.
             if (!actual_drawn)
-                actual_x = px, actual_y = py;
+                actual_glyph = g;
             actual_drawn = true;
-            actual_end_x = px + pdx, actual_end_y = py + pdy;
+            actual_end_x = g.x + g.dx, actual_end_y = g.y + g.dy;
             return;
         }
-        place(state, px, py, pdx, pdy, u, uLen);
+        add_glyph(g, u, uLen);
+    }
+
+    void add_glyph(Glyph g, const Unicode *u, int uLen)
+    {
+        if (uLen <= 0)
+            return;
+        g.first = static_cast<uint32_t>(text.size());
+        g.count = static_cast<uint32_t>(uLen);
+        text.insert(text.end(), u, u + uLen);
+        glyphs.push_back(g);
     }
 
     // A span marked with the text it stands for (a ligature, a formula, a
     // word set in pieces): that text, spread over where its glyphs went.
-    void beginActualText(GfxState *, const GooString *text) override
+    void beginActualText(GfxState *, const GooString *given) override
     {
         if (actual_depth++ > 0)
             return;
         actual_drawn = false;
-        actual = decode_text_string(text ? text->toStr() : std::string());
+        actual = decode_text_string(given ? given->toStr() : std::string());
     }
-    void endActualText(GfxState *state) override
+    void endActualText(GfxState *) override
     {
         if (actual_depth == 0 || --actual_depth > 0 || !actual_drawn || actual.empty())
             return;
+        Glyph g = actual_glyph;
         double n = static_cast<double>(actual.size());
-        double dx = (actual_end_x - actual_x) / n, dy = (actual_end_y - actual_y) / n;
+        double x0 = g.x, y0 = g.y;
+        g.dx = (actual_end_x - x0) / n, g.dy = (actual_end_y - y0) / n;
         for (size_t i = 0; i < actual.size(); i++) {
-            Unicode c = actual[i];
-            place(state, actual_x + dx * static_cast<double>(i), actual_y + dy * static_cast<double>(i), dx, dy,
-                  &c, 1);
+            g.x = x0 + g.dx * static_cast<double>(i), g.y = y0 + g.dy * static_cast<double>(i);
+            add_glyph(g, &actual[i], 1);
         }
     }
 
-    void place(GfxState *state, double px, double py, double pdx, double pdy, const Unicode *u, int uLen)
+    // The page turned by `turns` quarter turns back, so that letters
+    // written in that direction run rightwards.
+    void turn(Glyph &g, int turns) const
     {
-        if (uLen == 1 && is_space(u[0])) {
+        double x = g.x, y = g.y, dx = g.dx, dy = g.dy;
+        switch (turns) {
+        case 1: g.x = y, g.y = width - x, g.dx = dy, g.dy = -dx; break;
+        case 2: g.x = width - x, g.y = height - y, g.dx = -dx, g.dy = -dy; break;
+        case 3: g.x = height - y, g.y = x, g.dx = -dy, g.dy = dx; break;
+        default: break;
+        }
+        g.rot = (g.rot - turns + 4) % 4;
+    }
+
+    void make_words()
+    {
+        int by_direction[4] = {0, 0, 0, 0};
+        for (const Glyph &g : glyphs)
+            if (!(g.count == 1 && is_space(text[g.first])))
+                by_direction[g.rot]++;
+        int turns = static_cast<int>(std::max_element(by_direction, by_direction + 4) - by_direction);
+        if (by_direction[turns] == by_direction[0])
+            turns = 0;
+        if (turns % 2 == 1)
+            std::swap(width, height);
+        for (Glyph &g : glyphs) {
+            turn(g, turns);
+            place(g);
+        }
+        close_word();
+        glyphs.clear();
+        text.clear();
+    }
+
+    void place(const Glyph &g)
+    {
+        const Unicode *u = text.data() + g.first;
+        if (g.count == 1 && is_space(u[0])) {
             if (open)
                 word.space_after = true;
             close_word();
             return;
         }
-        if (uLen <= 0)
-            return;
-        double m[4];
-        state->getFontTransMat(&m[0], &m[1], &m[2], &m[3]);
-        int r = std::fabs(m[0] * m[3]) > std::fabs(m[1] * m[2]) ? (m[0] > 0 || m[3] < 0 ? 0 : 2) : (m[2] > 0 ? 1 : 3);
-        double along = r == 0 ? px : r == 2 ? -px : r == 1 ? py : -py;
-        double across = r == 0 ? py : r == 2 ? -py : r == 1 ? -px : px;
-        double advance = r == 0 || r == 2 ? std::fabs(pdx) : std::fabs(pdy);
-        double s = state->getTransformedFontSize();
-        const GfxFont *f = state->getFont().get();
+        int r = g.rot;
+        double along = r == 0 ? g.x : r == 2 ? -g.x : r == 1 ? g.y : -g.y;
+        double across = r == 0 ? g.y : r == 2 ? -g.y : r == 1 ? -g.x : g.x;
+        double advance = r == 0 || r == 2 ? std::fabs(g.dx) : std::fabs(g.dy);
         if (open) {
             double gap = along - end;
             // The same letter again where the last one was: a face made bold
@@ -207,49 +267,48 @@ struct PageWords : OutputDev {
             if (std::fabs(along - last_at) < 0.1 * size && std::fabs(across - base) < 0.2 * size &&
                 !letters.empty() && letters.back().first == u[0])
                 return;
-            if (r != rot || std::fabs(s - size) > 0.01 * size || std::fabs(across - base) > 0.5 ||
+            if (r != rot || std::fabs(g.size - size) > 0.01 * size || std::fabs(across - base) > 0.5 ||
                 gap < -0.2 * size || gap > 0.1 * size)
                 close_word();
         }
         if (!open)
-            open_word(state, px, py, r, f, s, along, across);
+            open_word(g, along, across);
         last_at = along;
         end = std::max(end, along + advance);
-        for (int i = 0; i < uLen; i++) {
+        for (uint32_t i = 0; i < g.count; i++) {
             if (u[i] < 0x20 || u[i] == 0x7f || u[i] > 0x10FFFF)
                 continue;
             append_utf8(word.text, u[i]);
-            letters.emplace_back(u[i], static_cast<float>(advance / uLen));
+            letters.emplace_back(u[i], static_cast<float>(advance / g.count));
             word.letters++;
         }
-        extend_box(px + pdx, py + pdy);
+        extend_box(g.x + g.dx, g.y + g.dy);
     }
 
-    void open_word(GfxState *, double px, double py, int r, const GfxFont *f, double s, double along, double across)
+    void open_word(const Glyph &g, double along, double across)
     {
         open = true;
         word = Word{};
         letters.clear();
-        rot = r;
-        font = f;
-        size = s > 0 ? s : 1;
+        rot = g.rot;
+        size = g.size > 0 ? g.size : 1;
         base = across;
         start = end = along;
-        double ascent = f ? f->getAscent() : 0.95, descent = f ? f->getDescent() : -0.35;
+        double ascent = g.font ? g.font->getAscent() : 0.95, descent = g.font ? g.font->getDescent() : -0.35;
         if (!(ascent > descent) || ascent - descent > 3)
             ascent = 0.95, descent = -0.35;
         // The box across the baseline: above it by the face's ascent, below by its descent.
         double a = ascent * size, d = descent * size;
-        if (r == 0 || r == 2) {
-            double sign = r == 0 ? 1 : -1;
-            word.x0 = word.x1 = static_cast<float>(px);
-            word.top = static_cast<float>(std::min(py - sign * a, py - sign * d));
-            word.bottom = static_cast<float>(std::max(py - sign * a, py - sign * d));
+        if (rot == 0 || rot == 2) {
+            double sign = rot == 0 ? 1 : -1;
+            word.x0 = word.x1 = static_cast<float>(g.x);
+            word.top = static_cast<float>(std::min(g.y - sign * a, g.y - sign * d));
+            word.bottom = static_cast<float>(std::max(g.y - sign * a, g.y - sign * d));
         } else {
-            double sign = r == 1 ? 1 : -1;
-            word.top = word.bottom = static_cast<float>(py);
-            word.x0 = static_cast<float>(std::min(px + sign * a, px + sign * d));
-            word.x1 = static_cast<float>(std::max(px + sign * a, px + sign * d));
+            double sign = rot == 1 ? 1 : -1;
+            word.top = word.bottom = static_cast<float>(g.y);
+            word.x0 = static_cast<float>(std::min(g.x + sign * a, g.x + sign * d));
+            word.x1 = static_cast<float>(std::max(g.x + sign * a, g.x + sign * d));
         }
     }
 

@@ -285,6 +285,13 @@ TEST(ReadPdf, BlocksFromWhereRowsSit)
 {
     for (const Case &c : layout_cases())
         EXPECT_EQ(blocks_of(one_page(c.sheet)), c.expected) << c.name;
+    // A page shown turned reads as the page it is.
+    const Case bullets = layout_cases()[4];
+    for (int turn : {90, 180, 270}) {
+        PdfLayout turned = one_page(bullets.sheet);
+        turned.rotate = turn;
+        EXPECT_EQ(blocks_of(turned), bullets.expected) << turn << " degrees";
+    }
 }
 
 // Pages of paragraphs that run over page breaks, under a running head and

@@ -203,7 +203,8 @@ std::string make_pdf(const PdfLayout &layout)
         stream += " ET";
         size_t page_number = objects.size() + 1;
         kids += (kids.empty() ? "" : " ") + std::to_string(page_number) + " 0 R";
-        objects.push_back("<< /Type /Page /Parent 2 0 R /MediaBox [0 0 612 792] /Contents " +
+        objects.push_back("<< /Type /Page /Parent 2 0 R /MediaBox [0 0 612 792] /Rotate " +
+                          std::to_string(layout.rotate) + " /Contents " +
                           std::to_string(page_number + 1) +
                           " 0 R /Resources << /Font << /F1 3 0 R /F2 4 0 R >> >> >>");
         objects.push_back("<< /Length " + std::to_string(stream.size()) + " >>\nstream\n" + stream +

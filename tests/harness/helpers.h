@@ -74,6 +74,7 @@ struct PdfLayout {
     std::vector<std::vector<PdfText>> pages; // US letter pages and their texts
     int claimed_pages = 0;                   // the page count the file claims, if not the real one
     bool locked = false;                     // encrypted, with a user password
+    int rotate = 0;                          // every page shown turned by this many degrees
 };
 // A PDF of those pages, with an exact cross-reference table.
 std::string make_pdf(const PdfLayout &layout);
