@@ -47,7 +47,10 @@ bool mobi_markup(const MOBIData *m, std::vector<std::string> &html)
     MOBIRawml *rawml = mobi_init_rawml(m);
     if (rawml == nullptr)
         return false;
-    bool parsed = mobi_parse_rawml_opt(rawml, m, false, false, true) == MOBI_SUCCESS;
+    // Links, the OPF and the aid attributes are left as they are: the text
+    // needs none of them, and rebuilding a KF8 link to a fragment the book
+    // lacks fails the whole book.
+    bool parsed = mobi_parse_rawml_opt(rawml, m, false, false, false) == MOBI_SUCCESS;
     size_t total = 0;
     for (const MOBIPart *part = parsed ? rawml->markup : nullptr; part; part = part->next) {
         if (part->type != T_HTML || part->data == nullptr)

@@ -1,6 +1,7 @@
 // The readers of Word, MOBI, DjVu, CHM, PostScript and binary files, on
-// samples made here: a Word 97 file, a PalmDOC MOBI, DjVu pages with a
-// text layer and a CHM book are written byte by byte; PostScript is text.
+// samples made here: a Word 97 file, a PalmDOC MOBI, a KF8 book, DjVu
+// pages with a text layer and a CHM book are written byte by byte;
+// PostScript is text.
 // The notices come with a PATH that lacks the program.
 #include <gtest/gtest.h>
 
@@ -36,6 +37,17 @@ void append_be(std::string &b, uint32_t v, int bytes)
 {
     for (int i = bytes - 1; i >= 0; --i)
         b += static_cast<char>((v >> (8 * i)) & 0xff);
+}
+
+// A number in the 7-bit groups of MOBI indexes, high group first, the
+// last marked by bit 7.
+void append_varlen(std::string &b, uint32_t v)
+{
+    int groups = 1;
+    while (groups < 4 && (v >> (7 * groups)) != 0)
+        ++groups;
+    for (int i = groups - 1; i >= 0; --i)
+        b += static_cast<char>(((v >> (7 * i)) & 0x7f) | (i == 0 ? 0x80 : 0));
 }
 
 void append_le(std::string &b, uint64_t v, int bytes)
@@ -134,16 +146,24 @@ std::string make_doc(const std::string &text, bool without_piece_table = false,
 
 // ---------------------------------------------------------------- MOBI
 
+// What a KF8 book has after its text records, and where in them the MOBI
+// header finds its indexes and FDST, counted from the first of them.
+struct Kf8Records {
+    std::vector<std::string> records;
+    uint32_t fragments = 0, skeleton = 0, fdst = 0, flows = 0;
+};
+
 struct MobiSample {
     std::string type = "BOOKMOBI"; // or "TEXtREAd" for PalmDOC
     std::string text;              // HTML for MOBI, plain text for PalmDOC
     uint16_t encryption = 0;
     uint32_t encoding = 65001;     // UTF-8; 1252 for Windows-1252
+    const Kf8Records *kf8 = nullptr; // a file version 8 header and these records
 };
 
 // A PDB database: its header, the record list, record 0 (a PalmDOC header
 // with compression 1, none, then for MOBI a MOBI header and the full
-// name), and the text in records of 4096 bytes.
+// name), the text in records of 4096 bytes, then any KF8 records.
 std::string make_mobi(const MobiSample &sample)
 {
     std::vector<std::string> records;
@@ -161,7 +181,9 @@ std::string make_mobi(const MobiSample &sample)
     append_be(r0, sample.encryption, 2);
     append_be(r0, 0, 2);
     if (sample.type == "BOOKMOBI") {
-        const uint32_t header_length = 232, unset = 0xFFFFFFFF;
+        const Kf8Records *kf8 = sample.kf8;
+        const uint32_t header_length = kf8 ? 264 : 232, unset = 0xFFFFFFFF;
+        const uint32_t version = kf8 ? 8 : 6, after_text = text_records + 1;
         const std::string name = "Sample Book";
         std::string h;
         h += "MOBI";
@@ -169,16 +191,16 @@ std::string make_mobi(const MobiSample &sample)
         append_be(h, 2, 4);               // mobi type: book
         append_be(h, sample.encoding, 4); // text encoding
         append_be(h, 1234, 4);            // uid
-        append_be(h, 6, 4);               // file version
+        append_be(h, version, 4);         // file version
         for (int i = 0; i < 10; ++i)      // orth, infl, names, keys, extra 0-5
             append_be(h, unset, 4);
-        append_be(h, text_records + 1, 4);                     // first non-book record
+        append_be(h, after_text, 4);                           // first non-book record
         append_be(h, 16 + header_length, 4);                   // full name offset
         append_be(h, static_cast<uint32_t>(name.size()), 4);   // full name length
         append_be(h, 9, 4);                                    // locale
         append_be(h, 0, 4);
         append_be(h, 0, 4);
-        append_be(h, 6, 4);     // min version
+        append_be(h, version, 4); // min version
         append_be(h, unset, 4); // first image
         append_be(h, 0, 4);     // huff record
         append_be(h, 0, 4);
@@ -192,9 +214,13 @@ std::string make_mobi(const MobiSample &sample)
         append_be(h, 0, 4);
         append_be(h, 0, 4);
         h.append(8, '\0');
-        append_be(h, 1, 2);            // first text record
-        append_be(h, text_records, 2); // last text record
-        append_be(h, 1, 4);
+        if (kf8) {
+            append_be(h, after_text + kf8->fdst, 4);
+        } else {
+            append_be(h, 1, 2);            // first text record
+            append_be(h, text_records, 2); // last text record
+        }
+        append_be(h, kf8 ? kf8->flows : 1, 4); // FDST sections
         append_be(h, unset, 4); // fcis
         append_be(h, 0, 4);
         append_be(h, unset, 4); // flis
@@ -206,11 +232,18 @@ std::string make_mobi(const MobiSample &sample)
         append_be(h, 0, 2);
         append_be(h, 0, 2);     // extra flags: no trailing entries
         append_be(h, unset, 4); // ncx
+        if (kf8) {
+            append_be(h, after_text + kf8->fragments, 4);
+            append_be(h, after_text + kf8->skeleton, 4);
+            h.append(24, '\xff'); // datp, guide, unknown
+        }
         r0 += h;
         r0 += name;
         r0.append(4, '\0');
     }
     records.insert(records.begin(), r0);
+    if (sample.kf8)
+        records.insert(records.end(), sample.kf8->records.begin(), sample.kf8->records.end());
 
     std::string out(32, '\0');
     out.replace(0, 11, "Sample_Book");
@@ -232,6 +265,104 @@ std::string make_mobi(const MobiSample &sample)
     for (const std::string &r : records)
         out += r;
     return out;
+}
+
+// An index of a KF8 book: a first INDX record whose TAGX says which tags
+// an entry has (each one bit of its control byte, each tag's values
+// numbers of 7-bit groups), then one INDX record with the entries and the
+// IDXT list of where each starts.
+struct IndexTag {
+    uint8_t tag, values;
+};
+
+std::vector<std::string> make_index(const std::vector<IndexTag> &tags,
+                                    const std::vector<std::pair<std::string, std::vector<uint32_t>>> &entries,
+                                    uint32_t cncx_records)
+{
+    auto header = [&](uint32_t idxt_at, uint32_t count) {
+        std::string h = "INDX";
+        append_be(h, 56, 4); // header length
+        append_be(h, 0, 4);
+        append_be(h, 0, 4); // an ordinary index
+        append_be(h, 0, 4);
+        append_be(h, idxt_at, 4);
+        append_be(h, count, 4);
+        append_be(h, 65001, 4);
+        append_be(h, 0, 4);
+        append_be(h, static_cast<uint32_t>(entries.size()), 4);
+        h.append(12, '\0'); // no ORDT, no ligatures
+        append_be(h, cncx_records, 4);
+        return h;
+    };
+    std::string meta = header(0, 1) + "TAGX"; // one record of entries
+    append_be(meta, static_cast<uint32_t>(12 + 4 * tags.size() + 4), 4);
+    append_be(meta, 1, 4); // control bytes
+    uint8_t bit = 1, control = 0;
+    for (const IndexTag &t : tags) {
+        meta += {static_cast<char>(t.tag), static_cast<char>(t.values), static_cast<char>(bit), '\0'};
+        control |= bit;
+        bit <<= 1;
+    }
+    meta += std::string("\0\0\0\1", 4); // the end of the control byte's tags
+    std::string body, idxt = "IDXT";
+    for (const auto &[label, values] : entries) {
+        append_be(idxt, static_cast<uint32_t>(56 + body.size()), 2);
+        body += static_cast<char>(label.size()) + label + static_cast<char>(control);
+        for (uint32_t v : values)
+            append_varlen(body, v);
+    }
+    return {meta, header(static_cast<uint32_t>(56 + body.size()), static_cast<uint32_t>(entries.size())) + body + idxt};
+}
+
+// A KF8 book (AZW3) of one XHTML file per part, each a skeleton with the
+// part as its one fragment, inserted into the empty body. The text is the
+// skeletons and fragments in order, then a stylesheet as a second flow:
+// libmobi reads the FDST only of a book with two flows or more.
+std::string make_kf8(const std::vector<std::string> &parts)
+{
+    auto ten_digits = [](size_t v) {
+        std::string d = std::to_string(v);
+        return std::string(10 - d.size(), '0') + d;
+    };
+    std::string text, cncx;
+    std::vector<std::pair<std::string, std::vector<uint32_t>>> skeletons, fragments;
+    for (size_t i = 0; i < parts.size(); ++i) {
+        const std::string aid = std::to_string(i);
+        std::string skeleton = "<?xml version=\"1.0\" encoding=\"UTF-8\"?><html xmlns=\"http://www.w3.org/1999/xhtml\">"
+                               "<head><link href=\"kindle:flow:0001?mime=text/css\" rel=\"stylesheet\" type=\"text/css\"/>"
+                               "</head><body aid=\"" + aid + "\"></body></html>";
+        const auto at = static_cast<uint32_t>(text.size());
+        const auto insert = at + static_cast<uint32_t>(skeleton.find("</body>"));
+        const auto length = static_cast<uint32_t>(skeleton.size()), cncx_at = static_cast<uint32_t>(cncx.size());
+        // A skeleton's count of fragments, place and length; a fragment is
+        // named by where it goes in the text, then come its selector (in the
+        // CNCX record), file, sequence number, start past the skeleton and length.
+        skeletons.push_back({"SKEL" + ten_digits(i), {1, at, length}});
+        const auto file = static_cast<uint32_t>(i), size = static_cast<uint32_t>(parts[i].size());
+        fragments.push_back({ten_digits(insert), {cncx_at, file, file, 0, size}});
+        const std::string selector = "P-//*[@aid='" + aid + "']";
+        append_varlen(cncx, static_cast<uint32_t>(selector.size()));
+        cncx += selector;
+        text += skeleton + parts[i];
+    }
+    const auto html = static_cast<uint32_t>(text.size());
+    text += "p { margin: 0 }";
+    Kf8Records kf8;
+    kf8.records = make_index({{2, 1}, {3, 1}, {4, 1}, {6, 2}}, fragments, 1);
+    kf8.records.push_back(cncx); // right after the records of its index
+    kf8.skeleton = static_cast<uint32_t>(kf8.records.size());
+    for (const std::string &r : make_index({{1, 1}, {6, 2}}, skeletons, 0))
+        kf8.records.push_back(r);
+    // Where each flow starts and ends: the XHTML, then the stylesheet.
+    kf8.fdst = static_cast<uint32_t>(kf8.records.size());
+    kf8.flows = 2;
+    std::string fdst = "FDST";
+    append_be(fdst, 12, 4);
+    append_be(fdst, kf8.flows, 4);
+    for (uint32_t v : {0u, html, html, static_cast<uint32_t>(text.size())})
+        append_be(fdst, v, 4);
+    kf8.records.push_back(fdst);
+    return make_mobi({"BOOKMOBI", text, 0, 65001, &kf8});
 }
 
 // ---------------------------------------------------------------- DjVu
@@ -571,6 +702,12 @@ TEST(ReadFormats, EachReaderOnItsSamples)
          "no text in sheet.xls (Office document)"},
         {"mobi: DRM", read_mobi, [] { return make_mobi({"BOOKMOBI", "<p>secret</p>", 2}); }, "locked.azw", {},
          "locked.azw is protected by DRM"},
+        {"mobi: KF8, the files in order and no stylesheet", read_mobi,
+         [] { return make_kf8({"<p>In the first file.</p>", "<h1>Two</h1><p>In the second.</p>"}); }, "book.azw3",
+         {"In the first file.", "Two", "In the second."}, ""},
+        {"mobi: KF8, a link to a fragment the book lacks", read_mobi,
+         [] { return make_kf8({"<p><a href=\"kindle:pos:fid:0009:off:0000000000\">Dead</a> link.</p>"}); },
+         "link.azw3", {"Dead link."}, ""},
         {"mobi: PalmDOC, a paragraph a line", read_mobi,
          [] { return make_mobi({"TEXtREAd", "First paragraph.\nSecond paragraph.\n"}); }, "old.prc",
          {"First paragraph.", "Second paragraph."}, ""},
@@ -649,6 +786,12 @@ TEST(ReadFormats, BooksHandTheHtmlReaderTheirPagesInOrder)
     ASSERT_TRUE(mobi_text(Input{make_mobi({"BOOKMOBI", "<p>Caf\xe9</p>", 0, 1252}), "old.mobi"}, book));
     ASSERT_EQ(book.html.size(), 1u);
     EXPECT_NE(book.html[0].find("Caf\xc3\xa9"), std::string::npos);
+
+    // A KF8 book's files, each its skeleton with the fragment put in its body.
+    ASSERT_TRUE(mobi_text(Input{make_kf8({"<p>One.</p>", "<p>Two.</p>"}), "book.azw3"}, book));
+    ASSERT_EQ(book.html.size(), 2u);
+    EXPECT_NE(book.html[0].find("<p>One.</p></body>"), std::string::npos);
+    EXPECT_NE(book.html[1].find("<p>Two.</p></body>"), std::string::npos);
 
     // The table of contents first, in its order, whatever the directory's
     // (links differ in case, carry anchors, %20, "ms-its:" and "./"); then
