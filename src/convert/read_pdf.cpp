@@ -104,6 +104,63 @@ std::vector<Unicode> decode_text_string(const std::string &bytes)
     return out;
 }
 
+// TeX and other typesetters may draw an accent as a letter of its own,
+// over or under another: "\u00b4" over "e". The combining mark each such
+// letter stands for, or 0.
+uint32_t accent_mark(uint32_t c)
+{
+    switch (c) {
+    case 0x60: return 0x300;
+    case 0xB4: return 0x301;
+    case 0x5E: case 0x2C6: return 0x302;
+    case 0x7E: case 0x2DC: return 0x303;
+    case 0xAF: case 0x2C9: return 0x304;
+    case 0x2D8: return 0x306;
+    case 0x2D9: return 0x307;
+    case 0xA8: return 0x308;
+    case 0x2DA: return 0x30A;
+    case 0x2DD: return 0x30B;
+    case 0x2C7: return 0x30C;
+    case 0xB8: return 0x327;
+    case 0x2DB: return 0x328;
+    default: return 0;
+    }
+}
+
+// The letter a base and a mark make, or 0 when Unicode has none.
+uint32_t compose(uint32_t base, uint32_t mark)
+{
+    struct Row {
+        uint32_t mark;
+        const char *bases;
+        const char32_t *composed;
+    };
+    static const Row rows[] = {
+        {0x300, "AEINOUWYaeinouwy", U"ÀÈÌǸÒÙẀỲàèìǹòùẁỳ"},
+        {0x301, "ACEGIKLMNOPRSUWYZacegiklmnoprsuwyz", U"ÁĆÉǴÍḰĹḾŃÓṔŔŚÚẂÝŹáćéǵíḱĺḿńóṕŕśúẃýź"},
+        {0x302, "ACEGHIJOSUWYZaceghijosuwyz", U"ÂĈÊĜĤÎĴÔŜÛŴŶẐâĉêĝĥîĵôŝûŵŷẑ"},
+        {0x303, "AEINOUVYaeinouvy", U"ÃẼĨÑÕŨṼỸãẽĩñõũṽỹ"},
+        {0x304, "AEGIOUYaegiouy", U"ĀĒḠĪŌŪȲāēḡīōūȳ"},
+        {0x306, "AEGIOUaegiou", U"ĂĔĞĬŎŬăĕğĭŏŭ"},
+        {0x307, "CEGIZcegz", U"ĊĖĠİŻċėġż"},
+        {0x308, "AEIOUYaeiouy", U"ÄËÏÖÜŸäëïöüÿ"},
+        {0x30A, "AUau", U"ÅŮåů"},
+        {0x30B, "OUou", U"ŐŰőű"},
+        {0x30C, "ACDEGIKLNORSTUZacdegijklnorstuz", U"ǍČĎĚǦǏǨĽŇǑŘŠŤǓŽǎčďěǧǐǰǩľňǒřšťǔž"},
+        {0x327, "CGKLNRSTcgklnrst", U"ÇĢĶĻŅŖŞŢçģķļņŗşţ"},
+        {0x328, "AEIOUaeiou", U"ĄĘĮǪŲąęįǫų"},
+    };
+    if (base == 0x131 || base == 0x237) // a dotless i or j, as set under an accent
+        base = base == 0x131 ? 'i' : 'j';
+    if (base == 0 || base >= 0x80)
+        return 0;
+    for (const Row &row : rows)
+        if (row.mark == mark)
+            if (const char *at = strchr(row.bases, static_cast<int>(base)))
+                return row.composed[at - row.bases];
+    return 0;
+}
+
 // A letter as the page draws it, in points, y growing downwards.
 struct Glyph {
     double x, y, dx, dy; // where it starts, and its advance
@@ -140,7 +197,11 @@ struct PageWords : OutputDev {
     Word word{};
     std::vector<std::pair<uint32_t, float>> letters;
     int rot = 0;
-    double size = 0, base = 0, start = 0, end = 0, last_at = 0;
+    double size = 0, base = 0, start = 0, end = 0, last_at = 0, last_advance = 0;
+    size_t last_letter_at = 0; // where the last letter's bytes start in word.text
+    // An accent drawn before the letter it goes on, waiting for it.
+    bool accent_waits = false;
+    Glyph accent{};
 
     bool upsideDown() override { return true; }
     bool useDrawChar() override { return true; }
@@ -240,16 +301,63 @@ struct PageWords : OutputDev {
             std::swap(width, height);
         for (Glyph &g : glyphs) {
             turn(g, turns);
-            place(g);
+            place_accented(g);
         }
+        if (accent_waits)
+            place(accent, text.data() + accent.first);
+        accent_waits = false;
         close_word();
         glyphs.clear();
         text.clear();
     }
 
-    void place(const Glyph &g)
+    // Where a glyph runs in its direction of writing, and its baseline across it.
+    static double along_of(const Glyph &g) { return g.rot == 0 ? g.x : g.rot == 2 ? -g.x : g.rot == 1 ? g.y : -g.y; }
+    static double across_of(const Glyph &g) { return g.rot == 0 ? g.y : g.rot == 2 ? -g.y : g.rot == 1 ? -g.x : g.x; }
+    static double advance_of(const Glyph &g) { return g.rot == 0 || g.rot == 2 ? std::fabs(g.dx) : std::fabs(g.dy); }
+
+    // Whether an accent's middle is over (or under) a letter `from` `to` along the row.
+    static bool over(const Glyph &a, double from, double to, double baseline, double letter_size)
+    {
+        double middle = along_of(a) + advance_of(a) / 2, inset = 0.15 * (to - from);
+        return middle > from + inset && middle < to - inset && std::fabs(across_of(a) - baseline) <= letter_size;
+    }
+
+    // An accent drawn as a letter goes on the letter it sits on, before or
+    // after it in the content; anything else is placed as it is.
+    void place_accented(const Glyph &g)
     {
         const Unicode *u = text.data() + g.first;
+        uint32_t mark = g.count == 1 ? accent_mark(u[0]) : 0;
+        if (accent_waits) {
+            accent_waits = false;
+            Unicode composed = g.count == 1 && accent.rot == g.rot
+                                   ? compose(u[0], accent_mark(text[accent.first]))
+                                   : 0;
+            if (composed != 0 && over(accent, along_of(g), along_of(g) + advance_of(g), across_of(g), g.size)) {
+                place(g, &composed);
+                return;
+            }
+            place(accent, text.data() + accent.first);
+        }
+        if (mark == 0) {
+            place(g, u);
+            return;
+        }
+        if (open && !letters.empty() && g.rot == rot && over(g, last_at, last_at + last_advance, base, size)) {
+            if (Unicode composed = compose(letters.back().first, mark)) {
+                word.text.resize(last_letter_at);
+                append_utf8(word.text, composed);
+                letters.back().first = composed;
+                return;
+            }
+        }
+        accent_waits = true;
+        accent = g;
+    }
+
+    void place(const Glyph &g, const Unicode *u)
+    {
         if (g.count == 1 && is_space(u[0])) {
             if (open)
                 word.space_after = true;
@@ -274,10 +382,12 @@ struct PageWords : OutputDev {
         if (!open)
             open_word(g, along, across);
         last_at = along;
+        last_advance = advance;
         end = std::max(end, along + advance);
         for (uint32_t i = 0; i < g.count; i++) {
             if (u[i] < 0x20 || u[i] == 0x7f || u[i] > 0x10FFFF)
                 continue;
+            last_letter_at = word.text.size();
             append_utf8(word.text, u[i]);
             letters.emplace_back(u[i], static_cast<float>(advance / g.count));
             word.letters++;

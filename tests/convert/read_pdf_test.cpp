@@ -273,6 +273,29 @@ std::vector<Case> layout_cases()
         s.texts[1].actual = "first";
         cases.push_back({"marked text replaces its glyphs", s, "P Reading the first page.\n"});
     }
+    {
+        // An accent set as a letter of its own over another, drawn before
+        // it (TeX's way) or after it.
+        Sheet s;
+        s.mono = false;
+        auto at = [&](const std::string &text, double x) {
+            s.texts.push_back({text, x, s.y, 10, false, {}});
+            return x + harness::pdf_text_width(text, 10, false);
+        };
+        auto accent_over = [&](const std::string &accent, double letter_x, const std::string &letter) {
+            at(accent, letter_x + (harness::pdf_text_width(letter, 10, false) - 3.33) / 2);
+        };
+        double x = at("Universit", 72);
+        accent_over("\xC2\xB4", x, "e");
+        x = at("e", x);
+        x = at(" de M", x);
+        double o = x;
+        x = at("o", x);
+        accent_over("\xC2\xA8", o, "o");
+        at("ller.", x);
+        cases.push_back({"an accent drawn over a letter makes one letter with it", s,
+                         "P Universit\xC3\xA9 de M\xC3\xB6ller.\n"});
+    }
     cases.push_back({"a table of contents' row: its title and page number",
                      Sheet()
                          .line("1 Introduction ..................................................... 1")
