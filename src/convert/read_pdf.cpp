@@ -203,6 +203,20 @@ struct PageWords : OutputDev {
     bool accent_waits = false;
     Glyph accent{};
 
+    // The direction and size of letters in the current face and matrices,
+    // worked out again only when poppler says one of them changed.
+    bool face_changed = true;
+    int face_rot = 0;
+    double face_size = 0;
+
+    PageWords()
+    {
+        glyphs.reserve(4096);
+        text.reserve(4096);
+        words.reserve(1024);
+        rotated.reserve(1024);
+    }
+
     bool upsideDown() override { return true; }
     bool useDrawChar() override { return true; }
     bool interpretType3Chars() override { return false; }
@@ -212,7 +226,19 @@ struct PageWords : OutputDev {
     {
         width = static_cast<float>(state->getPageWidth());
         height = static_cast<float>(state->getPageHeight());
+        face_changed = true;
     }
+    void saveState(GfxState *) override { face_changed = true; }
+    void restoreState(GfxState *) override { face_changed = true; }
+    void updateAll(GfxState *state) override
+    {
+        face_changed = true;
+        OutputDev::updateAll(state);
+    }
+    void updateCTM(GfxState *, double, double, double, double, double, double) override { face_changed = true; }
+    void updateFont(GfxState *) override { face_changed = true; }
+    void updateTextMat(GfxState *) override { face_changed = true; }
+    void updateHorizScaling(GfxState *) override { face_changed = true; }
     void endPage() override { make_words(); }
 
     void drawChar(GfxState *state, double x, double y, double dx, double dy, double, double, CharCode, int,
@@ -225,10 +251,16 @@ struct PageWords : OutputDev {
             return;
         if (g.x + g.dx < 0 || g.x > width || g.y + g.dy < 0 || g.y > height)
             return; // off the page: not shown
-        double m[4];
-        state->getFontTransMat(&m[0], &m[1], &m[2], &m[3]);
-        g.rot = std::fabs(m[0] * m[3]) > std::fabs(m[1] * m[2]) ? (m[0] > 0 || m[3] < 0 ? 0 : 2) : (m[2] > 0 ? 1 : 3);
-        g.size = state->getTransformedFontSize();
+        if (face_changed) {
+            double m[4];
+            state->getFontTransMat(&m[0], &m[1], &m[2], &m[3]);
+            face_rot = std::fabs(m[0] * m[3]) > std::fabs(m[1] * m[2]) ? (m[0] > 0 || m[3] < 0 ? 0 : 2)
+                                                                        : (m[2] > 0 ? 1 : 3);
+            face_size = state->getTransformedFontSize();
+            face_changed = false;
+        }
+        g.rot = face_rot;
+        g.size = face_size;
         g.font = state->getFont().get();
         if (actual_depth > 0) {
             // Within a span whose text is given: only where its glyphs go.
@@ -247,7 +279,10 @@ struct PageWords : OutputDev {
             return;
         g.first = static_cast<uint32_t>(text.size());
         g.count = static_cast<uint32_t>(uLen);
-        text.insert(text.end(), u, u + uLen);
+        if (uLen == 1)
+            text.push_back(u[0]);
+        else
+            text.insert(text.end(), u, u + uLen);
         glyphs.push_back(g);
     }
 
