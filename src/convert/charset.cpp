@@ -63,19 +63,26 @@ static size_t utf8_sequence(const unsigned char *p, size_t left)
     return length;
 }
 
+size_t ascii_run_end(std::string_view bytes, size_t at)
+{
+    // Eight bytes at a time: most texts are mostly ASCII.
+    for (; at + 8 <= bytes.size(); at += 8) {
+        uint64_t word;
+        std::memcpy(&word, bytes.data() + at, 8);
+        if (word & 0x8080808080808080ull)
+            break;
+    }
+    while (at < bytes.size() && static_cast<unsigned char>(bytes[at]) < 0x80)
+        at++;
+    return at;
+}
+
 bool valid_utf8(std::string_view bytes)
 {
     const auto *p = reinterpret_cast<const unsigned char *>(bytes.data());
     size_t size = bytes.size(), at = 0;
     while (at < size) {
-        // ASCII runs eight bytes at a time: most texts are mostly ASCII.
-        while (at + 8 <= size) {
-            uint64_t word;
-            std::memcpy(&word, p + at, 8);
-            if (word & 0x8080808080808080ull)
-                break;
-            at += 8;
-        }
+        at = ascii_run_end(bytes, at);
         if (at >= size)
             break;
         size_t length = utf8_sequence(p + at, size - at);

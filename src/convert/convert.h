@@ -68,6 +68,8 @@ ListStyle numbering_style(std::string_view name);
 // ---------------------------------------------------------------- charsets
 
 bool valid_utf8(std::string_view bytes);
+// Where the run of ASCII bytes from `at` ends: the first byte past it, or the size.
+size_t ascii_run_end(std::string_view bytes, size_t at);
 // The byte order of UTF-16 text without a BOM ("UTF-16LE"/"UTF-16BE"), or "".
 std::string utf16_without_bom(std::string_view bytes);
 // The bytes' character set, for iconv: a BOM first, then BOM-less UTF-16,

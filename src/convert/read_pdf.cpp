@@ -23,9 +23,9 @@
 #include <poppler/GfxState.h>
 #include <poppler/GlobalParams.h>
 #include <poppler/OutputDev.h>
-#include <poppler/PDFDocEncoding.h>
 #include <poppler/PDFDoc.h>
 #include <poppler/Stream.h>
+#include <poppler/UTF.h>
 #include <string_view>
 
 #include "convert/pdf_layout.h"
@@ -73,35 +73,6 @@ bool is_space(uint32_t c)
 {
     return c == ' ' || c == '\t' || c == '\n' || c == '\r' || c == 0xA0 || (c >= 0x2000 && c <= 0x200B) ||
            c == 0x3000;
-}
-
-// A PDF text string: UTF-16 after a byte-order mark, else PDFDocEncoding.
-std::vector<Unicode> decode_text_string(const std::string &bytes)
-{
-    std::vector<Unicode> out;
-    bool be = bytes.size() >= 2 && bytes[0] == '\xfe' && bytes[1] == '\xff';
-    bool le = bytes.size() >= 2 && bytes[0] == '\xff' && bytes[1] == '\xfe';
-    if (!be && !le) {
-        for (unsigned char c : bytes)
-            if (pdfDocEncoding[c] != 0)
-                out.push_back(pdfDocEncoding[c]);
-        return out;
-    }
-    auto unit = [&](size_t i) {
-        auto hi = static_cast<unsigned char>(bytes[be ? i : i + 1]), lo = static_cast<unsigned char>(bytes[be ? i + 1 : i]);
-        return static_cast<Unicode>(hi << 8 | lo);
-    };
-    for (size_t i = 2; i + 1 < bytes.size(); i += 2) {
-        Unicode c = unit(i);
-        if (c >= 0xD800 && c < 0xDC00 && i + 3 < bytes.size() && unit(i + 2) >= 0xDC00 && unit(i + 2) < 0xE000) {
-            c = 0x10000 + ((c - 0xD800) << 10) + (unit(i + 2) - 0xDC00);
-            i += 2;
-        } else if (c >= 0xD800 && c < 0xE000) {
-            c = 0xFFFD;
-        }
-        out.push_back(c);
-    }
-    return out;
 }
 
 // TeX and other typesetters may draw an accent as a letter of its own,
@@ -191,13 +162,13 @@ struct PageWords : OutputDev {
     Glyph actual_glyph{};
     double actual_end_x = 0, actual_end_y = 0;
 
-    // The word being made: along its direction of writing (from `start` to
-    // `end`), its baseline across it, its size.
+    // The word being made: where it ends along its direction of writing,
+    // its baseline across it, its size.
     bool open = false;
     Word word{};
     std::vector<std::pair<uint32_t, float>> letters;
     int rot = 0;
-    double size = 0, base = 0, start = 0, end = 0, last_at = 0, last_advance = 0;
+    double size = 0, base = 0, end = 0, last_at = 0, last_advance = 0;
     size_t last_letter_at = 0; // where the last letter's bytes start in word.text
     // An accent drawn before the letter it goes on, waiting for it.
     bool accent_waits = false;
@@ -293,7 +264,11 @@ struct PageWords : OutputDev {
         if (actual_depth++ > 0)
             return;
         actual_drawn = false;
-        actual = decode_text_string(given ? given->toStr() : std::string());
+        actual.clear();
+        Unicode *decoded = nullptr;
+        int length = given ? TextStringToUCS4(given->toStr(), &decoded) : 0;
+        actual.assign(decoded, decoded + std::max(length, 0));
+        gfree(decoded);
     }
     void endActualText(GfxState *) override
     {
@@ -399,10 +374,7 @@ struct PageWords : OutputDev {
             close_word();
             return;
         }
-        int r = g.rot;
-        double along = r == 0 ? g.x : r == 2 ? -g.x : r == 1 ? g.y : -g.y;
-        double across = r == 0 ? g.y : r == 2 ? -g.y : r == 1 ? -g.x : g.x;
-        double advance = r == 0 || r == 2 ? std::fabs(g.dx) : std::fabs(g.dy);
+        double along = along_of(g), across = across_of(g), advance = advance_of(g);
         if (open) {
             double gap = along - end;
             // The same letter again where the last one was: a face made bold
@@ -410,7 +382,7 @@ struct PageWords : OutputDev {
             if (std::fabs(along - last_at) < 0.1 * size && std::fabs(across - base) < 0.2 * size &&
                 !letters.empty() && letters.back().first == u[0])
                 return;
-            if (r != rot || std::fabs(g.size - size) > 0.01 * size || std::fabs(across - base) > 0.5 ||
+            if (g.rot != rot || std::fabs(g.size - size) > 0.01 * size || std::fabs(across - base) > 0.5 ||
                 gap < -0.2 * size || gap > 0.1 * size)
                 close_word();
         }
@@ -438,7 +410,7 @@ struct PageWords : OutputDev {
         rot = g.rot;
         size = g.size > 0 ? g.size : 1;
         base = across;
-        start = end = along;
+        end = along;
         double ascent = g.font ? g.font->getAscent() : 0.95, descent = g.font ? g.font->getDescent() : -0.35;
         if (!(ascent > descent) || ascent - descent > 3)
             ascent = 0.95, descent = -0.35;

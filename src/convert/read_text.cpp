@@ -1,6 +1,5 @@
 // Plain text in any encoding: one preformatted block of UTF-8 with LF
 // line ends.
-#include <cstdint>
 #include <cstring>
 #include <utility>
 
@@ -11,20 +10,9 @@ static bool holds(std::string_view bytes, char byte)
     return !bytes.empty() && std::memchr(bytes.data(), byte, bytes.size()) != nullptr;
 }
 
-// Eight bytes at a time: a text of a hundred megabytes is read whole here.
 static bool all_ascii(std::string_view bytes)
 {
-    size_t at = 0;
-    for (; at + 8 <= bytes.size(); at += 8) {
-        uint64_t word;
-        std::memcpy(&word, bytes.data() + at, 8);
-        if (word & 0x8080808080808080ull)
-            return false;
-    }
-    for (; at < bytes.size(); at++)
-        if (static_cast<unsigned char>(bytes[at]) >= 0x80)
-            return false;
-    return true;
+    return ascii_run_end(bytes, 0) == bytes.size();
 }
 
 bool text_fit_as_is(std::string_view bytes, bool &ascii)
