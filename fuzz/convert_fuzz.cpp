@@ -9,7 +9,9 @@
 #include <string>
 #include <string_view>
 
+#include "convert/charset.h"
 #include "convert/convert.h"
+#include "convert/xml.h"
 #include "fuzz_support.h"
 
 namespace {

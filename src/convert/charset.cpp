@@ -5,7 +5,7 @@
 #include <iconv.h>
 #include <uchardet/uchardet.h>
 
-#include "convert/convert.h"
+#include "convert/charset.h"
 
 // Guesses look at the head only: a text's encoding shows in its first lines.
 static constexpr size_t sample_size = 64 * 1024;
@@ -314,7 +314,7 @@ std::string utf32_without_bom(std::string_view bytes)
 
 // ---------------------------------------------------------------- detection
 
-static std::string bom_charset(std::string_view bytes)
+std::string bom_charset(std::string_view bytes)
 {
     if (starts_with(bytes, "\xEF\xBB\xBF"))
         return "UTF-8";
@@ -514,4 +514,42 @@ std::string to_utf8(std::string_view bytes, const std::string &charset_name)
     if (starts_with(out, "\xEF\xBB\xBF"))
         out.erase(0, 3);
     return out;
+}
+
+// ---------------------------------------------------------------- text or not
+
+// Text by every sign a quick look can give: a BOM, UTF-16 or UTF-32
+// without one, or hardly any control characters (NUL among them) in its
+// first 64 KiB. Text in a legacy code page, or in UTF-8, has none;
+// compressed or executable bytes have them by the tenth or more.
+bool looks_like_text(std::string_view bytes)
+{
+    std::string_view sample = head_of(bytes, sample_size);
+    if (!bom_charset(sample).empty() || !utf16_without_bom(sample).empty() || !utf32_without_bom(sample).empty())
+        return true;
+    size_t controls = 0;
+    for (char c : sample) {
+        unsigned char u = static_cast<unsigned char>(c);
+        // Tab, line ends, form feed, backspace and escape belong in text.
+        bool allowed = u == '\t' || u == '\n' || u == '\r' || u == '\f' || u == '\v' || u == '\b' || u == 0x1b;
+        if ((u < 0x20 && !allowed) || u == 0x7f)
+            ++controls;
+    }
+    return controls * 100 <= sample.size();
+}
+
+bool text_fit_as_is(std::string_view bytes, bool &ascii)
+{
+    ascii = false;
+    // memchr: the whole of a large text is looked through.
+    auto holds = [bytes](char byte) { return std::memchr(bytes.data(), byte, bytes.size()) != nullptr; };
+    if (bytes.empty()) {
+        ascii = true;
+        return true;
+    }
+    if (!bom_charset(bytes).empty() || holds('\r') || holds('\0') || !valid_utf8(bytes))
+        return false;
+    ascii = ascii_run_end(bytes, 0) == bytes.size();
+    // ISO-2022-JP and its kin are 7-bit too.
+    return !ascii || bytes.find('\x1b') == std::string_view::npos || detect_charset(bytes) == "UTF-8";
 }

@@ -4,7 +4,10 @@
 #include <algorithm>
 #include <cstring>
 
-#include "convert/convert.h"
+#include "convert/charset.h"
+#include "convert/formats.h"
+#include "convert/text.h"
+#include "convert/zip.h"
 
 static constexpr size_t head_size = 64 * 1024;
 // How far into a text its format's mark may sit when the name names it.
@@ -18,23 +21,6 @@ static std::string_view head_of(std::string_view bytes, size_t size = head_size)
 static bool starts_with(std::string_view bytes, std::string_view prefix)
 {
     return bytes.size() >= prefix.size() && bytes.compare(0, prefix.size(), prefix) == 0;
-}
-
-static char lower_char(char c)
-{
-    return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c;
-}
-
-static std::string lower(std::string_view text)
-{
-    std::string out(text);
-    std::transform(out.begin(), out.end(), out.begin(), lower_char);
-    return out;
-}
-
-static bool equal_ignoring_case(std::string_view a, std::string_view b)
-{
-    return a.size() == b.size() && lower(a) == lower(b);
 }
 
 static bool starts_with_ignoring_case(std::string_view bytes, std::string_view prefix)
@@ -105,9 +91,8 @@ static Kind kind_of_zip(std::string_view bytes)
 
 static bool is_utf16_or_32(std::string_view bytes)
 {
-    return starts_with(bytes, "\xFF\xFE") || starts_with(bytes, "\xFE\xFF") ||
-           starts_with(bytes, std::string_view("\0\0\xFE\xFF", 4)) || !utf16_without_bom(bytes).empty() ||
-           !utf32_without_bom(bytes).empty();
+    std::string bom = bom_charset(bytes);
+    return (!bom.empty() && bom != "UTF-8") || !utf16_without_bom(bytes).empty() || !utf32_without_bom(bytes).empty();
 }
 
 // The head as UTF-8 enough to find markup in: UTF-16 decoded, else as it is.
@@ -119,14 +104,9 @@ static std::string markup_head(std::string_view bytes)
     return std::string(head);
 }
 
-static bool is_space(char c)
-{
-    return c == ' ' || c == '\t' || c == '\r' || c == '\n' || c == '\f';
-}
-
 static size_t skip_space(std::string_view text, size_t at)
 {
-    while (at < text.size() && is_space(text[at]))
+    while (at < text.size() && ascii_space(text[at]))
         at++;
     return at;
 }
@@ -156,7 +136,7 @@ static size_t past_doctype(std::string_view text, size_t at)
 
 static size_t name_end(std::string_view text, size_t at)
 {
-    while (at < text.size() && !is_space(text[at]) && text[at] != '>' && text[at] != '/' && text[at] != '[')
+    while (at < text.size() && !ascii_space(text[at]) && text[at] != '>' && text[at] != '/' && text[at] != '[')
         at++;
     return at;
 }
@@ -166,7 +146,7 @@ static size_t name_end(std::string_view text, size_t at)
 // "" when the text does not start with markup.
 static std::string first_element(std::string_view text)
 {
-    size_t at = starts_with(text, "\xEF\xBB\xBF") ? 3 : 0;
+    size_t at = bom_charset(text) == "UTF-8" ? 3 : 0;
     while (at != std::string_view::npos) {
         at = skip_space(text, at);
         std::string_view rest = text.substr(std::min(at, text.size()));
@@ -205,8 +185,8 @@ static bool holds_markup(std::string_view text)
 {
     for (size_t at = text.find('<'); at != std::string_view::npos && at + 1 < text.size();
          at = text.find('<', at + 1)) {
-        char c = lower_char(text[at + 1]);
-        if ((c >= 'a' && c <= 'z') || c == '!' || c == '?' || c == '/')
+        char c = text[at + 1];
+        if ((c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || c == '!' || c == '?' || c == '/')
             return true;
     }
     return false;
@@ -219,7 +199,7 @@ static std::string suffix_of(const std::string &name)
     size_t slash = name.rfind('/');
     std::string_view base = slash == std::string::npos ? std::string_view(name) : std::string_view(name).substr(slash + 1);
     size_t dot = base.rfind('.');
-    return dot == std::string_view::npos ? "" : lower(base.substr(dot + 1));
+    return dot == std::string_view::npos ? "" : ascii_lower(base.substr(dot + 1));
 }
 
 static bool goes_by(const Format &f, const std::string &suffix)
@@ -248,12 +228,6 @@ static bool text_fits_loosely(const Format &f, std::string_view bytes, const std
 }
 
 // ---------------------------------------------------------------- the kind
-
-static bool looks_like_text(std::string_view bytes)
-{
-    std::string_view head = head_of(bytes);
-    return std::memchr(head.data(), 0, head.size()) == nullptr || is_utf16_or_32(head);
-}
 
 Kind detect_kind(std::string_view bytes, const std::string &name)
 {

@@ -1,7 +1,7 @@
 // The table of formats, one row each: how a kind is recognised, what reads
 // it and which Debian package provides that. Adding a format is a row here,
 // a reader (read_KIND.cpp), a detection row and a reader row in the tests.
-#include "convert/convert.h"
+#include "convert/formats.h"
 
 using namespace std::string_view_literals;
 

@@ -21,6 +21,9 @@
 #include <vector>
 
 #include "convert/convert.h"
+#include "convert/formats.h"
+#include "convert/xml.h"
+#include "convert/zip.h"
 
 static const char usage[] = "usage: drifterm-convert FILE | --formats | --help\n";
 

@@ -1,15 +1,14 @@
 // Bytes of no known kind that are not text: a notice that names what they
 // look like, "no text in photo.png (PNG image)", instead of raw bytes on
 // the screen. Text in any encoding is never given one.
-#include "convert/convert.h"
-#include "convert/programs.h"
+#include <string_view>
+
+#include "convert/charset.h"
+#include "convert/formats.h"
+#include "convert/notices.h"
+#include "convert/readers.h"
 
 using namespace std::string_view_literals;
-
-std::string notice_no_text(const std::string &name, const char *type)
-{
-    return "no text in " + name + " (" + type + ")";
-}
 
 namespace {
 
@@ -62,43 +61,20 @@ const Magic magics[] = {
     {"CD001"sv, 0x8001, "ISO 9660 image"},
 };
 
-// Text by every sign a quick look can give: a BOM, UTF-16 without one, or
-// hardly any control characters (NUL among them) in its first 64 KiB. Text
-// in a legacy code page, or in UTF-8, has none; compressed or executable
-// bytes have them by the tenth or more.
-bool looks_like_text(std::string_view bytes)
-{
-    if (bytes.starts_with("\xef\xbb\xbf"sv) || bytes.starts_with("\xff\xfe"sv) ||
-        bytes.starts_with("\xfe\xff"sv))
-        return true;
-    std::string_view sample = bytes.substr(0, 64 * 1024);
-    if (!utf16_without_bom(sample).empty())
-        return true;
-    size_t controls = 0;
-    for (char c : sample) {
-        unsigned char u = static_cast<unsigned char>(c);
-        // Tab, line ends, form feed, backspace and escape belong in text.
-        bool allowed = u == '\t' || u == '\n' || u == '\r' || u == '\f' || u == '\v' || u == '\b' || u == 0x1b;
-        if ((u < 0x20 && !allowed) || u == 0x7f)
-            ++controls;
-    }
-    return controls * 100 <= sample.size();
-}
+} // namespace
 
 const char *binary_type(std::string_view bytes)
 {
     for (const Magic &m : magics)
         if (bytes.size() >= m.at + m.bytes.size() && bytes.substr(m.at, m.bytes.size()) == m.bytes)
             return m.type;
-    return "binary data";
+    return nullptr;
 }
 
-} // namespace
-
-bool read_binary(const Input &in, Document &doc)
+ReadResult read_binary(const Input &in, Document &doc)
 {
     if (in.bytes.empty() || looks_like_text(in.bytes))
-        return false;
-    doc.notice = notice_no_text(in.name, binary_type(in.bytes));
-    return true;
+        return ReadResult::not_this_format;
+    const char *type = binary_type(in.bytes);
+    return notice(doc, NoticeKind::no_text, in.name, type ? type : "binary data");
 }

@@ -6,8 +6,14 @@
 #include <libdjvu/ddjvuapi.h>
 #include <libdjvu/miniexp.h>
 
-#include "convert/convert.h"
-#include "convert/programs.h"
+#include <string>
+#include <vector>
+
+#include "convert/notices.h"
+#include "convert/page_rows.h"
+#include "convert/process.h"
+#include "convert/readers.h"
+#include "convert/zip.h"
 
 namespace {
 
@@ -19,13 +25,6 @@ struct PageWalk {
 
 // Zones nest page, column, region, paragraph, line, word, character.
 constexpr int max_zone_depth = 16;
-
-long long now_ms()
-{
-    struct timespec ts;
-    clock_gettime(CLOCK_MONOTONIC, &ts);
-    return static_cast<long long>(ts.tv_sec) * 1000 + ts.tv_nsec / 1000000;
-}
 
 // Answers the decoder's messages: a request for another file of an
 // indirect book is refused at once. Waits a little when there is none.
@@ -139,7 +138,7 @@ bool page_text(ddjvu_context_t *ctx, ddjvu_document_t *document, int page, long 
 {
     miniexp_t text;
     while ((text = ddjvu_document_get_pagetext(document, page, "line")) == miniexp_dummy) {
-        if (now_ms() > deadline)
+        if (clock_ms() > deadline)
             return false;
         djvu_messages(ctx);
     }
@@ -156,23 +155,23 @@ bool page_text(ddjvu_context_t *ctx, ddjvu_document_t *document, int page, long 
 
 } // namespace
 
-bool read_djvu(const Input &in, Document &doc)
+ReadResult read_djvu(const Input &in, Document &doc)
 {
     std::string_view form = in.bytes.size() >= 16 ? in.bytes.substr(12, 4) : std::string_view();
     if (!in.bytes.starts_with("AT&TFORM") || (form != "DJVU" && form != "DJVM"))
-        return false;
-    const long long deadline = now_ms() + static_cast<long long>(child_seconds) * 1000;
+        return ReadResult::not_this_format;
+    const long long deadline = clock_ms() + static_cast<long long>(child_seconds) * 1000;
     ddjvu_context_t *ctx = ddjvu_context_create("drifterm-convert");
     if (ctx == nullptr)
-        return false;
+        return notice(doc, NoticeKind::no_text, in.name, "DjVu");
     ddjvu_document_t *document = ddjvu_document_create(ctx, nullptr, 0);
     if (document == nullptr) {
         ddjvu_context_release(ctx);
-        return false;
+        return notice(doc, NoticeKind::no_text, in.name, "DjVu");
     }
     ddjvu_stream_write(document, 0, in.bytes.data(), in.bytes.size());
     ddjvu_stream_close(document, 0, 0);
-    while (!ddjvu_document_decoding_done(document) && now_ms() <= deadline)
+    while (!ddjvu_document_decoding_done(document) && clock_ms() <= deadline)
         djvu_messages(ctx);
 
     const bool decoded = ddjvu_document_decoding_status(document) == DDJVU_JOB_OK;
@@ -180,7 +179,7 @@ bool read_djvu(const Input &in, Document &doc)
     PageWalk walk;
     walk.budget = archive_limit;
     int with_text = 0;
-    for (int page = 0; page < pages && now_ms() <= deadline && walk.budget > 0; ++page) {
+    for (int page = 0; page < pages && clock_ms() <= deadline && walk.budget > 0; ++page) {
         if (!page_text(ctx, document, page, deadline, walk)) {
             paragraph_list_blocks({"page " + std::to_string(page + 1) + " of " + in.name + " has no text layer"}, doc);
             continue;
@@ -192,9 +191,8 @@ bool read_djvu(const Input &in, Document &doc)
     }
     ddjvu_document_release(document);
     ddjvu_context_release(ctx);
-    if (with_text == 0) {
-        doc.blocks.clear();
-        doc.notice = decoded ? in.name + " has no text layer" : notice_no_text(in.name, "DjVu");
-    }
-    return true;
+    if (with_text > 0)
+        return ReadResult::read;
+    doc.blocks.clear();
+    return decoded ? notice(doc, NoticeKind::no_text_layer, in.name) : notice(doc, NoticeKind::no_text, in.name, "DjVu");
 }

@@ -3,8 +3,15 @@
 // passes, and GS_OPTIONS repeats for a ps2ascii that would not), so it
 // cannot open, write or delete a file, and under the time limit, so that
 // it cannot loop for ever.
-#include "convert/convert.h"
-#include "convert/programs.h"
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "convert/notices.h"
+#include "convert/page_rows.h"
+#include "convert/process.h"
+#include "convert/readers.h"
+#include "convert/zip.h"
 
 using namespace std::string_view_literals;
 
@@ -42,19 +49,17 @@ std::vector<LaidOutLine> rows_as_lines(std::string_view text)
 
 } // namespace
 
-bool read_postscript(const Input &in, Document &doc)
+ReadResult read_postscript(const Input &in, Document &doc)
 {
     // "%!PS", or the binary header of a DOS EPS file, which gs reads too.
     if (!in.bytes.starts_with("%!PS"sv) && !in.bytes.starts_with("\xc5\xd0\xd3\xc6"sv))
-        return false;
+        return ReadResult::not_this_format;
     const std::string ps2ascii = program_on_path("ps2ascii");
-    if (ps2ascii.empty()) {
-        doc.notice = notice_needs(in.name, "ps2ascii", "ghostscript");
-        return true;
-    }
+    if (ps2ascii.empty())
+        return notice(doc, NoticeKind::needs, in.name, "ps2ascii", "ghostscript");
     InputFile file;
     if (!input_file_make(in, file))
-        return false;
+        return notice(doc, NoticeKind::no_text, in.name, "PostScript");
     // ps2ascii takes no "--"; the path is absolute, so never an option.
     // -dSAFER still lets gs read and write in its temporary directory, /tmp
     // unless TMPDIR says otherwise: here that is the private directory,
@@ -64,11 +69,9 @@ bool read_postscript(const Input &in, Document &doc)
     run_program({ps2ascii, file.path}, {"GS_OPTIONS=-dSAFER", "TMPDIR=" + file.dir}, file.dir.c_str(),
                 member_limit, child_seconds, result);
     input_file_remove(file);
-    if (result.out.find_first_not_of(" \t\r\n\f\v") == std::string::npos) {
-        doc.notice = notice_no_text(in.name, "PostScript");
-        return true;
-    }
+    if (result.out.find_first_not_of(" \t\r\n\f\v") == std::string::npos)
+        return notice(doc, NoticeKind::no_text, in.name, "PostScript");
     // Whatever it wrote before a time limit or an error still counts.
     paragraph_list_blocks(layout_paragraphs(rows_as_lines(result.out)), doc);
-    return true;
+    return ReadResult::read;
 }

@@ -1,31 +1,13 @@
 // Plain text in any encoding: one preformatted block of UTF-8 with LF
 // line ends.
-#include <cstring>
+#include <string>
 #include <utility>
 
-#include "convert/convert.h"
+#include "convert/charset.h"
+#include "convert/document.h"
+#include "convert/readers.h"
 
-static bool holds(std::string_view bytes, char byte)
-{
-    return !bytes.empty() && std::memchr(bytes.data(), byte, bytes.size()) != nullptr;
-}
-
-static bool all_ascii(std::string_view bytes)
-{
-    return ascii_run_end(bytes, 0) == bytes.size();
-}
-
-bool text_fit_as_is(std::string_view bytes, bool &ascii)
-{
-    ascii = false;
-    if (bytes.substr(0, 3) == "\xEF\xBB\xBF" || holds(bytes, '\r') || holds(bytes, '\0') || !valid_utf8(bytes))
-        return false;
-    ascii = all_ascii(bytes);
-    // ISO-2022-JP and its kin are 7-bit too.
-    return !ascii || !holds(bytes, '\x1b') || detect_charset(bytes) == "UTF-8";
-}
-
-// CR LF and a lone CR as LF; a U+0000 (from UTF-16) dropped.
+// CR LF and a lone CR as LF; a U+0000 (from UTF-16, or a stray NUL) dropped.
 static std::string with_lf_ends(std::string text)
 {
     size_t at = text.find_first_of(std::string_view("\r\0", 2));
@@ -46,15 +28,13 @@ static std::string with_lf_ends(std::string text)
     return text;
 }
 
-bool read_text(const Input &in, Document &doc)
+ReadResult read_text(const Input &in, Document &doc)
 {
-    std::string charset = detect_charset(in.bytes);
-    // NUL bytes belong to no text but one in UTF-16 or UTF-32.
-    if (charset.rfind("UTF-16", 0) != 0 && charset.rfind("UTF-32", 0) != 0 && holds(in.bytes, '\0'))
-        return false;
+    if (!looks_like_text(in.bytes))
+        return ReadResult::not_this_format;
     Block block;
     block.kind = BlockKind::preformatted;
-    block.text = with_lf_ends(to_utf8(in.bytes, charset));
+    block.text = with_lf_ends(to_utf8(in.bytes, detect_charset(in.bytes)));
     doc.blocks.push_back(std::move(block));
-    return true;
+    return ReadResult::read;
 }

@@ -7,7 +7,11 @@
 #include <libxml/parser.h>
 #include <libxml/tree.h>
 
-#include "convert/convert.h"
+#include <cctype>
+
+#include "convert/charset.h"
+#include "convert/xml.h"
+#include "convert/zip.h"
 
 static xmlParserInputPtr refuse_entity(const char *, const char *, xmlParserCtxtPtr)
 {
@@ -96,15 +100,84 @@ XmlNode xml_next_element(XmlNode node)
     return node ? element_from(node->next) : nullptr;
 }
 
+bool append_html_entity(std::string &out, const char *name)
+{
+    const htmlEntityDesc *known = name ? htmlEntityLookup(BAD_CAST name) : nullptr;
+    if (known != nullptr)
+        append_utf8(out, known->value);
+    return known != nullptr;
+}
+
 // An entity the document names but does not declare (&eacute; in XHTML)
 // is looked up among HTML's; a declared one is never expanded.
 static void append_entity(std::string &out, XmlNode node)
 {
-    if (node->name == nullptr)
-        return;
-    const htmlEntityDesc *known = htmlEntityLookup(node->name);
-    if (known != nullptr)
-        append_utf8(out, known->value);
+    append_html_entity(out, reinterpret_cast<const char *>(node->name));
+}
+
+std::string_view local_name(XmlNode element)
+{
+    if (element == nullptr || element->type != XML_ELEMENT_NODE || element->name == nullptr)
+        return {};
+    std::string_view name(reinterpret_cast<const char *>(element->name));
+    size_t colon = name.rfind(':');
+    return colon == std::string_view::npos ? name : name.substr(colon + 1);
+}
+
+bool name_is(XmlNode element, std::string_view name)
+{
+    std::string_view local = local_name(element);
+    if (local.size() != name.size())
+        return false;
+    for (size_t i = 0; i < name.size(); i++)
+        if (std::tolower(static_cast<unsigned char>(local[i])) != std::tolower(static_cast<unsigned char>(name[i])))
+            return false;
+    return true;
+}
+
+XmlNode xml_child(XmlNode parent, const char *name)
+{
+    for (XmlNode child = xml_first_element(parent); child; child = xml_next_element(child))
+        if (xml_name(child) == name)
+            return child;
+    return nullptr;
+}
+
+XmlNode child_named(XmlNode parent, std::string_view name)
+{
+    for (XmlNode child = xml_first_element(parent); child; child = xml_next_element(child))
+        if (name_is(child, name))
+            return child;
+    return nullptr;
+}
+
+std::string attr_text(_xmlAttr *attr)
+{
+    std::string value;
+    for (xmlNodePtr child = attr ? attr->children : nullptr; child; child = child->next)
+        if (child->type == XML_TEXT_NODE && child->content)
+            value += reinterpret_cast<const char *>(child->content);
+    return value;
+}
+
+static xmlAttrPtr find_plain_attr(XmlNode element, const char *name)
+{
+    if (element == nullptr || element->type != XML_ELEMENT_NODE)
+        return nullptr;
+    for (xmlAttrPtr attr = element->properties; attr; attr = attr->next)
+        if (attr->ns == nullptr && attr->name && xmlStrcmp(attr->name, BAD_CAST name) == 0)
+            return attr;
+    return nullptr;
+}
+
+std::string plain_attr(XmlNode element, const char *name)
+{
+    return attr_text(find_plain_attr(element, name));
+}
+
+bool has_plain_attr(XmlNode element, const char *name)
+{
+    return find_plain_attr(element, name) != nullptr;
 }
 
 std::string xml_text(XmlNode node)

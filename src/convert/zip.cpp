@@ -6,7 +6,7 @@
 #include <algorithm>
 #include <zip.h>
 
-#include "convert/convert.h"
+#include "convert/zip.h"
 
 struct ZipArchive {
     zip_t *archive = nullptr;

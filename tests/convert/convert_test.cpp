@@ -6,7 +6,12 @@
 #include <sys/stat.h>
 #include <zip.h>
 
+#include "convert/charset.h"
 #include "convert/convert.h"
+#include "convert/document.h"
+#include "convert/formats.h"
+#include "convert/readers.h"
+#include "convert/xml.h"
 #include "helpers.h"
 
 namespace {
@@ -427,7 +432,7 @@ TEST(ConvertDocument, TextsConvertedOrLeftAlone)
          "Shchuka\n" + to_output_charset(russian, ascii_out)},
         {"UTF-16LE without a BOM", encoded(japanese, "UTF-16LE"), utf8_out, true, japanese},
         {"NUL bytes: a notice", "text\0text\n"s, utf8_out, true, "no text in file.txt (binary data)\n"},
-        {"PDF: not read here", "%PDF-1.4\n", utf8_out, false, ""},
+        {"a PDF header alone: the text it is", "%PDF-1.4\n", utf8_out, true, "%PDF-1.4\n"},
         {"empty", "", ascii_out, false, ""},
     };
     for (const Row &row : rows) {

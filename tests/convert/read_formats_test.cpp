@@ -11,8 +11,15 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include "convert/charset.h"
 #include "convert/convert.h"
-#include "convert/programs.h"
+#include "convert/document.h"
+#include "convert/formats.h"
+#include "convert/readers.h"
+#include "convert/xml.h"
+#include "convert/books/books.h"
+#include "convert/page_rows.h"
+#include "convert/process.h"
 #include "helpers.h"
 
 using namespace harness;
@@ -625,7 +632,7 @@ std::vector<std::string> texts(const Document &doc)
 
 struct ReaderRow {
     const char *what;
-    bool (*read)(const Input &, Document &);
+    ReadFunction read;
     std::function<std::string()> make;
     std::string name;
     std::vector<std::string> paragraphs; // the blocks' texts, when no notice
@@ -639,7 +646,7 @@ void check_row(const ReaderRow &row, const char *path)
     ASSERT_FALSE(bytes.empty()) << "no sample";
     Document doc;
     Input in{bytes, row.name, path};
-    EXPECT_TRUE(row.read(in, doc));
+    EXPECT_NE(row.read(in, doc), ReadResult::not_this_format);
     EXPECT_EQ(doc.notice, row.notice);
     EXPECT_EQ(texts(doc), row.paragraphs);
 }
@@ -701,7 +708,7 @@ TEST(ReadFormats, EachReaderOnItsSamples)
          [] { return make_doc("Cells\r", false, "Workbook"); }, "sheet.xls", {},
          "no text in sheet.xls (Office document)"},
         {"mobi: DRM", read_mobi, [] { return make_mobi({"BOOKMOBI", "<p>secret</p>", 2}); }, "locked.azw", {},
-         "locked.azw is protected by DRM"},
+         "locked.azw is protected by DRM: its text cannot be shown"},
         {"mobi: KF8, the files in order and no stylesheet", read_mobi,
          [] { return make_kf8({"<p>In the first file.</p>", "<h1>Two</h1><p>In the second.</p>"}); }, "book.azw3",
          {"In the first file.", "Two", "In the second."}, ""},
@@ -821,14 +828,14 @@ TEST(ReadFormats, BooksAsBlocks)
     Document doc;
     std::string html = "<html><head><guide></guide></head><body><h1>Title</h1><p>First.</p>"
                        "<mbp:pagebreak/><p>Second.</p></body></html>";
-    ASSERT_TRUE(read_mobi(Input{make_mobi({"BOOKMOBI", html}), "book.mobi"}, doc));
+    ASSERT_NE(read_mobi(Input{make_mobi({"BOOKMOBI", html}), "book.mobi"}, doc), ReadResult::not_this_format);
     EXPECT_EQ(doc.notice, "");
     EXPECT_EQ(texts(doc), (std::vector<std::string>{"Title", "First.", "Second."}));
 
     doc = Document{};
     std::vector<std::pair<std::string, std::string>> members = {
         {"/b.htm", page("Second page.")}, {"/a.htm", page("First page.")}, {"/toc.hhc", sitemap({"b.htm"})}};
-    ASSERT_TRUE(read_chm(Input{make_chm(members), "help.chm"}, doc));
+    ASSERT_NE(read_chm(Input{make_chm(members), "help.chm"}, doc), ReadResult::not_this_format);
     EXPECT_EQ(doc.notice, "");
     EXPECT_EQ(texts(doc), (std::vector<std::string>{"Second page.", "First page."}));
 }
@@ -848,7 +855,7 @@ TEST(ReadFormats, PlainTextIsNoneOfThem)
         {"ANSI colours", "\x1b[1mbold\x1b[0m and a tab\there\f\n"},
         {"empty", ""},
     };
-    const std::vector<std::pair<const char *, bool (*)(const Input &, Document &)>> readers = {
+    const std::vector<std::pair<const char *, ReadFunction>> readers = {
         {"notes.doc", read_doc},      {"notes.mobi", read_mobi},      {"notes.djvu", read_djvu},
         {"notes.chm", read_chm},      {"notes.ps", read_postscript},  {"notes.bin", read_binary},
     };
@@ -856,7 +863,7 @@ TEST(ReadFormats, PlainTextIsNoneOfThem)
         for (const auto &[name, read] : readers) {
             SCOPED_TRACE(std::string(encoding) + " as " + name);
             Document doc;
-            EXPECT_FALSE(read(Input{text, name}, doc));
+            EXPECT_EQ(read(Input{text, name}, doc), ReadResult::not_this_format);
             EXPECT_EQ(doc.notice, "");
             EXPECT_TRUE(doc.blocks.empty());
         }
@@ -874,7 +881,7 @@ TEST(ReadFormats, Utf16WithoutBomIsText)
     }
     for (const std::string &text : {le, be}) {
         Document doc;
-        EXPECT_FALSE(read_binary(Input{text, "notes.txt"}, doc));
+        EXPECT_EQ(read_binary(Input{text, "notes.txt"}, doc), ReadResult::not_this_format);
         EXPECT_EQ(doc.notice, "");
     }
 }
@@ -886,7 +893,7 @@ TEST(ReadFormats, NoticesForMissingPrograms)
     write_script(bin.path + "/antiword", "exit 1\n"); // refuses every file
     struct Row {
         const char *what, *path;
-        bool (*read)(const Input &, Document &);
+        ReadFunction read;
         std::string bytes, name, notice;
     };
     const std::vector<Row> rows = {
@@ -904,7 +911,7 @@ TEST(ReadFormats, NoticesForMissingPrograms)
         SCOPED_TRACE(row.what);
         PathScope path(std::string(row.path) == "stubs" ? bin.path : empty.path);
         Document doc;
-        EXPECT_TRUE(row.read(Input{row.bytes, row.name}, doc));
+        EXPECT_NE(row.read(Input{row.bytes, row.name}, doc), ReadResult::not_this_format);
         EXPECT_EQ(doc.notice, row.notice);
         EXPECT_TRUE(doc.blocks.empty());
     }
@@ -964,10 +971,10 @@ TEST(ReadFormats, ProgramsRunWithinLimits)
     run_program({script}, {}, nullptr, 1024, 5, result);
     EXPECT_FALSE(result.succeeded);
     EXPECT_EQ(result.out, "partial\n");
-    run_isolated([](int fd, void *) { write_all(fd, "before"); std::abort(); }, nullptr, 1024, 5, result);
+    run_in_child([](int fd) { write_all(fd, "before"); std::abort(); }, 1024, 5, result);
     EXPECT_FALSE(result.succeeded);
     EXPECT_EQ(result.out, "before");
-    run_isolated([](int, void *) { for (;;) pause(); }, nullptr, 1024, 1, result);
+    run_in_child([](int) { for (;;) pause(); }, 1024, 1, result);
     EXPECT_TRUE(result.timed_out);
 
     // A document given as bytes is written for the program and removed.
@@ -977,7 +984,7 @@ TEST(ReadFormats, ProgramsRunWithinLimits)
         std::string saved_tmp = saved ? saved : "";
         setenv("TMPDIR", tmp.path.c_str(), 1);
         Document doc;
-        EXPECT_TRUE(read_doc(Input{make_doc("Kept.\r"), "kept.doc"}, doc));
+        EXPECT_NE(read_doc(Input{make_doc("Kept.\r"), "kept.doc"}, doc), ReadResult::not_this_format);
         if (saved)
             setenv("TMPDIR", saved_tmp.c_str(), 1);
         else
@@ -1002,7 +1009,7 @@ TEST(ReadFormats, PostScriptRunsSafe)
                      "{ (" + written + ") (w) file (x) writestring } stopped pop\n"
                      "72 600 moveto (Visible text.) show showpage\n";
     Document doc;
-    EXPECT_TRUE(read_postscript(Input{ps, "hostile.ps"}, doc));
+    EXPECT_NE(read_postscript(Input{ps, "hostile.ps"}, doc), ReadResult::not_this_format);
     EXPECT_EQ(texts(doc), std::vector<std::string>{"Visible text."});
     struct stat st;
     EXPECT_NE(stat(written.c_str(), &st), 0) << "the PostScript file wrote a file";
@@ -1025,7 +1032,7 @@ TEST(ReadFormats, BrokenBooksGetANotice)
     looping_chm.replace(0x60 + 0x54 + 0x10, 4, std::string(4, '\0')); // the next block: itself
     struct Row {
         const char *what;
-        bool (*read)(const Input &, Document &);
+        ReadFunction read;
         std::string bytes, name, notice;
     };
     const std::vector<Row> rows = {
@@ -1039,7 +1046,7 @@ TEST(ReadFormats, BrokenBooksGetANotice)
     for (const Row &row : rows) {
         SCOPED_TRACE(row.what);
         Document doc;
-        EXPECT_TRUE(row.read(Input{row.bytes, row.name}, doc));
+        EXPECT_NE(row.read(Input{row.bytes, row.name}, doc), ReadResult::not_this_format);
         EXPECT_EQ(doc.notice, row.notice);
     }
 }
@@ -1060,7 +1067,7 @@ TEST(ReadFormats, IndirectDjvuReadsNoOtherFile)
     ASSERT_EQ(std::system((command + " >/dev/null 2>&1").c_str()), 0);
     std::string index = dir.path + "/ind/index.djvu";
     Document doc;
-    EXPECT_TRUE(read_djvu(Input{read_file(index), "index.djvu", index.c_str()}, doc));
+    EXPECT_NE(read_djvu(Input{read_file(index), "index.djvu", index.c_str()}, doc), ReadResult::not_this_format);
     EXPECT_EQ(doc.notice, "index.djvu has no text layer");
     EXPECT_TRUE(doc.blocks.empty());
 }

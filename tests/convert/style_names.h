@@ -1,7 +1,7 @@
 // List styles by name, for the reader tests' one-line descriptions of blocks.
 #pragma once
 
-#include "convert/convert.h"
+#include "convert/document.h"
 
 inline const char *style_name(ListStyle style)
 {

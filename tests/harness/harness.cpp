@@ -24,7 +24,6 @@
 
 #include <vterm.h>
 
-#include "convert/convert.h"
 
 extern char **environ;
 
@@ -84,6 +83,16 @@ std::string trim_right(const std::string &s)
 // libvterm marks the right half of a wide character with this value.
 constexpr uint32_t WIDE_CONTINUATION = 0xFFFFFFFFu;
 
+// A cell's code point in UTF-8: the screen holds only valid ones.
+void put_code_point(std::string &out, uint32_t cp)
+{
+    int tail = cp < 0x80 ? 0 : cp < 0x800 ? 1 : cp < 0x10000 ? 2 : 3;
+    static const unsigned char lead[] = {0x00, 0xC0, 0xE0, 0xF0};
+    out += static_cast<char>(lead[tail] | (cp >> (6 * tail)));
+    for (int i = tail - 1; i >= 0; i--)
+        out += static_cast<char>(0x80 | ((cp >> (6 * i)) & 0x3F));
+}
+
 void cell_text(const VTermScreenCell &c, std::string &out)
 {
     if (c.chars[0] == 0) {
@@ -91,7 +100,7 @@ void cell_text(const VTermScreenCell &c, std::string &out)
         return;
     }
     for (int i = 0; i < VTERM_MAX_CHARS_PER_CELL && c.chars[i] != 0; i++)
-        append_utf8(out, c.chars[i]);
+        put_code_point(out, c.chars[i]);
 }
 
 // Palette index of a cell colour: -1 for the default, -2 for a direct RGB

@@ -249,7 +249,7 @@ const FilterCase format_cases[] = {
     {"text_named_like_a_word_file", "notes.doc", Source::text, nullptr, false, {}, {}},
     {"text_named_like_a_kindle_book", "notes.mobi", Source::text, nullptr, false, {}, {}},
     {"random_bytes", "blob.bin", Source::random, nullptr, false, {}, {"no text in blob.bin ("}},
-    {"broken_pdf", "broken.pdf", Source::broken_pdf, nullptr, true, {}, {}},
+    {"broken_pdf", "broken.pdf", Source::broken_pdf, nullptr, true, {}, {"no text in broken.pdf (PDF)\n"}},
     {"empty_file", "empty.txt", Source::empty, nullptr, false, {}, {}},
     {"corrupt_gzip", "corrupt.gz", Source::corrupt_gzip, nullptr, false, {}, {}},
     {"missing_file", "missing.pdf", Source::none, nullptr, true, {}, {}},

@@ -1,0 +1,218 @@
+// CHM help books through libchm: the pages its table of contents (the
+// .hhc sitemap) names, in that order, then the pages it does not name, in
+// the order of the book's directory, each once, through the HTML reader.
+//
+// libchm follows the directory's block links wherever they point, so a
+// hostile book can make it loop, and it trusts the lengths it reads: it
+// runs in a child process under the time limit, which hands back the
+// members it read (64 MiB each, 256 MiB in all).
+#include <algorithm>
+#include <chm_lib.h>
+#include <cstring>
+#include <set>
+#include <unordered_map>
+
+#include "convert/books/books.h"
+#include "convert/html/html.h"
+#include "convert/notices.h"
+#include "convert/process.h"
+#include "convert/text.h"
+#include "convert/zip.h"
+
+using namespace std::string_view_literals;
+
+namespace {
+
+constexpr size_t max_entries = 200000; // directory entries looked at
+
+bool has_suffix(std::string_view path, std::string_view suffix)
+{
+    return path.size() >= suffix.size() && ascii_lower(path.substr(path.size() - suffix.size())) == suffix;
+}
+
+bool is_toc(std::string_view path)
+{
+    return has_suffix(path, ".hhc");
+}
+
+bool is_page(std::string_view path)
+{
+    return has_suffix(path, ".htm") || has_suffix(path, ".html") || has_suffix(path, ".xhtml") || is_toc(path);
+}
+
+// ---- the child: libchm's reads, a record a member (its path, its data)
+
+struct ChmChild {
+    int fd;
+    size_t entries = 0, total = 0;
+};
+
+int send_member(struct chmFile *chm, struct chmUnitInfo *unit, void *context)
+{
+    ChmChild &child = *static_cast<ChmChild *>(context);
+    if (++child.entries > max_entries)
+        return CHM_ENUMERATOR_SUCCESS;
+    if (!is_page(unit->path) || unit->length > member_limit || child.total + unit->length > archive_limit)
+        return CHM_ENUMERATOR_CONTINUE;
+    std::string data(static_cast<size_t>(unit->length), '\0');
+    LONGINT64 got = data.empty() ? 0
+                                 : chm_retrieve_object(chm, unit, reinterpret_cast<unsigned char *>(data.data()),
+                                                       0, static_cast<LONGINT64>(data.size()));
+    data.resize(got > 0 ? static_cast<size_t>(got) : 0);
+    child.total += data.size();
+    std::string record;
+    size_t start = record_open(record);
+    put_text(record, std::string_view(unit->path, strnlen(unit->path, CHM_MAX_PATHLEN)));
+    put_text(record, data);
+    record_close(record, start);
+    return write_all(child.fd, record) ? CHM_ENUMERATOR_CONTINUE : CHM_ENUMERATOR_FAILURE;
+}
+
+void read_members(int fd, const char *path)
+{
+    struct chmFile *chm = chm_open(path);
+    if (chm == nullptr)
+        return;
+    ChmChild child{fd};
+    chm_enumerate(chm, CHM_ENUMERATE_NORMAL | CHM_ENUMERATE_FILES, send_member, &child);
+    chm_close(chm);
+}
+
+// ---- the parent: the records back
+
+struct Member {
+    std::string path;
+    std::string data;
+};
+
+// The complete records; one cut short by the time limit is dropped.
+std::vector<Member> parse_members(std::string_view in)
+{
+    std::vector<Member> members;
+    std::string_view record;
+    while (record_next(in, record)) {
+        Member m;
+        if (!take_text(record, m.path) || !take_text(record, m.data))
+            break;
+        members.push_back(std::move(m));
+    }
+    return members;
+}
+
+// A "Local" value as a member path: "ms-its:book.chm::/a.htm" and
+// "mk:@MSITStore:book.chm::/a.htm" name the member after "::"; anchors and
+// queries are dropped, %XX decoded, backslashes made slashes, the path
+// made absolute from the sitemap's directory, "." and ".." resolved. A
+// web address gives "".
+std::string member_path(std::string_view value, const std::string &dir)
+{
+    value = value.substr(0, value.find_first_of("#?"));
+    size_t store = value.find("::");
+    if (store != std::string_view::npos) {
+        value.remove_prefix(store + 2);
+    } else {
+        size_t colon = value.find(':');
+        if (colon != std::string_view::npos && value.find('/') > colon)
+            return ""; // http:, mailto:, javascript:
+    }
+    std::string slashed(value);
+    std::replace(slashed.begin(), slashed.end(), '\\', '/');
+    std::string decoded = percent_decoded(slashed);
+    if (decoded.empty())
+        return "";
+    if (decoded[0] != '/')
+        decoded = dir + decoded;
+    std::string path = path_resolved(decoded);
+    return path.empty() ? "" : "/" + path;
+}
+
+std::string directory_of(const std::string &path)
+{
+    size_t slash = path.rfind('/');
+    return slash == std::string::npos ? "/" : path.substr(0, slash + 1);
+}
+
+} // namespace
+
+std::vector<std::string> chm_toc_paths(std::string_view hhc, const std::string &hhc_dir)
+{
+    std::vector<std::string> paths;
+    XmlDoc toc = html_parse(hhc, "");
+    std::set<std::string> seen;
+    // Depth first, in document order, without recursion: a sitemap may
+    // nest its lists as deep as it likes.
+    std::vector<XmlNode> stack;
+    if (XmlNode root = xml_root(toc))
+        stack.push_back(root);
+    while (!stack.empty()) {
+        XmlNode node = stack.back();
+        stack.pop_back();
+        if (ascii_lower(xml_name(node)) == "param" && ascii_lower(xml_attr(node, "name")) == "local") {
+            std::string path = member_path(xml_attr(node, "value"), hhc_dir);
+            if (!path.empty() && seen.insert(ascii_lower(path)).second)
+                paths.push_back(path);
+        }
+        size_t first_child = stack.size();
+        for (XmlNode child = xml_first_element(node); child; child = xml_next_element(child))
+            stack.push_back(child);
+        std::reverse(stack.begin() + static_cast<long>(first_child), stack.end());
+    }
+    xml_free(toc);
+    return paths;
+}
+
+bool chm_pages(const Input &in, std::vector<std::string> &pages, std::string &notice)
+{
+    pages.clear();
+    notice.clear();
+    if (!in.bytes.starts_with("ITSF"sv))
+        return false;
+    InputFile file;
+    if (!input_file_make(in, file))
+        return false;
+    ChildOutput result;
+    run_in_child([&file](int fd) { read_members(fd, file.path.c_str()); }, archive_limit + member_limit,
+                 child_seconds, result);
+    input_file_remove(file);
+    std::vector<Member> members = parse_members(result.out);
+
+    // The sitemap nearest the top is the book's table of contents.
+    const Member *toc = nullptr;
+    for (const Member &m : members)
+        if (is_toc(m.path) && (toc == nullptr || std::count(m.path.begin(), m.path.end(), '/') <
+                                                     std::count(toc->path.begin(), toc->path.end(), '/')))
+            toc = &m;
+    // libchm finds members by name without regard to case; so do links.
+    std::unordered_map<std::string, size_t> by_path;
+    for (size_t i = 0; i < members.size(); ++i)
+        by_path.emplace(ascii_lower(members[i].path), i);
+    std::vector<bool> taken(members.size(), false);
+    if (toc != nullptr)
+        for (const std::string &path : chm_toc_paths(toc->data, directory_of(toc->path))) {
+            auto found = by_path.find(ascii_lower(path));
+            if (found != by_path.end() && !taken[found->second] && !is_toc(path)) {
+                taken[found->second] = true;
+                pages.push_back(std::move(members[found->second].data));
+            }
+        }
+    for (size_t i = 0; i < members.size(); ++i)
+        if (!taken[i] && !is_toc(members[i].path))
+            pages.push_back(std::move(members[i].data));
+    if (pages.empty())
+        notice = notice_text(NoticeKind::no_text, in.name, "CHM");
+    return true;
+}
+
+ReadResult read_chm(const Input &in, Document &doc)
+{
+    std::vector<std::string> pages;
+    if (!chm_pages(in, pages, doc.notice))
+        return ReadResult::not_this_format;
+    if (!doc.notice.empty())
+        return ReadResult::notice;
+    for (const std::string &page : pages)
+        html_bytes_blocks(page, doc);
+    if (doc.blocks.empty())
+        return notice(doc, NoticeKind::no_text, in.name, "CHM");
+    return ReadResult::read;
+}

@@ -1,0 +1,176 @@
+// The encoding an HTML page declares, its bytes made fit for libxml2's
+// HTML parser (which reads only a BOM and <meta charset>), and the parse
+// that tries XML first.
+#include <cctype>
+#include <cstring>
+#include <string>
+#include <string_view>
+
+#include "convert/charset.h"
+#include "convert/html/html.h"
+#include "convert/text.h"
+#include "convert/xml.h"
+
+// ---------------------------------------------------------------- encodings
+
+static bool starts_with_ci(std::string_view text, std::string_view prefix)
+{
+    if (text.size() < prefix.size())
+        return false;
+    for (size_t i = 0; i < prefix.size(); i++)
+        if (std::tolower(static_cast<unsigned char>(text[i])) != prefix[i])
+            return false;
+    return true;
+}
+
+// Where `needle` (lower case) first occurs in `text`, any case; npos.
+static size_t find_ci(std::string_view text, std::string_view needle, size_t from = 0)
+{
+    if (std::isalpha(static_cast<unsigned char>(needle[0]))) {
+        for (size_t at = from; at + needle.size() <= text.size(); at++)
+            if (starts_with_ci(text.substr(at), needle))
+                return at;
+        return std::string_view::npos;
+    }
+    for (size_t at = text.find(needle[0], from); at != std::string_view::npos; at = text.find(needle[0], at + 1))
+        if (starts_with_ci(text.substr(at), needle))
+            return at;
+    return std::string_view::npos;
+}
+
+// The value after `name` in an attribute-like text: charset=x, encoding="x".
+static std::string value_after(std::string_view text, std::string_view name)
+{
+    size_t at = find_ci(text, name);
+    if (at == std::string_view::npos)
+        return "";
+    at += name.size();
+    while (at < text.size() && ascii_space(text[at]))
+        at++;
+    if (at >= text.size() || text[at] != '=')
+        return "";
+    at++;
+    while (at < text.size() && (ascii_space(text[at]) || text[at] == '"' || text[at] == '\''))
+        at++;
+    size_t end = at;
+    while (end < text.size() && (std::isalnum(static_cast<unsigned char>(text[end])) || (text[end] != '\0' && std::strchr("-_.:", text[end]))))
+        end++;
+    return std::string(text.substr(at, std::min<size_t>(end - at, 40)));
+}
+
+static std::string bom_encoding(std::string_view bytes)
+{
+    std::string bom = bom_charset(bytes);
+    if (!bom.empty())
+        return bom;
+    // "<" and one more ASCII character as UTF-16 without a BOM.
+    if (bytes.size() >= 4 && bytes[0] == '<' && bytes[1] == 0 && bytes[2] != 0 && bytes[3] == 0)
+        return "UTF-16LE";
+    if (bytes.size() >= 4 && bytes[0] == 0 && bytes[1] == '<' && bytes[2] == 0 && bytes[3] != 0)
+        return "UTF-16BE";
+    return "";
+}
+
+static std::string meta_charset(std::string_view bytes)
+{
+    std::string_view head = bytes.substr(0, 65536);
+    size_t body = find_ci(head, "<body");
+    if (body != std::string_view::npos)
+        head = head.substr(0, body);
+    for (size_t at = find_ci(head, "<meta"); at != std::string_view::npos; at = find_ci(head, "<meta", at + 5)) {
+        size_t close = head.find('>', at);
+        std::string charset = value_after(head.substr(at, close == std::string_view::npos ? close : close - at), "charset");
+        if (!charset.empty())
+            return charset;
+    }
+    return "";
+}
+
+std::string declared_encoding(std::string_view bytes)
+{
+    std::string found = bom_encoding(bytes);
+    if (!found.empty())
+        return found;
+    if (bytes.substr(0, 5) == "<?xml") {
+        size_t close = bytes.find("?>");
+        found = value_after(bytes.substr(0, std::min<size_t>(close, 512)), "encoding");
+        if (!found.empty())
+            return found;
+    }
+    return meta_charset(bytes);
+}
+
+static bool ascii_compatible(const std::string &encoding)
+{
+    for (const char *wide : {"utf-16", "utf16", "utf-32", "utf32", "ucs-2", "ucs2", "ucs-4", "ucs4", "utf-7", "utf7"})
+        if (starts_with_ci(encoding, wide))
+            return false;
+    return true;
+}
+
+static bool utf8_name(const std::string &encoding)
+{
+    for (const char *name : {"utf-8", "utf8", "ascii", "us-ascii", "ansi_x3.4-1968"})
+        if (encoding.size() == std::strlen(name) && starts_with_ci(encoding, name))
+            return true;
+    return false;
+}
+
+// An inline DTD: "<!DOCTYPE x [ ... ]>", whose "]>" the HTML parser shows.
+static void drop_inline_dtd(std::string &text)
+{
+    size_t start = find_ci(text, "<!doctype");
+    if (start == std::string::npos)
+        return;
+    size_t open = text.find_first_of("[>", start);
+    if (open == std::string::npos || text[open] != '[')
+        return;
+    for (size_t close = text.find(']', open); close != std::string::npos; close = text.find(']', close + 1)) {
+        size_t after = text.find_first_not_of(" \t\r\n", close + 1);
+        if (after != std::string::npos && text[after] == '>') {
+            text.erase(start, after + 1 - start);
+            return;
+        }
+    }
+    text.erase(start); // never closed: nothing after it is the page
+}
+
+std::string html_parser_input(std::string_view bytes, std::string &encoding)
+{
+    std::string text;
+    if (encoding.empty()) {
+        std::string guess = detect_charset(bytes);
+        if (utf8_name(guess)) {
+            text.assign(bytes);
+        } else {
+            text = to_utf8(bytes, guess.empty() ? "WINDOWS-1252" : guess);
+        }
+        encoding = "UTF-8";
+    } else if (!ascii_compatible(encoding)) {
+        text = to_utf8(bytes, encoding);
+        encoding = "UTF-8";
+    } else {
+        text.assign(bytes);
+    }
+    if (text.compare(0, 3, "\xEF\xBB\xBF") == 0)
+        text.erase(0, 3);
+    drop_inline_dtd(text);
+    return text;
+}
+
+XmlDoc markup_parse(std::string_view bytes, bool html_root)
+{
+    // Well-formed XHTML reads right under the XML parser, which honours the
+    // XML declaration; the rest (a literal "<year>" in a chapter) under the
+    // HTML parser, told the encoding that it would not find itself.
+    XmlDoc parsed = xml_parse(bytes);
+    if (parsed != nullptr)
+        return parsed;
+    std::string encoding = declared_encoding(bytes);
+    std::string text = html_parser_input(bytes, encoding);
+    // Without a root of its own the parser nests each list that follows a
+    // list at the top into the one before.
+    if (html_root && find_ci(text, "<html") == std::string::npos)
+        text.insert(0, "<html>");
+    return html_parse(text, encoding.c_str());
+}

@@ -1,0 +1,855 @@
+// PDF: the words of each page as poppler draws them, grouped into lines, pages
+// read in parallel by worker processes (poppler is not reliably safe for
+// threads sharing one document, and a page that crashes poppler then takes
+// down a worker, not the converter); layout.cpp makes the blocks.
+#if __has_include(<malloc.h>)
+#include <malloc.h>
+#endif
+#include <sys/resource.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cmath>
+#include <cstdlib>
+#include <cstring>
+#include <iterator>
+#include <memory>
+#include <poppler/GfxFont.h>
+#include <poppler/GfxState.h>
+#include <poppler/GlobalParams.h>
+#include <poppler/OutputDev.h>
+#include <poppler/PDFDoc.h>
+#include <poppler/Stream.h>
+#include <poppler/UTF.h>
+#include <string_view>
+
+#include "convert/charset.h"
+#include "convert/notices.h"
+#include "convert/pdf/layout.h"
+#include "convert/process.h"
+#include "convert/readers.h"
+#include "convert/zip.h"
+
+namespace {
+
+// A document claiming more pages is read up to here, and a conversion
+// stops after this long, keeping the pages read in order until then.
+constexpr int page_bound = 100000;
+constexpr int seconds_bound = 20;
+
+void ignore_poppler(ErrorCategory, Goffset, const char *) {}
+
+// ---------------------------------------------------------------- words
+
+// A word as the page draws it. Its size is its height, and a fixed-pitch
+// face shows in its letters: all as wide as each other.
+struct Word {
+    std::string text;
+    float x0, x1, top, bottom;
+    float advance; // the width of every letter when all are as wide, else 0
+    int letters;
+    bool space_after;
+};
+
+// The common width of a word's letters, or 0 when they differ. Punctuation
+// at either end may be in the face of the text around a piece of code.
+float even_advance(const std::vector<std::pair<uint32_t, float>> &letters)
+{
+    auto punctuation = [](uint32_t c) { return c < 0x80 && strchr(".,;:!?()[]'\"", static_cast<int>(c)) != nullptr; };
+    size_t first = 0, end = letters.size();
+    while (end > first + 1 && punctuation(letters[end - 1].first))
+        end--;
+    while (first + 1 < end && punctuation(letters[first].first))
+        first++;
+    float low = 1e9f, high = 0;
+    for (size_t i = first; i < end; i++) {
+        low = std::min(low, letters[i].second);
+        high = std::max(high, letters[i].second);
+    }
+    return end > first && high > 0 && high - low <= 0.03f * high ? (low + high) / 2 : 0;
+}
+
+bool is_space(uint32_t c)
+{
+    return c == ' ' || c == '\t' || c == '\n' || c == '\r' || c == 0xA0 || (c >= 0x2000 && c <= 0x200B) ||
+           c == 0x3000;
+}
+
+// TeX and other typesetters may draw an accent as a letter of its own,
+// over or under another: "\u00b4" over "e". The combining mark each such
+// letter stands for, or 0.
+uint32_t accent_mark(uint32_t c)
+{
+    switch (c) {
+    case 0x60: return 0x300;
+    case 0xB4: return 0x301;
+    case 0x5E: case 0x2C6: return 0x302;
+    case 0x7E: case 0x2DC: return 0x303;
+    case 0xAF: case 0x2C9: return 0x304;
+    case 0x2D8: return 0x306;
+    case 0x2D9: return 0x307;
+    case 0xA8: return 0x308;
+    case 0x2DA: return 0x30A;
+    case 0x2DD: return 0x30B;
+    case 0x2C7: return 0x30C;
+    case 0xB8: return 0x327;
+    case 0x2DB: return 0x328;
+    default: return 0;
+    }
+}
+
+// The letter a base and a mark make, or 0 when Unicode has none.
+uint32_t compose(uint32_t base, uint32_t mark)
+{
+    struct Row {
+        uint32_t mark;
+        const char *bases;
+        const char32_t *composed;
+    };
+    static const Row rows[] = {
+        {0x300, "AEINOUWYaeinouwy", U"ÀÈÌǸÒÙẀỲàèìǹòùẁỳ"},
+        {0x301, "ACEGIKLMNOPRSUWYZacegiklmnoprsuwyz", U"ÁĆÉǴÍḰĹḾŃÓṔŔŚÚẂÝŹáćéǵíḱĺḿńóṕŕśúẃýź"},
+        {0x302, "ACEGHIJOSUWYZaceghijosuwyz", U"ÂĈÊĜĤÎĴÔŜÛŴŶẐâĉêĝĥîĵôŝûŵŷẑ"},
+        {0x303, "AEINOUVYaeinouvy", U"ÃẼĨÑÕŨṼỸãẽĩñõũṽỹ"},
+        {0x304, "AEGIOUYaegiouy", U"ĀĒḠĪŌŪȲāēḡīōūȳ"},
+        {0x306, "AEGIOUaegiou", U"ĂĔĞĬŎŬăĕğĭŏŭ"},
+        {0x307, "CEGIZcegz", U"ĊĖĠİŻċėġż"},
+        {0x308, "AEIOUYaeiouy", U"ÄËÏÖÜŸäëïöüÿ"},
+        {0x30A, "AUau", U"ÅŮåů"},
+        {0x30B, "OUou", U"ŐŰőű"},
+        {0x30C, "ACDEGIKLNORSTUZacdegijklnorstuz", U"ǍČĎĚǦǏǨĽŇǑŘŠŤǓŽǎčďěǧǐǰǩľňǒřšťǔž"},
+        {0x327, "CGKLNRSTcgklnrst", U"ÇĢĶĻŅŖŞŢçģķļņŗşţ"},
+        {0x328, "AEIOUaeiou", U"ĄĘĮǪŲąęįǫų"},
+    };
+    if (base == 0x131 || base == 0x237) // a dotless i or j, as set under an accent
+        base = base == 0x131 ? 'i' : 'j';
+    if (base == 0 || base >= 0x80)
+        return 0;
+    for (const Row &row : rows)
+        if (row.mark == mark)
+            if (const char *at = strchr(row.bases, static_cast<int>(base)))
+                return row.composed[at - row.bases];
+    return 0;
+}
+
+// A letter as the page draws it, in points, y growing downwards.
+struct Glyph {
+    double x, y, dx, dy; // where it starts, and its advance
+    int rot;             // its direction of writing in quarter turns: 0 rightwards, 1 downwards, ...
+    double size;
+    const GfxFont *font;
+    uint32_t first, count; // its characters in PageWords::text
+};
+
+// The words of one page, taken as poppler draws its letters, in the order
+// of the page's content. poppler's own text device spends more than the
+// whole drawing again on bookkeeping this reader does not use, and the
+// rows are made from these words by position anyway. The letters are
+// turned first so that most of them run rightwards: a landscape page set
+// on its side reads as the page it is.
+struct PageWords : OutputDev {
+    float width = 0, height = 0;
+    std::vector<Word> words;
+    std::vector<bool> rotated;
+
+    std::vector<Glyph> glyphs;
+    std::vector<Unicode> text;
+    // A span of given text: how deep, its text, where its glyphs start and
+    // end, the first one's direction, size and face.
+    int actual_depth = 0;
+    std::vector<Unicode> actual;
+    bool actual_drawn = false;
+    Glyph actual_glyph{};
+    double actual_end_x = 0, actual_end_y = 0;
+
+    // The word being made: where it ends along its direction of writing,
+    // its baseline across it, its size.
+    bool open = false;
+    Word word{};
+    std::vector<std::pair<uint32_t, float>> letters;
+    int rot = 0;
+    double size = 0, base = 0, end = 0, last_at = 0, last_advance = 0;
+    size_t last_letter_at = 0; // where the last letter's bytes start in word.text
+    // An accent drawn before the letter it goes on, waiting for it.
+    bool accent_waits = false;
+    Glyph accent{};
+
+    // The direction and size of letters in the current face and matrices,
+    // worked out again only when poppler says one of them changed.
+    bool face_changed = true;
+    int face_rot = 0;
+    double face_size = 0;
+
+    PageWords()
+    {
+        glyphs.reserve(4096);
+        text.reserve(4096);
+        words.reserve(1024);
+        rotated.reserve(1024);
+    }
+
+    bool upsideDown() override { return true; }
+    bool useDrawChar() override { return true; }
+    bool interpretType3Chars() override { return false; }
+    bool needNonText() override { return false; }
+
+    void startPage(int, GfxState *state, XRef *) override
+    {
+        width = static_cast<float>(state->getPageWidth());
+        height = static_cast<float>(state->getPageHeight());
+        face_changed = true;
+    }
+    void saveState(GfxState *) override { face_changed = true; }
+    void restoreState(GfxState *) override { face_changed = true; }
+    void updateAll(GfxState *state) override
+    {
+        face_changed = true;
+        OutputDev::updateAll(state);
+    }
+    void updateCTM(GfxState *, double, double, double, double, double, double) override { face_changed = true; }
+    void updateFont(GfxState *) override { face_changed = true; }
+    void updateTextMat(GfxState *) override { face_changed = true; }
+    void updateHorizScaling(GfxState *) override { face_changed = true; }
+    void endPage() override { make_words(); }
+
+    void drawChar(GfxState *state, double x, double y, double dx, double dy, double, double, CharCode, int,
+                  const Unicode *u, int uLen) override
+    {
+        Glyph g{};
+        state->transform(x, y, &g.x, &g.y);
+        state->transformDelta(dx, dy, &g.dx, &g.dy);
+        if (!std::isfinite(g.x) || !std::isfinite(g.y) || !std::isfinite(g.dx) || !std::isfinite(g.dy))
+            return;
+        if (g.x + g.dx < 0 || g.x > width || g.y + g.dy < 0 || g.y > height)
+            return; // off the page: not shown
+        if (face_changed) {
+            double m[4];
+            state->getFontTransMat(&m[0], &m[1], &m[2], &m[3]);
+            face_rot = std::fabs(m[0] * m[3]) > std::fabs(m[1] * m[2]) ? (m[0] > 0 || m[3] < 0 ? 0 : 2)
+                                                                        : (m[2] > 0 ? 1 : 3);
+            face_size = state->getTransformedFontSize();
+            face_changed = false;
+        }
+        g.rot = face_rot;
+        g.size = face_size;
+        g.font = state->getFont().get();
+        if (actual_depth > 0) {
+            // Within a span whose text is given: only where its glyphs go.
+            if (!actual_drawn)
+                actual_glyph = g;
+            actual_drawn = true;
+            actual_end_x = g.x + g.dx, actual_end_y = g.y + g.dy;
+            return;
+        }
+        add_glyph(g, u, uLen);
+    }
+
+    void add_glyph(Glyph g, const Unicode *u, int uLen)
+    {
+        if (uLen <= 0)
+            return;
+        g.first = static_cast<uint32_t>(text.size());
+        g.count = static_cast<uint32_t>(uLen);
+        if (uLen == 1)
+            text.push_back(u[0]);
+        else
+            text.insert(text.end(), u, u + uLen);
+        glyphs.push_back(g);
+    }
+
+    // A span marked with the text it stands for (a ligature, a formula, a
+    // word set in pieces): that text, spread over where its glyphs went.
+    void beginActualText(GfxState *, const GooString *given) override
+    {
+        if (actual_depth++ > 0)
+            return;
+        actual_drawn = false;
+        actual.clear();
+        Unicode *decoded = nullptr;
+        int length = given ? TextStringToUCS4(given->toStr(), &decoded) : 0;
+        actual.assign(decoded, decoded + std::max(length, 0));
+        gfree(decoded);
+    }
+    void endActualText(GfxState *) override
+    {
+        if (actual_depth == 0 || --actual_depth > 0 || !actual_drawn || actual.empty())
+            return;
+        Glyph g = actual_glyph;
+        double n = static_cast<double>(actual.size());
+        double x0 = g.x, y0 = g.y;
+        g.dx = (actual_end_x - x0) / n, g.dy = (actual_end_y - y0) / n;
+        for (size_t i = 0; i < actual.size(); i++) {
+            g.x = x0 + g.dx * static_cast<double>(i), g.y = y0 + g.dy * static_cast<double>(i);
+            add_glyph(g, &actual[i], 1);
+        }
+    }
+
+    // The page turned by `turns` quarter turns back, so that letters
+    // written in that direction run rightwards.
+    void turn(Glyph &g, int turns) const
+    {
+        double x = g.x, y = g.y, dx = g.dx, dy = g.dy;
+        switch (turns) {
+        case 1: g.x = y, g.y = width - x, g.dx = dy, g.dy = -dx; break;
+        case 2: g.x = width - x, g.y = height - y, g.dx = -dx, g.dy = -dy; break;
+        case 3: g.x = height - y, g.y = x, g.dx = -dy, g.dy = dx; break;
+        default: break;
+        }
+        g.rot = (g.rot - turns + 4) % 4;
+    }
+
+    void make_words()
+    {
+        int by_direction[4] = {0, 0, 0, 0};
+        for (const Glyph &g : glyphs)
+            if (!(g.count == 1 && is_space(text[g.first])))
+                by_direction[g.rot]++;
+        int turns = static_cast<int>(std::max_element(by_direction, by_direction + 4) - by_direction);
+        if (by_direction[turns] == by_direction[0])
+            turns = 0;
+        if (turns % 2 == 1)
+            std::swap(width, height);
+        for (Glyph &g : glyphs) {
+            turn(g, turns);
+            place_accented(g);
+        }
+        if (accent_waits)
+            place(accent, text.data() + accent.first);
+        accent_waits = false;
+        close_word();
+        glyphs.clear();
+        text.clear();
+    }
+
+    // Where a glyph runs in its direction of writing, and its baseline across it.
+    static double along_of(const Glyph &g) { return g.rot == 0 ? g.x : g.rot == 2 ? -g.x : g.rot == 1 ? g.y : -g.y; }
+    static double across_of(const Glyph &g) { return g.rot == 0 ? g.y : g.rot == 2 ? -g.y : g.rot == 1 ? -g.x : g.x; }
+    static double advance_of(const Glyph &g) { return g.rot == 0 || g.rot == 2 ? std::fabs(g.dx) : std::fabs(g.dy); }
+
+    // Whether an accent's middle is over (or under) a letter `from` `to` along the row.
+    static bool over(const Glyph &a, double from, double to, double baseline, double letter_size)
+    {
+        double middle = along_of(a) + advance_of(a) / 2, inset = 0.15 * (to - from);
+        return middle > from + inset && middle < to - inset && std::fabs(across_of(a) - baseline) <= letter_size;
+    }
+
+    // An accent drawn as a letter goes on the letter it sits on, before or
+    // after it in the content; anything else is placed as it is.
+    void place_accented(const Glyph &g)
+    {
+        const Unicode *u = text.data() + g.first;
+        uint32_t mark = g.count == 1 ? accent_mark(u[0]) : 0;
+        if (accent_waits) {
+            accent_waits = false;
+            Unicode composed = g.count == 1 && accent.rot == g.rot
+                                   ? compose(u[0], accent_mark(text[accent.first]))
+                                   : 0;
+            if (composed != 0 && over(accent, along_of(g), along_of(g) + advance_of(g), across_of(g), g.size)) {
+                place(g, &composed);
+                return;
+            }
+            place(accent, text.data() + accent.first);
+        }
+        if (mark == 0) {
+            place(g, u);
+            return;
+        }
+        if (open && !letters.empty() && g.rot == rot && over(g, last_at, last_at + last_advance, base, size)) {
+            if (Unicode composed = compose(letters.back().first, mark)) {
+                word.text.resize(last_letter_at);
+                append_utf8(word.text, composed);
+                letters.back().first = composed;
+                return;
+            }
+        }
+        accent_waits = true;
+        accent = g;
+    }
+
+    void place(const Glyph &g, const Unicode *u)
+    {
+        if (g.count == 1 && is_space(u[0])) {
+            if (open)
+                word.space_after = true;
+            close_word();
+            return;
+        }
+        double along = along_of(g), across = across_of(g), advance = advance_of(g);
+        if (open) {
+            double gap = along - end;
+            // The same letter again where the last one was: a face made bold
+            // by drawing it twice.
+            if (std::fabs(along - last_at) < 0.1 * size && std::fabs(across - base) < 0.2 * size &&
+                !letters.empty() && letters.back().first == u[0])
+                return;
+            if (g.rot != rot || std::fabs(g.size - size) > 0.01 * size || std::fabs(across - base) > 0.5 ||
+                gap < -0.2 * size || gap > 0.1 * size)
+                close_word();
+        }
+        if (!open)
+            open_word(g, along, across);
+        last_at = along;
+        last_advance = advance;
+        end = std::max(end, along + advance);
+        for (uint32_t i = 0; i < g.count; i++) {
+            if (u[i] < 0x20 || u[i] == 0x7f || u[i] > 0x10FFFF)
+                continue;
+            last_letter_at = word.text.size();
+            append_utf8(word.text, u[i]);
+            letters.emplace_back(u[i], static_cast<float>(advance / g.count));
+            word.letters++;
+        }
+        extend_box(g.x + g.dx, g.y + g.dy);
+    }
+
+    void open_word(const Glyph &g, double along, double across)
+    {
+        open = true;
+        word = Word{};
+        letters.clear();
+        rot = g.rot;
+        size = g.size > 0 ? g.size : 1;
+        base = across;
+        end = along;
+        double ascent = g.font ? g.font->getAscent() : 0.95, descent = g.font ? g.font->getDescent() : -0.35;
+        if (!(ascent > descent) || ascent - descent > 3)
+            ascent = 0.95, descent = -0.35;
+        // The box across the baseline: above it by the face's ascent, below by its descent.
+        double a = ascent * size, d = descent * size;
+        if (rot == 0 || rot == 2) {
+            double sign = rot == 0 ? 1 : -1;
+            word.x0 = word.x1 = static_cast<float>(g.x);
+            word.top = static_cast<float>(std::min(g.y - sign * a, g.y - sign * d));
+            word.bottom = static_cast<float>(std::max(g.y - sign * a, g.y - sign * d));
+        } else {
+            double sign = rot == 1 ? 1 : -1;
+            word.top = word.bottom = static_cast<float>(g.y);
+            word.x0 = static_cast<float>(std::min(g.x + sign * a, g.x + sign * d));
+            word.x1 = static_cast<float>(std::max(g.x + sign * a, g.x + sign * d));
+        }
+    }
+
+    void extend_box(double px, double py)
+    {
+        if (rot == 0 || rot == 2) {
+            word.x0 = std::min(word.x0, static_cast<float>(px));
+            word.x1 = std::max(word.x1, static_cast<float>(px));
+        } else {
+            word.top = std::min(word.top, static_cast<float>(py));
+            word.bottom = std::max(word.bottom, static_cast<float>(py));
+        }
+    }
+
+    void close_word()
+    {
+        if (!open)
+            return;
+        open = false;
+        if (word.letters == 0)
+            return;
+        word.advance = even_advance(letters);
+        // The same word again where one of the last few was: drawn twice
+        // for a bold or shadowed face.
+        for (size_t k = words.size(), seen = 0; k > 0 && seen < 4; k--, seen++) {
+            const Word &w = words[k - 1];
+            if (w.text == word.text && std::fabs(w.x0 - word.x0) < 0.2f * static_cast<float>(size) &&
+                std::fabs(w.top - word.top) < 0.2f * static_cast<float>(size))
+                return;
+        }
+        words.push_back(std::move(word));
+        rotated.push_back(rot != 0);
+    }
+};
+
+// ---------------------------------------------------------------- lines
+
+float word_size(const Word &w)
+{
+    return w.bottom - w.top;
+}
+
+bool same_line(float top, float bottom, const Word &prev, const Word &w)
+{
+    if (w.x0 < prev.x0 - 0.1f * word_size(w))
+        return false; // back to the left: the next line
+    float middle = (w.top + w.bottom) / 2, line_middle = (top + bottom) / 2;
+    return (middle >= top && middle <= bottom) || (line_middle >= w.top && line_middle <= w.bottom);
+}
+
+// Whether every letter of the row is as wide as the others: a fixed-pitch
+// face. `sure` when there are enough different letters to tell.
+bool fixed_pitch(std::vector<Word>::const_iterator from, std::vector<Word>::const_iterator to, float &width,
+                 bool &sure)
+{
+    float low = 1e9f, high = 0;
+    int letters = 0;
+    for (auto w = from; w != to; ++w) {
+        if (w->advance <= 0)
+            return false;
+        low = std::min(low, w->advance);
+        high = std::max(high, w->advance);
+        letters += w->letters;
+    }
+    if (high - low > 0.03f * high)
+        return false;
+    width = (low + high) / 2;
+    sure = letters >= 6;
+    return true;
+}
+
+void close_line(std::vector<Word>::const_iterator from, std::vector<Word>::const_iterator to, bool rotated,
+                PdfPage &page)
+{
+    PdfLine line;
+    line.x0 = from->x0;
+    line.top = from->top;
+    line.bottom = from->bottom;
+    // The row's size: its tallest word's (a superscript or a word in a
+    // fixed-pitch face, whose letters are not as tall, does not make it),
+    // of words of two letters or more when there are any.
+    bool long_words = std::any_of(from, to, [](const Word &w) { return w.letters >= 2; });
+    for (auto w = from; w != to; ++w) {
+        line.x1 = std::max(line.x1, w->x1);
+        line.top = std::min(line.top, w->top);
+        line.bottom = std::max(line.bottom, w->bottom);
+        if (w->letters >= 2 || !long_words)
+            line.size = std::max(line.size, word_size(*w));
+    }
+    bool sure = false;
+    bool mono = fixed_pitch(from, to, line.char_width, sure);
+    if (!mono)
+        line.char_width = 0;
+    line.first_width = from->x1 - from->x0;
+    line.text_x = from + 1 != to ? (from + 1)->x0 : line.x1;
+    auto even = [](const Word &w) { return w.advance > 0 && w.letters >= 3; };
+    line.flags = static_cast<uint8_t>((mono && sure ? pdf_mono : 0) | (mono && !sure ? pdf_maybe_mono : 0) |
+                                      (rotated ? pdf_rotated : 0) | (even(*from) ? pdf_starts_mono : 0) |
+                                      (even(*(to - 1)) ? pdf_ends_mono : 0));
+    // A gap parts cells when it is wide, and wider than the row's others:
+    // a justified row may stretch all its gaps.
+    float narrowest = 1e9f;
+    for (auto w = from + 1; w < to; ++w)
+        narrowest = std::min(narrowest, w->x0 - (w - 1)->x1);
+    for (auto w = from; w != to; ++w) {
+        if (w != from) {
+            const Word &prev = *(w - 1);
+            float gap = w->x0 - prev.x1;
+            if (mono) {
+                long spaces = std::lround(gap / line.char_width);
+                line.text.append(static_cast<size_t>(std::clamp(spaces, 1L, 200L)), ' ');
+            } else if (gap > 1.5f * line.size && gap > 2.5f * narrowest) {
+                line.text += '\t';
+                line.stops.push_back(w->x0);
+            } else if (prev.space_after || gap > 0.15f * line.size) {
+                line.text += ' ';
+            }
+        }
+        line.text += w->text;
+    }
+    page.lines.push_back(std::move(line));
+}
+
+void words_to_lines(const std::vector<Word> &words, const std::vector<bool> &rotated, PdfPage &page)
+{
+    size_t first = 0;
+    float top = 0, bottom = 0;
+    for (size_t i = 0; i < words.size(); i++) {
+        if (i > first && (rotated[i] || rotated[i - 1] || !same_line(top, bottom, words[i - 1], words[i]))) {
+            close_line(words.begin() + static_cast<long>(first), words.begin() + static_cast<long>(i),
+                       rotated[first], page);
+            first = i;
+        }
+        if (i == first) {
+            top = words[i].top;
+            bottom = words[i].bottom;
+        } else if (word_size(words[i]) >= word_size(words[first]) * 0.9f) {
+            top = std::min(top, words[i].top);
+            bottom = std::max(bottom, words[i].bottom);
+        }
+    }
+    if (first < words.size())
+        close_line(words.begin() + static_cast<long>(first), words.end(), rotated[first], page);
+}
+
+// Rows in the page's top or bottom margin band that the content draws out
+// of turn (a footer before the body, a running head after it) go to the
+// page's top or bottom, where the reading order has them.
+void margins_to_edges(PdfPage &page)
+{
+    auto head = [&](const PdfLine &l) { return l.bottom <= page.height * 0.12f; };
+    auto foot = [&](const PdfLine &l) { return l.top >= page.height * 0.88f; };
+    std::vector<PdfLine> &lines = page.lines;
+    auto body_first = std::find_if(lines.begin(), lines.end(), [&](const PdfLine &l) { return !head(l) && !foot(l); });
+    if (body_first == lines.end())
+        return;
+    auto body_last = std::find_if(lines.rbegin(), lines.rend(), [&](const PdfLine &l) { return !head(l) && !foot(l); });
+    size_t first = static_cast<size_t>(body_first - lines.begin());
+    size_t last = lines.size() - 1 - static_cast<size_t>(body_last - lines.rbegin());
+    bool in_order = true;
+    for (size_t i = 0; i < lines.size(); i++)
+        in_order = in_order && !(i > first && head(lines[i])) && !(i < last && foot(lines[i]));
+    if (in_order)
+        return;
+    std::vector<PdfLine> heads, body, feet;
+    for (size_t i = 0; i < lines.size(); i++) {
+        PdfLine &l = lines[i];
+        if (i > first && head(l))
+            heads.push_back(std::move(l));
+        else if (i < last && foot(l))
+            feet.push_back(std::move(l));
+        else
+            body.push_back(std::move(l));
+    }
+    // The heads drawn late go after those drawn first, before the body.
+    size_t leading = 0;
+    while (leading < body.size() && head(body[leading]) && leading < first)
+        leading++;
+    lines.clear();
+    std::move(body.begin(), body.begin() + static_cast<long>(leading), std::back_inserter(lines));
+    std::move(heads.begin(), heads.end(), std::back_inserter(lines));
+    std::move(body.begin() + static_cast<long>(leading), body.end(), std::back_inserter(lines));
+    std::move(feet.begin(), feet.end(), std::back_inserter(lines));
+}
+
+// The lines of page `index`; false when the document has no such page.
+bool read_page(PDFDoc &doc, int index, PdfPage &out)
+{
+    if (index < 0 || index >= doc.getNumPages() || !doc.getCatalog()->getPage(index + 1))
+        return false;
+    PageWords words;
+    doc.displayPage(&words, index + 1, 72, 72, 0, false, true, false);
+    out.width = words.width;
+    out.height = words.height;
+    words_to_lines(words.words, words.rotated, out);
+    margins_to_edges(out);
+    return true;
+}
+
+// ---------------------------------------------------------------- records
+
+// A page as a worker sends it: its index (-1: the document has no page
+// where this worker went on), then its lines.
+void put_page(std::string &out, int index, const PdfPage &page)
+{
+    size_t start = record_open(out);
+    put_value<int32_t>(out, index);
+    put_value(out, page.width);
+    put_value(out, page.height);
+    put_value<uint32_t>(out, static_cast<uint32_t>(page.lines.size()));
+    for (const PdfLine &l : page.lines) {
+        for (float f : {l.x0, l.x1, l.top, l.bottom, l.size, l.first_width, l.text_x, l.char_width})
+            put_value(out, f);
+        put_value(out, l.flags);
+        put_value<uint32_t>(out, static_cast<uint32_t>(l.stops.size()));
+        for (float stop : l.stops)
+            put_value(out, stop);
+        put_text(out, l.text);
+    }
+    record_close(out, start);
+}
+
+bool get_page(std::string_view in, int &index, PdfPage &page)
+{
+    int32_t at;
+    uint32_t lines;
+    if (!take_value(in, at) || !take_value(in, page.width) || !take_value(in, page.height) || !take_value(in, lines))
+        return false;
+    index = at;
+    for (uint32_t i = 0; i < lines; i++) {
+        PdfLine l;
+        uint32_t stops;
+        for (float *f : {&l.x0, &l.x1, &l.top, &l.bottom, &l.size, &l.first_width, &l.text_x, &l.char_width})
+            if (!take_value(in, *f))
+                return false;
+        if (!take_value(in, l.flags) || !take_value(in, stops) || stops > in.size() / sizeof(float))
+            return false;
+        l.stops.resize(stops);
+        for (float &stop : l.stops)
+            take_value(in, stop);
+        if (!take_text(in, l.text))
+            return false;
+        page.lines.push_back(std::move(l));
+    }
+    return in.empty();
+}
+
+// ---------------------------------------------------------------- workers
+
+// A worker: pages first, first + step, ... to `fd`, until the document
+// has no more.
+[[noreturn]] void work_pages(PDFDoc &doc, int first, int step, int count, int fd)
+{
+#if defined(__has_feature)
+#if __has_feature(address_sanitizer)
+#define DRIFTERM_ASAN 1
+#endif
+#endif
+#if !defined(__SANITIZE_ADDRESS__) && !defined(DRIFTERM_ASAN)
+    // A worker's address space, against a page that expands without end
+    // (not under AddressSanitizer, whose shadow memory is far larger).
+    const rlim_t worker_memory = rlim_t{2} << 30;
+    struct rlimit memory = {worker_memory, worker_memory};
+    setrlimit(RLIMIT_AS, &memory);
+#endif
+#if defined(M_TRIM_THRESHOLD)
+    // Each page's words are made and freed again: keep the heap's pages
+    // rather than hand them back to the system after every page (glibc).
+    mallopt(M_TRIM_THRESHOLD, 256 << 20);
+    mallopt(M_TOP_PAD, 16 << 20);
+    mallopt(M_MMAP_THRESHOLD, 64 << 20);
+#endif
+    std::string out;
+    for (int index = first; index < count; index += step) {
+        PdfPage page;
+        bool exists = read_page(doc, index, page);
+        put_page(out, exists ? index : -1, page);
+        if (!write_all(fd, out))
+            _exit(1);
+        out.clear();
+        if (!exists)
+            break;
+    }
+    _exit(0);
+}
+
+struct Collected {
+    std::vector<PdfPage> pages;   // by index
+    std::vector<bool> received;
+    std::vector<int> next;        // the page each worker sends next
+    int step = 1;                 // the pages between two of one worker's
+    int end;                      // the document's pages end here
+    int prefix = 0;               // pages [0, prefix) all received
+    size_t prefix_bytes = 0;
+};
+
+void advance_prefix(Collected &c)
+{
+    while (c.prefix < c.end && c.received[static_cast<size_t>(c.prefix)]) {
+        for (const PdfLine &l : c.pages[static_cast<size_t>(c.prefix)].lines)
+            c.prefix_bytes += l.text.size() + 1;
+        if (c.prefix_bytes > archive_limit) {
+            c.end = c.prefix + 1; // what is past the limit is not read
+        }
+        c.prefix++;
+    }
+}
+
+// A page record from worker k, which must be the page it sends next.
+bool take_page(Collected &c, size_t k, std::string_view record)
+{
+    PdfPage page;
+    int index;
+    if (!get_page(record, index, page))
+        return false;
+    int &next = c.next[k];
+    if (index < 0) {
+        c.end = std::min(c.end, next);
+        return true;
+    }
+    if (index != next || index >= static_cast<int>(c.pages.size()))
+        return false;
+    c.pages[static_cast<size_t>(index)] = std::move(page);
+    c.received[static_cast<size_t>(index)] = true;
+    next += c.step;
+    advance_prefix(c);
+    return true;
+}
+
+// One worker per core; DRIFTERM_PDF_WORKERS sets another number, 0 for
+// none (every page read in this process, as when fork fails).
+int worker_count(int pages)
+{
+    long cores = sysconf(_SC_NPROCESSORS_ONLN);
+    if (const char *forced = getenv("DRIFTERM_PDF_WORKERS"))
+        cores = atol(forced);
+    return static_cast<int>(std::clamp<long>(std::min<long>(cores, pages), 0, 64));
+}
+
+// The same pages as the workers would read, one after the other here.
+PoolEnd read_pages_here(PDFDoc &doc, Collected &c, long long deadline)
+{
+    for (int index = 0; index < c.end; index++) {
+        if (clock_ms() > deadline)
+            return PoolEnd::timed_out;
+        PdfPage page;
+        if (!read_page(doc, index, page)) {
+            c.end = index;
+            break;
+        }
+        c.pages[static_cast<size_t>(index)] = std::move(page);
+        c.received[static_cast<size_t>(index)] = true;
+        advance_prefix(c);
+    }
+    return PoolEnd::done;
+}
+
+// The pages of the document in order, as far as they go, or until the
+// time ran out.
+PoolEnd read_pages(PDFDoc &doc, int count, std::vector<PdfPage> &pages)
+{
+    Collected c;
+    c.pages.resize(static_cast<size_t>(count));
+    c.received.assign(static_cast<size_t>(count), false);
+    c.end = count;
+    long long deadline = clock_ms() + seconds_bound * 1000LL;
+    PoolEnd outcome;
+    int n = worker_count(count);
+    std::vector<Worker> workers;
+    if (n > 0 && pool_start(n, [&](int k, int fd) { work_pages(doc, k, n, count, fd); }, workers)) {
+        c.step = n;
+        for (int k = 0; k < n; k++)
+            c.next.push_back(k);
+        outcome = pool_collect(
+            workers, [&c](size_t k, std::string_view record) { return take_page(c, k, record); },
+            [&c] { return c.prefix >= c.end; }, deadline);
+        pool_stop(workers);
+    } else {
+        outcome = read_pages_here(doc, c, deadline);
+    }
+    if (outcome == PoolEnd::failed)
+        return outcome;
+    // Up to the first page the document does not have, as one pass would
+    // stop there, whatever other workers read past it.
+    c.pages.resize(static_cast<size_t>(std::min(c.prefix, c.end)));
+    pages = std::move(c.pages);
+    return outcome;
+}
+
+} // namespace
+
+ReadResult read_pdf(const Input &in, Document &doc)
+{
+    if (!globalParams)
+        globalParams = std::make_unique<GlobalParams>();
+    setErrorCallback(ignore_poppler);
+    if (in.bytes.size() > static_cast<size_t>(INT32_MAX))
+        return ReadResult::not_this_format;
+    // The stream reads the bytes where they are; the document is done with
+    // them when it goes, before `in` does.
+    auto *stream = new MemStream(in.bytes.data(), 0, static_cast<Goffset>(in.bytes.size()), Object(objNull));
+    auto pdf = std::make_unique<PDFDoc>(stream);
+    if (!pdf->isOk()) {
+        if (pdf->getErrorCode() != errEncrypted)
+            return ReadResult::not_this_format;
+        return notice(doc, NoticeKind::encrypted, in.name);
+    }
+    int count = std::min(pdf->getNumPages(), page_bound);
+    if (count <= 0)
+        return ReadResult::not_this_format;
+    std::vector<PdfPage> pages;
+    PoolEnd outcome = read_pages(*pdf, count, pages);
+    if (outcome == PoolEnd::failed || pages.empty())
+        return ReadResult::not_this_format;
+    // Scanned pages, or drawings: there is no text to show.
+    if (std::all_of(pages.begin(), pages.end(), [](const PdfPage &p) { return p.lines.empty(); }))
+        return notice(doc, NoticeKind::no_text, in.name, "PDF");
+    pdf_blocks(pages, doc);
+    if (outcome == PoolEnd::timed_out) {
+        Block note;
+        note.text = "(" + in.name + ": the pages after page " + std::to_string(pages.size()) +
+                    " of " + std::to_string(count) + " were not read in time)";
+        doc.blocks.push_back(std::move(note));
+    }
+    return ReadResult::read;
+}

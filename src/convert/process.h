@@ -1,0 +1,99 @@
+// Child processes, the one way the converter runs anything it does not
+// trust: a program (antiword, gs), a library call in a child of its own
+// (libchm), or a pool of workers (poppler's pages). Each child has a
+// process group of its own, a time limit and a cap on what it writes, so
+// a hostile document that makes one loop, flood or crash takes only the
+// child with it. Also the clock, the PATH search and the records that
+// children send over their pipes.
+#pragma once
+
+#include <sys/types.h>
+
+#include <cstddef>
+#include <cstdint>
+#include <cstring>
+#include <functional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+// Milliseconds of a clock that never steps back.
+long long clock_ms();
+// Writes all of `bytes` on `fd`; false when the reader has gone.
+bool write_all(int fd, std::string_view bytes);
+// The path of an executable `name` on PATH, or "" when there is none.
+std::string program_on_path(const char *name);
+
+// What a child process wrote, and how it ended.
+struct ChildOutput {
+    std::string out;        // at most the cap given
+    bool succeeded = false; // it ended by itself, with status 0
+    bool timed_out = false; // killed at the time limit
+};
+
+// A child's time limit: a hostile file may make a program loop.
+constexpr int child_seconds = 10;
+
+// Runs the program `argv[0]` (a path) with `argv`, never through a shell:
+// standard input /dev/null, standard error discarded, standard output read
+// up to `cap` bytes; in the directory `dir`, with `extra_env` ("NAME=value")
+// on top of this process's environment. It and every process it starts are
+// killed after `seconds`, or once it has written `cap` bytes.
+void run_program(const std::vector<std::string> &argv, const std::vector<std::string> &extra_env,
+                 const char *dir, size_t cap, int seconds, ChildOutput &result);
+// Runs `work(fd)` in a child process of its own, which writes on `fd`,
+// under the same limits.
+void run_in_child(const std::function<void(int fd)> &work, size_t cap, int seconds, ChildOutput &result);
+
+// A pool of workers, each a child that sends records on its own pipe.
+struct Worker {
+    pid_t pid = -1;
+    int fd = -1;
+    std::string pending; // bytes of a record not yet whole
+};
+// Starts `count` workers, the k-th running `work(k, fd)`; false when one
+// could not be started (those that were are stopped).
+bool pool_start(int count, const std::function<void(int k, int fd)> &work, std::vector<Worker> &workers);
+enum class PoolEnd { done, timed_out, failed };
+// Hands every whole record to `take(k, record)` (false: a record that
+// makes no sense) until `done()`, a deadline on clock_ms, or a failure:
+// a worker that ended badly, or ended before it was done.
+PoolEnd pool_collect(std::vector<Worker> &workers, const std::function<bool(size_t k, std::string_view record)> &take,
+                     const std::function<bool()> &done, long long deadline_ms);
+// Kills and reaps the workers still running.
+void pool_stop(std::vector<Worker> &workers);
+
+// Records: a 32-bit length, then the bytes; values inside in the
+// machine's own order (parent and child are one build).
+template <typename T> void put_value(std::string &out, T value)
+{
+    out.append(reinterpret_cast<const char *>(&value), sizeof value);
+}
+template <typename T> bool take_value(std::string_view &in, T &value)
+{
+    if (in.size() < sizeof value)
+        return false;
+    std::memcpy(&value, in.data(), sizeof value);
+    in.remove_prefix(sizeof value);
+    return true;
+}
+// A length-prefixed text inside a record.
+void put_text(std::string &out, std::string_view text);
+bool take_text(std::string_view &in, std::string &text);
+// Starts a record at the end of `out`, and closes it with its length.
+size_t record_open(std::string &out);
+void record_close(std::string &out, size_t start);
+// The next whole record at the head of `pending` (its frame dropped);
+// false when none is whole yet.
+bool record_next(std::string_view &pending, std::string_view &record);
+
+// A private directory of its own for a child, holding the document as a
+// file when the bytes came without one (Input.path is nullptr).
+struct InputFile {
+    std::string dir;  // the private directory, removed by input_file_remove
+    std::string path; // the document, absolute
+};
+struct Input;
+// False when no directory or file could be made.
+bool input_file_make(const Input &in, InputFile &file);
+void input_file_remove(InputFile &file);

@@ -1,0 +1,24 @@
+// Archive members by exact name, within the limits that bound every
+// expansion the converter makes.
+#pragma once
+
+#include <cstddef>
+#include <string>
+#include <string_view>
+
+// No more than this is expanded from one archive member or compressed
+// stream, nor from all the members of one archive together.
+constexpr size_t member_limit = size_t{64} << 20;
+constexpr size_t archive_limit = size_t{256} << 20;
+
+struct ZipArchive; // libzip's archive over bytes in memory, and what was read from it
+
+// Opens the archive held in `bytes` (which must outlive it); nullptr when
+// it is not a zip.
+ZipArchive *zip_open_bytes(std::string_view bytes);
+void zip_close(ZipArchive *zip);
+bool zip_has(ZipArchive *zip, const std::string &name);
+// Reads the member named exactly `name` (no patterns) into `out`, at most
+// member_limit bytes and what is left of archive_limit; false when it is
+// absent, unreadable or over a limit.
+bool zip_read(ZipArchive *zip, const std::string &name, std::string &out);
