@@ -14,7 +14,7 @@
 #include "app/exits.h"
 #include "app/records.h"
 #include "app/signals.h"
-#include "app/work_files.h"
+#include "app/work_lock.h"
 #include "control/control.h"
 
 void choose_editor()

@@ -10,7 +10,7 @@
 #include "app/exits.h"
 #include "app/records.h"
 #include "app/signals.h"
-#include "app/work_files.h"
+#include "app/work_lock.h"
 #include "display/display.h"
 #include "prepare/prepare.h"
 

@@ -7,7 +7,7 @@
 #include <string>
 #include <sys/types.h>
 
-// conversion, reflow and squeezing (convert.cpp)
+// the working copy: filtered, reflowed and squeezed (working_copy.cpp)
 void convert_with_lesspipe();
 void reformat_with_fmt();
 void squeeze_blank_lines();
@@ -57,7 +57,7 @@ const char *make_filter_temp_dir();
 // Removes that folder with all in it; every exit calls it.
 void remove_filter_temp_dir();
 
-// the converter for the filter (converter.cpp)
+// the converter for the filter (converter_path.cpp)
 // The directory of the running binary: `proc_exe` read as a link where it
 // exists, else `argv0` resolved (looked up in `path` when it holds no
 // '/'); "" when neither tells.

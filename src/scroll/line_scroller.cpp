@@ -8,7 +8,7 @@
 #include "app/exits.h"
 #include "app/records.h"
 #include "app/signals.h"
-#include "app/work_files.h"
+#include "app/work_lock.h"
 #include "control/control.h"
 #include "display/display.h"
 #include "scroll/scroll.h"

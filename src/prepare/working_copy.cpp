@@ -17,7 +17,7 @@
 #include "app/exits.h"
 #include "app/records.h"
 #include "app/signals.h"
-#include "app/work_files.h"
+#include "app/work_lock.h"
 #include "prepare/prepare.h"
 
 static const char system_filter[] = "/usr/bin/lesspipe.sh";

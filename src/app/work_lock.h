@@ -1,10 +1,9 @@
-// The work files' lock and removal. Runs of one user share the file names,
-// so the preparation is serialized by a lock on the work directory, taken
-// before the first write of a work file and released once the file to show
-// is open.
+// The work files' lock and removal, and "Loading.." (work_lock.cpp). Runs
+// of one user share the file names, so the preparation is serialized by a
+// lock on the work directory, taken before the first write of a work file
+// and released once the file to show is open.
 #pragma once
 
-// work files (startup.cpp)
 void lock_work_files();
 // "Loading.." on standard output, once: before the text is prepared, or
 // earlier while a run waits for another's preparation.
