@@ -6,8 +6,8 @@
 # can wrap it evenly; or nothing, for a text fit to show as it is (the
 # caller then copies the file unchanged). What reads what:
 #
-#   PDF                      drifterm-convert (from the page layout), else
-#                            pdftotext, the rows of a paragraph joined here
+#   PDF                      drifterm-convert (from the page layout); where
+#                            it is missing, pdftotext
 #   manual page              man -l (man-db), else mandoc
 #   gzip, bzip2, xz, zstd    decompressed (64 MiB at most), then as the rest;
 #                            a text fit as it is is printed as it came out
@@ -17,8 +17,9 @@
 # The converter is $DRIFTERM_CONVERT, else drifterm-convert on PATH, else
 # the one installed beside this filter. A format whose program is missing
 # gets one line instead: "NAME needs PROGRAM (Debian package PACKAGE)".
-# Kinds are told by their first bytes, and manual pages also by their
-# names. A second argument "-" (given for PDF names) is ignored.
+# Kinds are the converter's (drifterm-convert --kind, from its table of
+# formats); manual pages are told by their first bytes and their names.
+# A second argument "-" (given for PDF names) is ignored.
 #
 # Documents may be hostile: the converter reads no file but FILE and opens
 # no device; no more than 64 MiB is expanded from a compressed file.
@@ -117,46 +118,42 @@ is_man_name() {
     return 1
 }
 
-# Sets kind to pdf, manpage, gzip, bzip2, xz, zstd or other for file $1
-# known by the name $2, from its first bytes (in hex in $magic).
+# Sets kind for file $1 known by the name $2: manpage for a troff source
+# (by its first bytes, or a "." or "'" and a manual's name), else what the
+# converter's table of formats says ("pdf", "gzip", "bzip2", "xz", "zstd",
+# "epub", "text"...). Without the converter only what this filter reads
+# itself is told apart, by its first bytes.
 classify() {
     magic=$(od -An -tx1 -N8 <"$1" | tr -d ' \n')
+    case $magic in
+    2e544820* | 2e446420*) kind=manpage; return ;; # ".TH " or ".Dd ": a page's title
+    2e* | 27*) is_man_name "$2" && { kind=manpage; return; } ;;
+    esac
+    find_converter
+    if [ -n "$conv" ]; then
+        kind=$("$conv" --kind "$1" </dev/null) || kind=other
+        return
+    fi
     case $magic in
     255044462d*) kind=pdf ;;            # "%PDF-"
     1f8b* | 1f9d*) kind=gzip ;;         # gzip, compress
     425a68*) kind=bzip2 ;;              # "BZh"
     fd377a585a00*) kind=xz ;;
-    5d0000*) case $2 in *.lzma) kind=xz ;; *) kind=other ;; esac ;;
     28b52ffd*) kind=zstd ;;
-    2e544820* | 2e446420*) kind=manpage ;; # ".TH " or ".Dd ": a page's title
-    2e* | 27*)                          # "." or "'": a troff request or comment
-        kind=other
-        is_man_name "$2" && kind=manpage
-        ;;
     *) kind=other ;;
     esac
 }
 
-# True for a file the converter would read as a document rather than as
-# text: a zip, RTF, an old Office file, DjVu, CHM or PostScript by its first
-# bytes, or a document's name. Without the converter only those get its
-# notice; any other file is shown as it is.
-is_document() {
-    case $magic in
-    504b0304* | 7b5c727466* | d0cf11e0* | 41542654464f524d* | 49545346* | 2521*) return 0 ;;
-    esac
-    case $1 in
-    *.[eE][pP][uU][bB] | *.[dD][oO][cC][xX] | *.[oO][dD][tT] | *.[fF][bB]2 | *.[rR][tT][fF] | \
-        *.[hH][tT][mM] | *.[hH][tT][mM][lL] | *.[xX][hH][tT][mM][lL] | *.[dD][oO][cC] | \
-        *.[mM][oO][bB][iI] | *.[aA][zZ][wW] | *.[aA][zZ][wW]3 | *.[dD][jJ][vV][uU] | *.[cC][hH][mM] | \
-        *.[pP][sS])
-        return 0 ;;
-    esac
-    return 1
+# True when file $1 holds a NUL byte in its first 4 KiB: a document the
+# converter would read (a zip, an Office file, a book), not a text.
+holds_nul() {
+    [ "$(head -c 4096 <"$1" | tr -d '\000' | wc -c)" -ne "$(head -c 4096 <"$1" | wc -c)" ]
 }
 
 # Sets conv to the converter's path, or to nothing when there is none.
 find_converter() {
+    [ -n "${conv_found:-}" ] && return 0
+    conv_found=1
     conv=${DRIFTERM_CONVERT:-}
     if [ -z "$conv" ]; then
         conv=$(command -v drifterm-convert) || conv=$here/drifterm-convert
@@ -181,70 +178,14 @@ print_converted() {
 # ---------------------------------------------------------------- PDF
 
 # The converter reads the page layout (poppler, pages in parallel);
-# pdftotext and the row joining below serve where it is missing or fails.
+# pdftotext serves only where the converter is missing, its rows as it
+# wrote them (fmt -s keeps them), never after the converter has failed.
 convert_pdf() {
     print_converted "$1"
+    [ -n "$conv" ] && exit 0
     have pdftotext || needs pdftotext poppler-utils
-    pdftotext -q -nopgbrk -enc UTF-8 -- "$1" - </dev/null >"$tmp/raw" || exit 0
-    join_pdf_rows <"$tmp/raw" >"$tmp/out"
+    pdftotext -q -nopgbrk -enc UTF-8 -- "$1" - </dev/null >"$tmp/out" || exit 0
     emit "$tmp/out"
-}
-
-# pdftotext ends every row of the page. Within a block (rows between blank
-# ones) a row goes on in the next when the next one's first word would not
-# have fitted on it within the block's right margin: its widest row, or the
-# next widest when the widest sticks out. Letters differ in width, so a
-# row counts as full from 3/4 of the margin on, or 9/10 when it ends a
-# sentence. A list item or option starts anew, as does a row that opens
-# with a symbol after a sentence; in a narrow block (a table, code) every
-# row stays. A hyphen at a row's end is kept and the next row follows it
-# without a blank.
-join_pdf_rows() {
-    LC_ALL=C awk '
-        function width(s,   t) { t = s; return length(s) - gsub(/[\200-\277]/, "", t) }
-        function first_word(s) { sub(/^[ \t]+/, "", s); sub(/[ \t].*/, "", s); return s }
-        function starts_item(s) {
-            return s ~ /^(\342\200\242|\342\227\246|\342\226\252|\342\200\223|\342\200\224|\302\267|[-*+o]) / ||
-                   s ~ /^-/ || s ~ /^\(?[0-9a-zA-Z][0-9]?[.)] / || s ~ /^[0-9]+\.[0-9.]* /
-        }
-        function goes_on(i,   next_row, full) {
-            next_row = row[i + 1]
-            if (margin < 40 || starts_item(next_row)) return 0
-            full = wide[i] + 1 + width(first_word(next_row))
-            if (row[i] ~ /[.:;!?]$/) {
-                if (full < margin * 0.9 || next_row !~ /^[A-Za-z0-9\200-\377"(\047]/) return 0
-            } else if (full < margin * 0.75) return 0
-            return 1
-        }
-        function flush(   i, line, joined) {
-            if (n == 0) return
-            margin = (n > 2 && widest > second * 1.1) ? second : widest
-            line = row[1]
-            joined = 0
-            for (i = 1; i < n; i++) {
-                if (!goes_on(i)) {
-                    # A paragraph of several rows is set apart from what follows.
-                    print line (joined ? "\n" : "")
-                    line = row[i + 1]
-                    joined = 0
-                    continue
-                }
-                if (row[i] ~ /[A-Za-z\200-\377]-$/) line = line row[i + 1]
-                else line = line " " row[i + 1]
-                joined = 1
-            }
-            print line
-            n = widest = second = 0
-        }
-        /^[ \t\f]*$/ { flush(); print ""; next }
-        {
-            sub(/[ \t]+$/, "")
-            row[++n] = $0
-            wide[n] = width($0)
-            if (wide[n] > widest) { second = widest; widest = wide[n] }
-            else if (wide[n] > second) second = wide[n]
-        }
-        END { flush() }'
 }
 
 # ---------------------------------------------------------------- manual
@@ -316,7 +257,7 @@ decompress() {
 # is, and is printed: the caller would show the compressed bytes.
 convert_inner() {
     print_converted "$inner"
-    if [ -z "$conv" ] && is_document "$inner_name"; then
+    if [ -z "$conv" ] && holds_nul "$inner"; then
         needs drifterm-convert drifterm
     fi
     cat -- "$inner"
@@ -344,7 +285,7 @@ esac
 find_converter
 if [ -n "$conv" ]; then
     "$conv" "$src" </dev/null
-elif is_document "$name"; then
+elif holds_nul "$src"; then
     needs drifterm-convert drifterm
 fi
 exit 0

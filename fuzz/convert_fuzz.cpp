@@ -8,16 +8,25 @@
 #include <cstdint>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "convert/charset.h"
 #include "convert/convert.h"
+#include "convert/formats.h"
 #include "convert/xml.h"
 #include "fuzz_support.h"
 
 namespace {
 
-const char *const suffixes[] = {"epub", "docx", "odt", "fb2", "html", "xhtml", "rtf", "txt",
-                                "pdf",  "doc",  "mobi", "djvu", "chm", "ps",   "gz",  "md"};
+// Every name the table of formats knows, and a text's.
+std::vector<std::string> table_suffixes()
+{
+    std::vector<std::string> names = {"txt"};
+    for (const Format &f : formats())
+        for (std::string_view name : format_suffixes(f))
+            names.emplace_back(name);
+    return names;
+}
 
 void check_conversion(const Input &in, const OutputCharset &out)
 {
@@ -51,7 +60,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     check_conversion(in, utf8);
     if (size == 0)
         return 0;
-    in.name = std::string("fuzz.") + suffixes[data[0] % (sizeof suffixes / sizeof suffixes[0])];
+    static const std::vector<std::string> suffixes = table_suffixes();
+    in.name = "fuzz." + suffixes[data[0] % suffixes.size()];
     OutputCharset ascii;
     ascii.utf8 = false;
     ascii.ascii = true;

@@ -204,15 +204,9 @@ static std::string suffix_of(const std::string &name)
 
 static bool goes_by(const Format &f, const std::string &suffix)
 {
-    if (suffix.empty() || f.suffixes == nullptr)
-        return false;
-    std::string_view names(f.suffixes);
-    while (!names.empty()) {
-        size_t space = names.find(' ');
-        if (names.substr(0, space) == suffix)
+    for (std::string_view name : format_suffixes(f))
+        if (name == suffix)
             return true;
-        names = space == std::string_view::npos ? std::string_view() : names.substr(space + 1);
-    }
     return false;
 }
 
@@ -260,7 +254,7 @@ Kind detect_kind(std::string_view bytes, const std::string &name)
         if (f.kind == Kind::text || !goes_by(f, suffix))
             continue;
         // A plain text named like a book is shown as the text it is.
-        if (!text || text_fits_loosely(f, bytes, markup))
+        if (!text || f.text_by_name || text_fits_loosely(f, bytes, markup))
             return f.kind;
     }
     return text ? Kind::text : Kind::binary;

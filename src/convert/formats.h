@@ -36,6 +36,7 @@ enum class Kind {
 // name second (suffixes).
 struct Format {
     Kind kind;
+    const char *id;         // "epub": the word --kind prints, for the filter
     const char *name;       // "EPUB"; also the TYPE that notices name
     std::string_view magic; // bytes the file holds at magic_at, or empty
     size_t magic_at;
@@ -48,8 +49,12 @@ struct Format {
     ReadFunction read;      // nullptr: not read here (the filter reads it)
     std::string_view other_magic = {}; // a second mark the format may carry instead, or empty
     size_t other_magic_at = 0;
+    bool text_by_name = false; // a format written as text, with no mark of its own: its
+                               // suffixes alone choose it, when the bytes look like text
 };
 
+// The names a format goes by, each a suffix without its dot.
+std::vector<std::string_view> format_suffixes(const Format &f);
 // The kind of the bytes: content first (magic bytes, zip members, XML
 // root), then the name. A text named like another format is text.
 Kind detect_kind(std::string_view bytes, const std::string &name);

@@ -1,6 +1,10 @@
 // drifterm-convert FILE: prints FILE as plain text in the locale's
 // character set, or nothing when it is a text fit to show as it is.
 //
+// drifterm-convert --kind FILE: prints the kind FILE is of, the id of its
+// row in the table of formats ("pdf", "gzip", "epub", "text"...), for the
+// filter to go by.
+//
 // Exit status: 0 when it printed or had nothing to print (a text to show
 // as it is, a format not read here, anything but a regular file); 1 when
 // FILE cannot be opened or read, or the text cannot be written; 2 for a
@@ -25,7 +29,7 @@
 #include "convert/xml.h"
 #include "convert/zip.h"
 
-static const char usage[] = "usage: drifterm-convert FILE | --formats | --help\n";
+static const char usage[] = "usage: drifterm-convert FILE | --kind FILE | --formats | --help\n";
 
 // A hostile document's conversion ends in seconds; this is the last resort
 // should a library loop regardless.
@@ -90,12 +94,8 @@ static std::string recognised_by(const Format &f)
         ways.push_back(std::string("root <") + f.xml_root + ">");
     if (f.suffixes != nullptr && *f.suffixes) {
         std::string names = "name";
-        std::string_view list(f.suffixes);
-        while (!list.empty()) {
-            size_t space = list.find(' ');
-            names += (names.size() == 4 ? " ." : "/.") + std::string(list.substr(0, space));
-            list = space == std::string_view::npos ? std::string_view() : list.substr(space + 1);
-        }
+        for (std::string_view name : format_suffixes(f))
+            names += (names.size() == 4 ? " ." : "/.") + std::string(name);
         ways.push_back(names);
     }
     if (ways.empty())
@@ -153,41 +153,77 @@ static int print_text(const std::string &text)
     return 1;
 }
 
-static int convert_file(const char *path)
+// A file's bytes, mapped: never read through a FIFO or device.
+struct Mapped {
+    void *map = nullptr;
+    size_t size = 0;
+    bool regular = false; // a regular file with bytes in it
+};
+
+static bool map_file(const char *path, Mapped &file)
 {
     int fd = open(path, O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY);
     if (fd < 0)
-        return fail(path);
+        return false;
     struct stat st{};
-    if (fstat(fd, &st) != 0) {
-        int status = fail(path);
-        close(fd);
-        return status;
+    bool ok = fstat(fd, &st) == 0;
+    if (ok && S_ISREG(st.st_mode) && st.st_size > 0) {
+        file.size = static_cast<size_t>(st.st_size);
+        file.map = mmap(nullptr, file.size, PROT_READ, MAP_PRIVATE, fd, 0);
+        ok = file.map != MAP_FAILED;
+        file.regular = ok;
+        if (!ok)
+            file.map = nullptr;
     }
+    int saved = errno;
+    close(fd);
+    errno = saved;
+    return ok;
+}
+
+static void unmap_file(Mapped &file)
+{
+    if (file.map != nullptr)
+        munmap(file.map, file.size);
+    file = Mapped{};
+}
+
+static std::string_view bytes_of(const Mapped &file)
+{
+    return file.map ? std::string_view(static_cast<const char *>(file.map), file.size) : std::string_view();
+}
+
+static int convert_file(const char *path)
+{
+    Mapped file;
+    if (!map_file(path, file))
+        return fail(path);
     // A FIFO, device or directory is nothing to convert; an empty file or
     // one past the limits neither (the caller shows it as it is).
-    if (!S_ISREG(st.st_mode) || st.st_size <= 0 || static_cast<uintmax_t>(st.st_size) > archive_limit) {
-        close(fd);
-        return 0;
-    }
-    size_t size = static_cast<size_t>(st.st_size);
-    void *map = mmap(nullptr, size, PROT_READ, MAP_PRIVATE, fd, 0);
-    if (map == MAP_FAILED) {
-        int status = fail(path);
-        close(fd);
-        return status;
-    }
-    close(fd);
-    Input in;
-    in.bytes = std::string_view(static_cast<const char *>(map), size);
-    in.name = base_name_of(path);
-    in.path = path;
-    std::string text;
     int status = 0;
-    if (convert_document(in, locale_charset(), text))
-        status = print_text(text);
-    munmap(map, size);
+    if (file.regular && file.size <= archive_limit) {
+        Input in;
+        in.bytes = bytes_of(file);
+        in.name = base_name_of(path);
+        in.path = path;
+        std::string text;
+        if (convert_document(in, locale_charset(), text))
+            status = print_text(text);
+    }
+    unmap_file(file);
     return status;
+}
+
+// The word the filter goes by: the kind of the file, as the table names it.
+static int print_kind(const char *path)
+{
+    Mapped file;
+    if (!map_file(path, file))
+        return fail(path);
+    const Format *format = format_for(detect_kind(bytes_of(file), base_name_of(path)));
+    unmap_file(file);
+    puts(format ? format->id : "text");
+    return 0;
 }
 
 int main(int argc, char **argv)
@@ -202,6 +238,10 @@ int main(int argc, char **argv)
     if (argc == 2 && strcmp(argv[1], "--formats") == 0) {
         print_formats();
         return 0;
+    }
+    if (argc == 3 && strcmp(argv[1], "--kind") == 0) {
+        xml_init();
+        return print_kind(argv[2]);
     }
     if (argc >= 2 && strcmp(argv[1], "--") == 0)
         first = 2;

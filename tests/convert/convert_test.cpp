@@ -24,6 +24,34 @@ TEST(ConvertTable, EveryReadableKindHasOneRow)
         EXPECT_EQ(format_for(f.kind), &f) << f.name;
 }
 
+// The README's table of formats and the manual page's list say what the
+// table says: every format by its name, and no README row of a format the
+// table does not have (but manual pages, which the filter reads itself).
+TEST(ConvertTable, ReadmeAndManualNameItsFormats)
+{
+    std::string readme = harness::read_file(DRIFTERM_SOURCE_DIR "/README.md");
+    std::string manual = harness::read_file(DRIFTERM_SOURCE_DIR "/doc/drifterm.1");
+    std::vector<std::string> rows; // the first cells of the table below "| Format |"
+    size_t at = readme.find("| Format |");
+    ASSERT_NE(at, std::string::npos);
+    for (at = readme.find('\n', readme.find('\n', at) + 1) + 1; readme.compare(at, 2, "| ") == 0;
+         at = readme.find('\n', at) + 1)
+        rows.push_back(readme.substr(at + 2, readme.find(" |", at + 1) - at - 2));
+    for (const Format &f : formats()) {
+        bool named = false;
+        for (const std::string &row : rows)
+            named = named || row.find(f.name) != std::string::npos;
+        EXPECT_TRUE(named) << f.name << " has no row in README.md's table of formats";
+        EXPECT_NE(manual.find(f.name), std::string::npos) << f.name << " is not named in doc/drifterm.1";
+    }
+    for (const std::string &row : rows) {
+        bool known = row.starts_with("manual pages");
+        for (const Format &f : formats())
+            known = known || row.find(f.name) != std::string::npos;
+        EXPECT_TRUE(known) << "README.md's row \"" << row << "\" names no format of the table";
+    }
+}
+
 // ---------------------------------------------------------------- samples
 
 // A few lines in each language: enough for uchardet to tell the sets apart.
