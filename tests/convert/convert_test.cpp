@@ -4,7 +4,6 @@
 
 #include <iconv.h>
 #include <sys/stat.h>
-#include <zip.h>
 
 #include "convert/charset.h"
 #include "convert/convert.h"
@@ -13,6 +12,7 @@
 #include "convert/readers.h"
 #include "convert/xml.h"
 #include "helpers.h"
+#include "zip_maker.h"
 
 namespace {
 
@@ -98,31 +98,7 @@ std::string encoded(const std::string &utf8, const char *charset)
     return out;
 }
 
-// A zip in memory holding `members` (name, content), stored or deflated.
-std::string make_zip(const std::vector<std::pair<std::string, std::string>> &members)
-{
-    zip_error_t error;
-    zip_error_init(&error);
-    zip_source_t *buffer = zip_source_buffer_create(nullptr, 0, 0, &error);
-    zip_source_keep(buffer);
-    zip_t *archive = zip_open_from_source(buffer, ZIP_TRUNCATE, &error);
-    for (const auto &[name, content] : members) {
-        zip_source_t *data = zip_source_buffer(archive, content.data(), content.size(), 0);
-        zip_file_add(archive, name.c_str(), data, ZIP_FL_ENC_UTF_8);
-    }
-    zip_close(archive);
-    std::string bytes;
-    if (zip_source_open(buffer) == 0) {
-        zip_source_seek(buffer, 0, SEEK_END);
-        bytes.resize(static_cast<size_t>(zip_source_tell(buffer)));
-        zip_source_seek(buffer, 0, SEEK_SET);
-        zip_source_read(buffer, bytes.data(), bytes.size());
-        zip_source_close(buffer);
-    }
-    zip_source_free(buffer);
-    zip_error_fini(&error);
-    return bytes;
-}
+using ziptest::make_zip;
 
 // ---------------------------------------------------------------- detection
 
@@ -484,7 +460,7 @@ TEST(ConvertProgram, StatusesAndLocales)
     harness::write_file(sjis, encoded(japanese, "SHIFT_JIS"));
     harness::write_file(utf8, russian);
     ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
-    const std::string usage = "usage: drifterm-convert FILE | --formats | --help\n";
+    const std::string usage = "usage: drifterm-convert FILE | --kind FILE | --formats | --help\n";
     struct Row {
         const char *what;
         std::vector<std::string> args;
@@ -499,6 +475,7 @@ TEST(ConvertProgram, StatusesAndLocales)
         {"a missing file", {missing}, "C", 1, "", "drifterm-convert: " + missing + ": No such file or directory\n"},
         {"a FIFO is never waited on", {fifo}, "C", 0, "", ""},
         {"a directory", {dir.path}, "C", 0, "", ""},
+        {"the kind, for the filter", {"--kind", sjis}, "C", 0, "text\n", ""},
         {"KOI8-R in a UTF-8 locale", {koi8}, "C.UTF-8", 0, russian, ""},
         {"KOI8-R in the C locale", {"--", koi8}, "C", 0, to_output_charset(russian, [] {
              OutputCharset out;

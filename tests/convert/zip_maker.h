@@ -29,7 +29,7 @@ inline std::string make_zip(const Members &members)
     }
     for (const auto &[name, data] : members) {
         zip_source_t *member = zip_source_buffer(archive, data.data(), data.size(), 0);
-        if (member == nullptr || zip_file_add(archive, name.c_str(), member, ZIP_FL_OVERWRITE) < 0)
+        if (member == nullptr || zip_file_add(archive, name.c_str(), member, ZIP_FL_ENC_UTF_8 | ZIP_FL_OVERWRITE) < 0)
             zip_source_free(member);
     }
     std::string bytes;

@@ -25,6 +25,7 @@
 #include "convert/readers.h"
 #include "convert/xml.h"
 #include "helpers.h"
+#include "../zip_maker.h"
 
 namespace {
 
@@ -37,21 +38,7 @@ const xmlExternalEntityLoader naive_loader = xmlGetExternalEntityLoader();
 
 using Member = std::pair<std::string, std::string>;
 
-std::string make_zip(const std::vector<Member> &members)
-{
-    harness::TempDir dir;
-    std::string path = dir.path + "/book.zip";
-    int error = 0;
-    zip_t *archive = zip_open(path.c_str(), ZIP_CREATE | ZIP_TRUNCATE, &error);
-    if (archive == nullptr)
-        return "";
-    for (const Member &m : members) {
-        zip_source_t *source = zip_source_buffer(archive, m.second.data(), m.second.size(), 0);
-        zip_file_add(archive, m.first.c_str(), source, ZIP_FL_ENC_UTF_8 | ZIP_FL_OVERWRITE);
-    }
-    zip_close(archive);
-    return harness::read_file(path);
-}
+using ziptest::make_zip;
 
 std::string xhtml(const std::string &body)
 {
