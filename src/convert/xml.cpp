@@ -137,7 +137,7 @@ bool name_is(XmlNode element, std::string_view name)
 
 XmlNode xml_child(XmlNode parent, const char *name)
 {
-    for (XmlNode child = xml_first_element(parent); child; child = xml_next_element(child))
+    for (XmlNode child : xml_children(parent))
         if (xml_name(child) == name)
             return child;
     return nullptr;
@@ -145,7 +145,7 @@ XmlNode xml_child(XmlNode parent, const char *name)
 
 XmlNode child_named(XmlNode parent, std::string_view name)
 {
-    for (XmlNode child = xml_first_element(parent); child; child = xml_next_element(child))
+    for (XmlNode child : xml_children(parent))
         if (name_is(child, name))
             return child;
     return nullptr;

@@ -47,6 +47,26 @@ std::string plain_attr(XmlNode element, const char *name);
 bool has_plain_attr(XmlNode element, const char *name);
 XmlNode xml_first_element(XmlNode node);
 XmlNode xml_next_element(XmlNode node);
+// The element children of `node`, in order: for (XmlNode child : xml_children(node)).
+struct XmlChildren {
+    XmlNode first;
+    struct Step {
+        XmlNode at;
+        XmlNode operator*() const { return at; }
+        Step &operator++()
+        {
+            at = xml_next_element(at);
+            return *this;
+        }
+        bool operator!=(const Step &other) const { return at != other.at; }
+    };
+    Step begin() const { return {first}; }
+    Step end() const { return {nullptr}; }
+};
+inline XmlChildren xml_children(XmlNode node)
+{
+    return {xml_first_element(node)};
+}
 // All the text within, an undeclared entity (&eacute;) as HTML's.
 std::string xml_text(XmlNode node);
 // The character HTML names `name` ("eacute") appended as UTF-8; false

@@ -153,7 +153,7 @@ std::vector<std::string> chm_toc_paths(std::string_view hhc, const std::string &
                 paths.push_back(path);
         }
         size_t first_child = stack.size();
-        for (XmlNode child = xml_first_element(node); child; child = xml_next_element(child))
+        for (XmlNode child : xml_children(node))
             stack.push_back(child);
         std::reverse(stack.begin() + static_cast<long>(first_child), stack.end());
     }

@@ -84,7 +84,7 @@ static std::unordered_set<std::string> enciphered_members(ZipArchive *zip)
         return members;
     XmlDoc parsed = xml_parse(bytes);
     XmlNode root = xml_root(parsed);
-    for (XmlNode data = xml_first_element(root); data; data = xml_next_element(data)) {
+    for (XmlNode data : xml_children(root)) {
         XmlNode reference = child_named(child_named(data, "cipherdata"), "cipherreference");
         std::string member = member_of("", xml_attr(reference, "URI"));
         if (!member.empty())
@@ -106,7 +106,7 @@ static bool readable_type(const std::string &type)
 static std::vector<std::string> reading_order(XmlNode package, const std::string &folder)
 {
     std::unordered_map<std::string, Item> items;
-    for (XmlNode item = xml_first_element(child_named(package, "manifest")); item; item = xml_next_element(item)) {
+    for (XmlNode item : xml_children(child_named(package, "manifest"))) {
         if (local_name(item) != "item")
             continue;
         Item entry{member_of(folder, xml_attr(item, "href")), xml_attr(item, "media-type"),
@@ -115,7 +115,7 @@ static std::vector<std::string> reading_order(XmlNode package, const std::string
     }
     std::vector<Page> pages;
     std::unordered_set<std::string> seen;
-    for (XmlNode ref = xml_first_element(child_named(package, "spine")); ref; ref = xml_next_element(ref)) {
+    for (XmlNode ref : xml_children(child_named(package, "spine"))) {
         if (local_name(ref) != "itemref")
             continue;
         auto found = items.find(xml_attr(ref, "idref"));

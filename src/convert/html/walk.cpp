@@ -134,7 +134,7 @@ static long number_attr(XmlNode element, const char *name, long fallback)
 static long count_items(XmlNode list)
 {
     long count = 0;
-    for (XmlNode child = xml_first_element(list); child; child = xml_next_element(child))
+    for (XmlNode child : xml_children(list))
         if (local_name(child) == "li")
             count++;
     return count;

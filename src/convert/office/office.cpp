@@ -170,7 +170,7 @@ static void collect_below(XmlNode node, const char *want, std::string_view wrapp
 {
     if (depth > 100) // deeper than any document wraps its rows
         return;
-    for (XmlNode child = xml_first_element(node); child; child = xml_next_element(child)) {
+    for (XmlNode child : xml_children(node)) {
         std::string name = xml_name(child);
         if (name == want)
             found.push_back(child);

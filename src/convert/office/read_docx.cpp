@@ -82,7 +82,7 @@ int level_index(const std::string &text, int fallback)
 
 void docx_load_styles(Docx &docx, XmlNode root)
 {
-    for (XmlNode node = xml_first_element(root); node; node = xml_next_element(node)) {
+    for (XmlNode node : xml_children(root)) {
         if (xml_name(node) != "style")
             continue;
         Style style;
@@ -162,12 +162,12 @@ Level docx_level(XmlNode lvl)
 
 void docx_load_numbering(Docx &docx, XmlNode root)
 {
-    for (XmlNode node = xml_first_element(root); node; node = xml_next_element(node)) {
+    for (XmlNode node : xml_children(root)) {
         std::string name = xml_name(node);
         if (name == "abstractNum") {
             AbstractNum &abstract = docx.abstracts[xml_attr(node, "abstractNumId")];
             abstract.style_link = child_val(node, "numStyleLink");
-            for (XmlNode lvl = xml_first_element(node); lvl; lvl = xml_next_element(lvl))
+            for (XmlNode lvl : xml_children(node))
                 if (xml_name(lvl) == "lvl") {
                     int at = level_index(xml_attr(lvl, "ilvl"), -1);
                     if (at >= 0)
@@ -176,7 +176,7 @@ void docx_load_numbering(Docx &docx, XmlNode root)
         } else if (name == "num") {
             Num &num = docx.nums[xml_attr(node, "numId")];
             num.abstract_id = child_val(node, "abstractNumId");
-            for (XmlNode over = xml_first_element(node); over; over = xml_next_element(over)) {
+            for (XmlNode over : xml_children(node)) {
                 int at = xml_name(over) == "lvlOverride" ? level_index(xml_attr(over, "ilvl"), -1) : -1;
                 if (at < 0)
                     continue;
@@ -298,7 +298,7 @@ void docx_text_boxes(Docx &docx, XmlNode node, Para &para, int depth)
 {
     if (depth > office_max_depth)
         return;
-    for (XmlNode child = xml_first_element(node); child; child = xml_next_element(child)) {
+    for (XmlNode child : xml_children(node)) {
         std::string name = xml_name(child);
         if (name == "txbxContent")
             docx_blocks(docx, child, para.after, depth + 1);
@@ -344,7 +344,7 @@ void docx_run(Docx &docx, XmlNode run, Para &para, int depth)
     if (depth > office_max_depth)
         return;
     bool hidden = docx_hidden(xml_child(run, "rPr"));
-    for (XmlNode child = xml_first_element(run); child; child = xml_next_element(child)) {
+    for (XmlNode child : xml_children(run)) {
         std::string name = xml_name(child);
         if (name == "fldChar")
             docx_field_char(docx, xml_attr(child, "fldCharType"));
@@ -374,7 +374,7 @@ void docx_inline(Docx &docx, XmlNode node, Para &para, int depth)
 {
     if (depth > office_max_depth)
         return;
-    for (XmlNode child = xml_first_element(node); child; child = xml_next_element(child)) {
+    for (XmlNode child : xml_children(node)) {
         std::string name = xml_name(child);
         if (name == "r")
             docx_run(docx, child, para, depth + 1);
@@ -438,7 +438,7 @@ void docx_blocks(Docx &docx, XmlNode parent, std::vector<Block> &out, int depth)
 {
     if (depth > office_max_depth)
         return;
-    for (XmlNode child = xml_first_element(parent); child; child = xml_next_element(child)) {
+    for (XmlNode child : xml_children(parent)) {
         std::string name = xml_name(child);
         if (name == "p")
             docx_paragraph(docx, child, out, depth + 1);
@@ -459,7 +459,7 @@ void docx_blocks(Docx &docx, XmlNode parent, std::vector<Block> &out, int depth)
 void docx_load_notes(Docx &docx, XmlNode root, std::map<std::string, Note> &notes)
 {
     docx.in_notes = true;
-    for (XmlNode node = xml_first_element(root); node; node = xml_next_element(node)) {
+    for (XmlNode node : xml_children(root)) {
         std::string name = xml_name(node);
         if (name != "footnote" && name != "endnote")
             continue;

@@ -82,12 +82,12 @@ LevelStyle odt_level_style(XmlNode node, const std::string &name)
 
 void odt_load_styles(Odt &odt, XmlNode styles)
 {
-    for (XmlNode node = xml_first_element(styles); node; node = xml_next_element(node)) {
+    for (XmlNode node : xml_children(styles)) {
         std::string name = xml_name(node);
         if (name == "list-style") {
             ListStyleDef &def = odt.list_styles[xml_attr(node, "name")];
             def = ListStyleDef{};
-            for (XmlNode level = xml_first_element(node); level; level = xml_next_element(level)) {
+            for (XmlNode level : xml_children(node)) {
                 long at = office_number(xml_attr(level, "level"), 0) - 1;
                 if (at >= 0 && at < max_levels)
                     def.levels[at] = odt_level_style(level, xml_name(level));
@@ -169,7 +169,7 @@ void odt_frame(Odt &odt, XmlNode frame, std::vector<Block> &out, int depth)
         odt_blocks(odt, frame, out, depth + 1, ListAt{});
         return;
     }
-    for (XmlNode child = xml_first_element(frame); child; child = xml_next_element(child))
+    for (XmlNode child : xml_children(frame))
         odt_frame(odt, child, out, depth + 1);
 }
 
@@ -293,12 +293,12 @@ void odt_list(Odt &odt, XmlNode list, std::vector<Block> &out, int depth, const 
     auto style = odt.list_styles.find(xml_attr(list, "style-name"));
     if (style != odt.list_styles.end())
         at.style = &style->second;
-    for (XmlNode item = xml_first_element(list); item; item = xml_next_element(item)) {
+    for (XmlNode item : xml_children(list)) {
         std::string name = xml_name(item);
         if (name != "list-item" && name != "list-header")
             continue;
         bool numbered = name == "list-item";
-        for (XmlNode child = xml_first_element(item); child; child = xml_next_element(child)) {
+        for (XmlNode child : xml_children(item)) {
             std::string kind = xml_name(child);
             if (kind == "p" && numbered) {
                 odt_item(odt, child, item, at, out, depth + 1);
@@ -331,7 +331,7 @@ void odt_table(Odt &odt, XmlNode table, std::vector<Block> &out, int depth)
     for (XmlNode row : rows) {
         std::vector<std::string> cells;
         std::vector<Block> notes;
-        for (XmlNode cell = xml_first_element(row); cell; cell = xml_next_element(cell)) {
+        for (XmlNode cell : xml_children(row)) {
             if (xml_name(cell) != "table-cell") // covered cells are the spanning one's
                 continue;
             std::vector<Block> content;
@@ -387,7 +387,7 @@ void odt_block(Odt &odt, XmlNode node, std::vector<Block> &out, int depth, const
 
 void odt_blocks(Odt &odt, XmlNode parent, std::vector<Block> &out, int depth, const ListAt &at)
 {
-    for (XmlNode child = xml_first_element(parent); child; child = xml_next_element(child))
+    for (XmlNode child : xml_children(parent))
         odt_block(odt, child, out, depth, at);
 }
 
