@@ -13,15 +13,16 @@
 #include <unistd.h>
 
 #if defined(__linux__)
-#include <linux/landlock.h>
 #include <sys/prctl.h>
 #include <sys/syscall.h>
+#if __has_include(<linux/landlock.h>)
+#include <linux/landlock.h>
+#endif
 #endif
 #if defined(__GLIBC__)
 #include <iconv.h>
 #endif
 #if defined(DRIFTERM_HAVE_SECCOMP)
-#include <csignal>
 #include <sched.h>
 #include <seccomp.h>
 #include <sys/mman.h>
@@ -145,7 +146,7 @@ static bool set_no_new_privileges(ConfineFailure &failure)
 
 // ---------------------------------------------------------------- Landlock
 
-#if defined(__linux__) && defined(SYS_landlock_create_ruleset)
+#if defined(LANDLOCK_CREATE_RULESET_VERSION) && defined(SYS_landlock_create_ruleset)
 #define CONFINE_HAVE_LANDLOCK 1
 
 // The rights of later ABIs, for headers older than the kernel.
