@@ -75,7 +75,7 @@ fuzz: fuzz-build
 # Speed, memory and terminal traffic; prints a table, also kept in bench/results.md.
 bench: NEEDS := bench
 bench: configure
-	@cmake --build $(BUILD_DIR) -j $(JOBS) --target drifterm drifterm-convert
+	@cmake --build $(BUILD_DIR) -j $(JOBS) --target drifterm drifterm-convert confine_cost
 	DRIFTERM_BIN="$(CURDIR)/$(BUILD_DIR)/drifterm" bench/run
 
 # The configure step runs every time with PREFIX, so a new PREFIX rebuilds
