@@ -1,21 +1,54 @@
 // One file's bytes to the text to print. Also the fuzz target's entry:
 // any bytes in, bounded work, text out.
+#include <string>
+#include <vector>
+
 #include "convert/charset.h"
 #include "convert/convert.h"
 #include "convert/formats.h"
 #include "convert/notices.h"
+#include "convert/process.h"
 #include "convert/xml.h"
+
+// A reader in its confined child, given what its library needs: a folder
+// of its data, the document as a file. One that runs programs confines
+// them itself. A fuzzing build reads here, where the fuzzer sees what the
+// reader does.
+static ReadResult read_with(const Format *format, ReadFunction read, const Input &in, Document &doc)
+{
+#ifdef DRIFTERM_FUZZING
+    return read(in, doc);
+#else
+    if (format->runs_programs)
+        return read(in, doc);
+    std::vector<std::string> paths;
+    if (format->library_data)
+        paths.emplace_back(format->library_data);
+    Input named = in;
+    InputFile file;
+    if (format->by_path && in.path == nullptr) {
+        if (!input_file_make(in, file))
+            return notice(doc, NoticeKind::unreadable, in.name, format->name, "no room for a copy of it");
+        named.path = file.path.c_str();
+    }
+    if (named.path != nullptr && format->by_path)
+        paths.emplace_back(named.path);
+    ReadResult result = read_confined(read, named, format->name, doc, paths);
+    input_file_remove(file);
+    return result;
+#endif
+}
 
 // The reader of the kind, and where its bytes turn out not to be its
 // format, the text reader's, or a notice naming what they look like:
 // never nothing at all.
 static ReadResult read_as(const Format *format, const Input &in, Document &doc)
 {
-    ReadResult result = format->read(in, doc);
+    ReadResult result = read_with(format, format->read, in, doc);
     if (result != ReadResult::not_this_format)
         return result;
     doc = Document{};
-    if (read_text(in, doc) == ReadResult::read)
+    if (read_with(format_for(Kind::text), read_text, in, doc) == ReadResult::read)
         return ReadResult::read;
     doc = Document{};
     const char *type = binary_type(in.bytes);

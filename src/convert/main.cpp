@@ -24,6 +24,7 @@
 #include <unistd.h>
 #include <vector>
 
+#include "convert/confine.h"
 #include "convert/convert.h"
 #include "convert/formats.h"
 #include "convert/xml.h"
@@ -123,6 +124,7 @@ static void print_formats()
         line.erase(line.find_last_not_of(' ') + 1);
         puts(line.c_str());
     }
+    printf("\nEach reader runs in a child confined by: %s\n", confinement_in_force().c_str());
 }
 
 // ---------------------------------------------------------------- the file

@@ -11,20 +11,21 @@ namespace {
 
 struct Wording {
     NoticeKind kind;
-    const char *words; // NAME, WHAT and PACKAGE stand for what the notice names
+    const char *words; // NAME, WHAT and DETAIL stand for what the notice names
 };
 
 const Wording wordings[] = {
-    {NoticeKind::needs, "NAME needs WHAT (Debian package PACKAGE)"},
+    {NoticeKind::needs, "NAME needs WHAT (Debian package DETAIL)"},
     {NoticeKind::no_text, "no text in NAME (WHAT)"},
     {NoticeKind::no_text_layer, "NAME has no text layer"},
     {NoticeKind::drm, "NAME is protected by DRM: its text cannot be shown"},
     {NoticeKind::encrypted, "NAME is encrypted"},
+    {NoticeKind::unreadable, "NAME could not be read (WHAT): DETAIL"},
 };
 
 } // namespace
 
-std::string notice_text(NoticeKind kind, const std::string &name, const char *what, const char *package)
+std::string notice_text(NoticeKind kind, const std::string &name, const char *what, const char *detail)
 {
     std::string_view words;
     for (const Wording &w : wordings)
@@ -38,9 +39,9 @@ std::string notice_text(NoticeKind kind, const std::string &name, const char *wh
         } else if (words.starts_with("WHAT")) {
             out += what;
             words.remove_prefix(4);
-        } else if (words.starts_with("PACKAGE")) {
-            out += package;
-            words.remove_prefix(7);
+        } else if (words.starts_with("DETAIL")) {
+            out += detail;
+            words.remove_prefix(6);
         } else {
             out += words.front();
             words.remove_prefix(1);
@@ -49,8 +50,8 @@ std::string notice_text(NoticeKind kind, const std::string &name, const char *wh
     return out;
 }
 
-ReadResult notice(Document &doc, NoticeKind kind, const std::string &name, const char *what, const char *package)
+ReadResult notice(Document &doc, NoticeKind kind, const std::string &name, const char *what, const char *detail)
 {
-    doc.notice = notice_text(kind, name, what, package);
+    doc.notice = notice_text(kind, name, what, detail);
     return ReadResult::notice;
 }

@@ -14,6 +14,7 @@
 
 #include <dirent.h>
 
+#include "convert/confine.h"
 #include "convert/process.h"
 #include "convert/readers.h"
 
@@ -138,6 +139,7 @@ static void collect_child(pid_t pid, int fd, size_t cap, int seconds, ChildOutpu
     int status = 0;
     while (waitpid(pid, &status, 0) < 0 && errno == EINTR) {
     }
+    result.status = status;
     result.succeeded = exited && !result.timed_out && WIFEXITED(status) && WEXITSTATUS(status) == 0;
 }
 
@@ -187,13 +189,19 @@ struct Exec {
 };
 
 void run_program(const std::vector<std::string> &argv, const std::vector<std::string> &extra_env,
-                 const char *dir, size_t cap, int seconds, ChildOutput &result)
+                 const InputFile &file, const std::vector<std::string> &data_paths, size_t cap, int seconds,
+                 ChildOutput &result)
 {
     result = ChildOutput{};
     if (argv.empty())
         return;
     // Everything the child needs is made before the fork.
-    Exec exec{{}, {}, dir};
+    Exec exec{{}, {}, file.dir.c_str()};
+    ProgramConfinement confinement;
+    confinement.input = file.path;
+    confinement.work_dir = file.dir;
+    confinement.data_paths = data_paths;
+    confinement.cpu_seconds = seconds;
     for (const std::string &arg : argv)
         exec.args.push_back(const_cast<char *>(arg.c_str()));
     exec.args.push_back(nullptr);
@@ -209,8 +217,9 @@ void run_program(const std::vector<std::string> &argv, const std::vector<std::st
     }
     exec.env.push_back(nullptr);
     run_child(
-        [&exec](int) {
-            if (exec.dir != nullptr && chdir(exec.dir) != 0)
+        [&exec, &confinement](int) {
+            ConfineFailure failure;
+            if (chdir(exec.dir) != 0 || !confine_program(confinement, failure))
                 _exit(127);
             execve(exec.args[0], exec.args.data(), exec.env.data());
             _exit(127);
@@ -256,9 +265,9 @@ bool pool_start(int count, const std::function<void(int k, int fd)> &work, std::
             return false;
         }
         if (pid == 0) {
-            close(fds[0]);
             for (Worker &w : workers)
                 close(w.fd);
+            child_setup(fds[1], fds[0], false);
             work(k, fds[1]);
             _exit(0);
         }

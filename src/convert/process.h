@@ -17,6 +17,8 @@
 #include <string_view>
 #include <vector>
 
+#include "convert/readers.h"
+
 // Milliseconds of a clock that never steps back.
 long long clock_ms();
 // Writes all of `bytes` on `fd`; false when the reader has gone.
@@ -29,18 +31,33 @@ struct ChildOutput {
     std::string out;        // at most the cap given
     bool succeeded = false; // it ended by itself, with status 0
     bool timed_out = false; // killed at the time limit
+    int status = 0;         // how it ended, as waitpid tells
 };
 
 // A child's time limit: a hostile file may make a program loop.
 constexpr int child_seconds = 10;
 
-// Runs the program `argv[0]` (a path) with `argv`, never through a shell:
-// standard input /dev/null, standard error discarded, standard output read
-// up to `cap` bytes; in the directory `dir`, with `extra_env` ("NAME=value")
-// on top of this process's environment. It and every process it starts are
-// killed after `seconds`, or once it has written `cap` bytes.
+// A private directory of its own for a child, holding the document as a
+// file when the bytes came without one (Input.path is nullptr).
+struct InputFile {
+    std::string dir;  // the private directory, removed by input_file_remove
+    std::string path; // the document, absolute
+};
+// False when no directory or file could be made.
+bool input_file_make(const Input &in, InputFile &file);
+void input_file_remove(InputFile &file);
+
+// Runs the program `argv[0]` (a path) with `argv`, never through a shell,
+// in `file.dir`, confined (confine_program): its limits, and where the
+// kernel has Landlock, reading only the system, `file.path` and
+// `data_paths`, writing only in `file.dir`. Standard input /dev/null,
+// standard error discarded, standard output read up to `cap` bytes;
+// `extra_env` ("NAME=value") on top of this process's environment. It
+// and every process it starts are killed after `seconds`, or once it has
+// written `cap` bytes.
 void run_program(const std::vector<std::string> &argv, const std::vector<std::string> &extra_env,
-                 const char *dir, size_t cap, int seconds, ChildOutput &result);
+                 const InputFile &file, const std::vector<std::string> &data_paths, size_t cap, int seconds,
+                 ChildOutput &result);
 // Runs `work(fd)` in a child process of its own, which writes on `fd`,
 // under the same limits.
 void run_in_child(const std::function<void(int fd)> &work, size_t cap, int seconds, ChildOutput &result);
@@ -87,13 +104,16 @@ void record_close(std::string &out, size_t start);
 // false when none is whole yet.
 bool record_next(std::string_view &pending, std::string_view &record);
 
-// A private directory of its own for a child, holding the document as a
-// file when the bytes came without one (Input.path is nullptr).
-struct InputFile {
-    std::string dir;  // the private directory, removed by input_file_remove
-    std::string path; // the document, absolute
-};
-struct Input;
-// False when no directory or file could be made.
-bool input_file_make(const Input &in, InputFile &file);
-void input_file_remove(InputFile &file);
+// ---------------------------------------------------------------- confined readers
+
+// What one reader may spend, whatever the file says: the time of its
+// child, and (confine.h) its memory and processor time.
+constexpr int read_seconds = 5;
+
+// Runs `read` on `in` in a child confined before it sees a byte (confine.h):
+// it can open no file but those in `read_only_paths`, start nothing and
+// spend no more than its limits. The Document comes back over its pipe.
+// A child that crashed, ran out of time or memory, or could not be
+// confined leaves the notice "NAME could not be read (TYPE): REASON".
+ReadResult read_confined(ReadFunction read, const Input &in, const char *type, Document &doc,
+                         const std::vector<std::string> &read_only_paths = {});

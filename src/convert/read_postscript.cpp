@@ -66,8 +66,8 @@ ReadResult read_postscript(const Input &in, Document &doc)
     // which holds nothing but the document. ps2ascii's own clean-up
     // ("rm -f _temp_.*" in its directory) happens there too.
     ChildOutput result;
-    run_program({ps2ascii, file.path}, {"GS_OPTIONS=-dSAFER", "TMPDIR=" + file.dir}, file.dir.c_str(),
-                member_limit, child_seconds, result);
+    run_program({ps2ascii, file.path}, {"GS_OPTIONS=-dSAFER", "TMPDIR=" + file.dir}, file,
+                {"/etc/papersize", "/var/lib/ghostscript"}, member_limit, child_seconds, result);
     input_file_remove(file);
     if (result.out.find_first_not_of(" \t\r\n\f\v") == std::string::npos)
         return notice(doc, NoticeKind::no_text, in.name, "PostScript");

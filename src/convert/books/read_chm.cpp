@@ -3,9 +3,9 @@
 // the order of the book's directory, each once, through the HTML reader.
 //
 // libchm follows the directory's block links wherever they point, so a
-// hostile book can make it loop, and it trusts the lengths it reads: it
-// runs in a child process under the time limit, which hands back the
-// members it read (64 MiB each, 256 MiB in all).
+// hostile book can make it loop, and it trusts the lengths it reads: like
+// every reader it runs in a confined child under the time limit, and
+// takes 64 MiB a member, 256 MiB in all.
 #include <algorithm>
 #include <chm_lib.h>
 #include <cstring>
@@ -40,63 +40,49 @@ bool is_page(std::string_view path)
     return has_suffix(path, ".htm") || has_suffix(path, ".html") || has_suffix(path, ".xhtml") || is_toc(path);
 }
 
-// ---- the child: libchm's reads, a record a member (its path, its data)
-
-struct ChmChild {
-    int fd;
-    size_t entries = 0, total = 0;
-};
-
-int send_member(struct chmFile *chm, struct chmUnitInfo *unit, void *context)
-{
-    ChmChild &child = *static_cast<ChmChild *>(context);
-    if (++child.entries > max_entries)
-        return CHM_ENUMERATOR_SUCCESS;
-    if (!is_page(unit->path) || unit->length > member_limit || child.total + unit->length > archive_limit)
-        return CHM_ENUMERATOR_CONTINUE;
-    std::string data(static_cast<size_t>(unit->length), '\0');
-    LONGINT64 got = data.empty() ? 0
-                                 : chm_retrieve_object(chm, unit, reinterpret_cast<unsigned char *>(data.data()),
-                                                       0, static_cast<LONGINT64>(data.size()));
-    data.resize(got > 0 ? static_cast<size_t>(got) : 0);
-    child.total += data.size();
-    std::string record;
-    size_t start = record_open(record);
-    put_text(record, std::string_view(unit->path, strnlen(unit->path, CHM_MAX_PATHLEN)));
-    put_text(record, data);
-    record_close(record, start);
-    return write_all(child.fd, record) ? CHM_ENUMERATOR_CONTINUE : CHM_ENUMERATOR_FAILURE;
-}
-
-void read_members(int fd, const char *path)
-{
-    struct chmFile *chm = chm_open(path);
-    if (chm == nullptr)
-        return;
-    ChmChild child{fd};
-    chm_enumerate(chm, CHM_ENUMERATE_NORMAL | CHM_ENUMERATE_FILES, send_member, &child);
-    chm_close(chm);
-}
-
-// ---- the parent: the records back
+// ---- libchm's reads: the pages and sitemaps, each a member
 
 struct Member {
     std::string path;
     std::string data;
 };
 
-// The complete records; one cut short by the time limit is dropped.
-std::vector<Member> parse_members(std::string_view in)
+struct Members {
+    std::vector<Member> read;
+    size_t entries = 0, total = 0;
+};
+
+int take_member(struct chmFile *chm, struct chmUnitInfo *unit, void *context)
 {
-    std::vector<Member> members;
-    std::string_view record;
-    while (record_next(in, record)) {
-        Member m;
-        if (!take_text(record, m.path) || !take_text(record, m.data))
-            break;
-        members.push_back(std::move(m));
+    Members &members = *static_cast<Members *>(context);
+    if (++members.entries > max_entries)
+        return CHM_ENUMERATOR_SUCCESS;
+    if (!is_page(unit->path) || unit->length > member_limit || members.total + unit->length > archive_limit)
+        return CHM_ENUMERATOR_CONTINUE;
+    Member m{std::string(unit->path, strnlen(unit->path, CHM_MAX_PATHLEN)),
+             std::string(static_cast<size_t>(unit->length), '\0')};
+    LONGINT64 got = m.data.empty() ? 0
+                                   : chm_retrieve_object(chm, unit, reinterpret_cast<unsigned char *>(m.data.data()),
+                                                         0, static_cast<LONGINT64>(m.data.size()));
+    m.data.resize(got > 0 ? static_cast<size_t>(got) : 0);
+    members.total += m.data.size();
+    members.read.push_back(std::move(m));
+    return CHM_ENUMERATOR_CONTINUE;
+}
+
+// libchm opens a book only by name: the file's own, or a copy of the bytes.
+std::vector<Member> read_members(const Input &in)
+{
+    InputFile file;
+    if (in.path == nullptr && !input_file_make(in, file))
+        return {};
+    Members members;
+    if (struct chmFile *chm = chm_open(in.path ? in.path : file.path.c_str())) {
+        chm_enumerate(chm, CHM_ENUMERATE_NORMAL | CHM_ENUMERATE_FILES, take_member, &members);
+        chm_close(chm);
     }
-    return members;
+    input_file_remove(file);
+    return std::move(members.read);
 }
 
 // A "Local" value as a member path: "ms-its:book.chm::/a.htm" and
@@ -167,14 +153,7 @@ bool chm_pages(const Input &in, std::vector<std::string> &pages, std::string &no
     notice.clear();
     if (!in.bytes.starts_with("ITSF"sv))
         return false;
-    InputFile file;
-    if (!input_file_make(in, file))
-        return false;
-    ChildOutput result;
-    run_in_child([&file](int fd) { read_members(fd, file.path.c_str()); }, archive_limit + member_limit,
-                 child_seconds, result);
-    input_file_remove(file);
-    std::vector<Member> members = parse_members(result.out);
+    std::vector<Member> members = read_members(in);
 
     // The sitemap nearest the top is the book's table of contents.
     const Member *toc = nullptr;

@@ -37,7 +37,7 @@ bool convert_with(const std::string &program, std::vector<std::string> args, con
     args.push_back("--");
     args.push_back(file.path);
     ChildOutput result;
-    run_program(args, {}, file.dir.c_str(), member_limit, child_seconds, result);
+    run_program(args, {}, file, {"/etc/catdocrc"}, member_limit, child_seconds, result);
     if (!result.succeeded || !has_text(result.out))
         return false;
     out = std::move(result.out);
