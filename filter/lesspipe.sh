@@ -70,10 +70,18 @@ size_of() {
 }
 
 # The notice for a known format whose program ($1, from Debian package $2)
-# is missing; control bytes of the name would garble the screen.
+# is missing, in the converter's words; control bytes of the name would
+# garble the screen.
 needs() {
     shown=$(printf '%s' "$name" | tr '\000-\037\177' '?')
     printf '%s needs %s (Debian package %s)\n' "$shown" "$1" "$2"
+    exit 0
+}
+
+# The notice for a file of kind $1 that cannot be read, for reason $2.
+unreadable() {
+    shown=$(printf '%s' "$name" | tr '\000-\037\177' '?')
+    printf '%s could not be read (%s): %s\n' "$shown" "$1" "$2"
     exit 0
 }
 
@@ -226,10 +234,11 @@ man_with_mandoc() {
 
 # ---------------------------------------------------------------- compressed
 
-# Writes the decompressed file $1 into $inner, no more than 64 MiB of it:
-# a longer text is cut there, any other format fails to convert. The inner
-# file keeps the name without the compressed suffix (in a folder of its
-# own), so that the converter and the checks below know it by that name.
+# Writes the decompressed file $1, known as $2, into $inner, no more than
+# 64 MiB of it: a longer text is cut there, any other format fails to
+# convert. The inner file keeps the name without the compressed suffix (in
+# a folder of its own), so that the converter and the checks below know it
+# by that name. The decompressor runs confined (run_confined).
 decompress() {
     case $kind in
     gzip) tool=gzip package=gzip ;;
@@ -238,19 +247,29 @@ decompress() {
     zstd) tool=zstd package=zstd ;;
     esac
     have "$tool" || needs "$tool" "$package"
-    inner_name=${name%.*}
+    inner_name=${2%.*}
     case $inner_name in
     '' | . | ..) inner_name=inner ;;
     esac
-    mkdir "$tmp/in" || exit 0
-    inner=$tmp/in/$inner_name
-    if [ "$tool" = zstd ]; then
-        { zstd -dcq <"$1" || : >"$tmp/failed"; } | head -c "$limit" >"$inner"
-    else
-        { "$tool" -dc <"$1" || : >"$tmp/failed"; } | head -c "$limit" >"$inner"
-    fi
+    mkdir "$tmp/in$level" || exit 0
+    inner=$tmp/in$level/$inner_name
+    rm -f -- "$tmp/failed"
+    { run_confined "$(command -v "$tool")" -dcq <"$1" || : >"$tmp/failed"; } | head -c "$limit" >"$inner"
     # A decompressor cut off at the limit fails too; only a short one failed.
-    [ -f "$tmp/failed" ] && [ "$(size_of "$inner")" -lt "$limit" ] && exit 0
+    if [ -f "$tmp/failed" ] && [ "$(size_of "$inner")" -lt "$limit" ]; then
+        unreadable "$kind" "it is damaged"
+    fi
+}
+
+# Runs program $1 (a path) with the rest as its arguments, confined: with
+# the converter, by its --confine (limits, and where the kernel has
+# Landlock no file to read beyond the system's); without, limits alone.
+run_confined() {
+    if [ -n "$conv" ]; then
+        "$conv" --confine "$@"
+    else
+        (ulimit -v 524288 -t 10 2>/dev/null; exec "$@")
+    fi
 }
 
 # A decompressed file that the converter leaves alone is a text fit as it
@@ -270,18 +289,29 @@ classify "$src" "$name"
 case $kind in
 pdf) make_tmp && convert_pdf "$src" ;;
 manpage) make_tmp && convert_man "$src" ;;
-gzip | bzip2 | xz | zstd)
-    make_tmp
-    decompress "$src"
-    classify "$inner" "$inner_name"
+esac
+# Compressed files, undone up to three times over (a book in a tarball's
+# gzip is read; a bomb of gzips in gzips is not).
+file=$src file_name=$name level=0
+while :; do
     case $kind in
-    pdf) convert_pdf "$inner" ;;
-    manpage) convert_man "$inner" ;;
-    gzip | bzip2 | xz | zstd) exit 0 ;;
+    gzip | bzip2 | xz | zstd) ;;
+    *) break ;;
+    esac
+    level=$((level + 1))
+    [ "$level" -le 3 ] || unreadable "$kind" "it is compressed more than three times over"
+    make_tmp
+    decompress "$file" "$file_name"
+    file=$inner file_name=$inner_name
+    classify "$file" "$file_name"
+done
+if [ "$level" -gt 0 ]; then
+    case $kind in
+    pdf) convert_pdf "$file" ;;
+    manpage) convert_man "$file" ;;
     *) convert_inner ;;
     esac
-    ;;
-esac
+fi
 find_converter
 if [ -n "$conv" ]; then
     "$conv" "$src" </dev/null

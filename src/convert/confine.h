@@ -36,7 +36,7 @@ struct Confinement {
 // folders, writing only in `work_dir`. No system-call filter: it must exec.
 // It keeps descriptors 0, 1 and 2 only.
 struct ProgramConfinement {
-    size_t address_space = size_t{1} << 30;
+    size_t address_space = size_t{512} << 20;
     int cpu_seconds = 10;
     size_t file_size = size_t{64} << 20; // the largest file it may write
     std::string input;                   // the document

@@ -1,6 +1,7 @@
 // drifterm-convert FILE: prints FILE as plain text in the locale's
 // character set, or nothing when it is a text fit to show as it is.
 //
+// drifterm-convert --confine PROGRAM ARGS: runs PROGRAM (a path) confined.
 // drifterm-convert --kind FILE: prints the kind FILE is of, the id of its
 // row in the table of formats ("pdf", "gzip", "epub", "text"...), for the
 // filter to go by.
@@ -228,6 +229,23 @@ static int print_kind(const char *path)
     return 0;
 }
 
+// drifterm-convert --confine PROGRAM ARGS...: PROGRAM run confined, as the
+// converter runs its own: the filter's decompressors. It reads its input
+// on standard input and writes on standard output, and may open no file
+// but the system's.
+static int run_confined(char **argv)
+{
+    ProgramConfinement confinement;
+    ConfineFailure failure;
+    if (!confine_program(confinement, failure)) {
+        fprintf(stderr, "drifterm-convert: confining %s: %s: %s\n", argv[0], failure.step, strerror(failure.error));
+        return 126;
+    }
+    execv(argv[0], argv);
+    fprintf(stderr, "drifterm-convert: %s: %s\n", argv[0], strerror(errno));
+    return 127;
+}
+
 int main(int argc, char **argv)
 {
     setlocale(LC_ALL, "");
@@ -241,6 +259,8 @@ int main(int argc, char **argv)
         print_formats();
         return 0;
     }
+    if (argc >= 3 && strcmp(argv[1], "--confine") == 0 && argv[2][0] == '/')
+        return run_confined(argv + 2);
     if (argc == 3 && strcmp(argv[1], "--kind") == 0) {
         xml_init();
         return print_kind(argv[2]);

@@ -251,7 +251,7 @@ const FilterCase format_cases[] = {
     {"random_bytes", "blob.bin", Source::random, nullptr, false, {}, {"no text in blob.bin ("}},
     {"broken_pdf", "broken.pdf", Source::broken_pdf, nullptr, true, {}, {"no text in broken.pdf (PDF)\n"}},
     {"empty_file", "empty.txt", Source::empty, nullptr, false, {}, {}},
-    {"corrupt_gzip", "corrupt.gz", Source::corrupt_gzip, nullptr, false, {}, {}},
+    {"corrupt_gzip", "corrupt.gz", Source::corrupt_gzip, nullptr, false, {}, {"corrupt.gz could not be read (gzip): it is damaged\n"}},
     {"missing_file", "missing.pdf", Source::none, nullptr, true, {}, {}},
 };
 
