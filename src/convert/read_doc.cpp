@@ -1,7 +1,10 @@
-// Word 97-2003 documents: antiword, and catdoc for the files antiword
-// will not read (short ones, or without a piece table). Both write one
-// paragraph a line when asked not to wrap, so a line is a paragraph.
+// Word 97-2003 documents: read here (office/word97.cpp); the files that
+// reader refuses (Word 6 and 95 among them) by antiword, and catdoc for
+// those antiword will not read (short ones, or without a piece table).
+// Both write one paragraph a line when asked not to wrap, so a line is a
+// paragraph.
 #include "convert/convert.h"
+#include "convert/office/word97.h"
 #include "convert/programs.h"
 
 using namespace std::string_view_literals;
@@ -44,6 +47,12 @@ bool read_doc(const Input &in, Document &doc)
         return false;
     if (!has_word_stream(in.bytes)) {
         doc.notice = notice_no_text(in.name, "Office document");
+        return true;
+    }
+    std::string why_not;
+    if (word97_read(in.bytes, doc, why_not)) {
+        if (doc.blocks.empty())
+            doc.notice = notice_no_text(in.name, "Word document");
         return true;
     }
     const std::string antiword = program_on_path("antiword");
