@@ -703,11 +703,19 @@ ParaProps para_props_at(Word97 &w, uint32_t cp)
     return props;
 }
 
-CharProps char_props_at(Word97 &w, uint32_t cp)
+// The properties of the character at `cp`, and `until`, the CP where
+// they may change: the end of its piece or of its run.
+CharProps char_props_at(Word97 &w, uint32_t cp, uint32_t &until)
 {
+    until = cp + 1;
     uint32_t fc = fc_of(w.pieces, cp, w.piece_hint);
     const Run *run = fc == UINT32_MAX ? nullptr : run_at(w.chpx, fc, w.chpx_hint);
-    return run ? char_props(run->grpprl) : CharProps{};
+    if (run == nullptr)
+        return CharProps{};
+    const Piece &piece = w.pieces[w.piece_hint];
+    uint32_t run_chars = (run->end - fc) / (piece.compressed ? 1 : 2);
+    until = std::max(cp + 1, std::min<uint32_t>(piece.end, cp + run_chars));
+    return char_props(run->grpprl);
 }
 
 void flush_row(Walk &walk, std::vector<Block> &out)
@@ -819,6 +827,8 @@ void append_character(const Word97 &w, uint32_t &cp, uint32_t to, std::string &t
 void walk_range(Word97 &w, Walk &walk, uint32_t from, uint32_t to, std::vector<Block> &out)
 {
     to = std::min<uint32_t>(to, static_cast<uint32_t>(w.text.size()));
+    CharProps props;
+    uint32_t props_until = from;
     for (uint32_t cp = from; cp < to; ++cp) {
         char16_t c = w.text[cp];
         while (!walk.in_notes && walk.next_note < w.notes.size() && w.notes[walk.next_note].ref < cp)
@@ -829,7 +839,8 @@ void walk_range(Word97 &w, Walk &walk, uint32_t from, uint32_t to, std::vector<B
         } else if (c == 0x0D || c == 0x07 || c == 0x0C) {
             paragraph_end(w, walk, cp, c, out);
         } else if (walk.fields_hidden == 0) {
-            CharProps props = w.chpx.empty() ? CharProps{} : char_props_at(w, cp);
+            if (cp >= props_until && !w.chpx.empty())
+                props = char_props_at(w, cp, props_until);
             if (props.hidden || props.deleted)
                 continue;
             if (reference)
