@@ -20,7 +20,7 @@ const std::vector<Format> &formats()
         {Kind::rtf, "RTF", "{\\rtf"sv, 0, nullptr, nullptr, "rtf", "its own reader", "", read_rtf},
         {Kind::pdf, "PDF", "%PDF-"sv, 0, nullptr, nullptr, "pdf", "libpoppler", "libpoppler126", read_pdf},
         {Kind::doc, "Word document", "\xd0\xcf\x11\xe0\xa1\xb1\x1a\xe1"sv, 0, nullptr, nullptr, "doc dot",
-         "antiword, else catdoc", "antiword, catdoc", read_doc},
+         "libgsf; antiword, else catdoc, for Word 6 and 95", "libgsf-1-114, antiword, catdoc", read_doc},
         // PalmDOC books carry "TEXtREAd" instead, DOS EPS files a binary header.
         {Kind::mobi, "MOBI", "BOOKMOBI"sv, 60, nullptr, nullptr, "mobi azw azw3 prc", "libmobi", "libmobi0",
          read_mobi, "TEXtREAd"sv, 60},

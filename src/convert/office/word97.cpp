@@ -389,9 +389,10 @@ struct ParaProps {
     int ilfo = -1, ilvl = -1, outline = -1; // -1: not said
     bool in_table = false, row_end = false, inner_cell = false, inner_row_end = false;
     int32_t depth = 0; // table nesting (itap)
+    int64_t huge = -1; // sprmPHugePapx: where in the Data stream the rest are
 };
 
-void para_sprms(std::string_view grpprl, std::string_view data, ParaProps &props, bool follow_data)
+void para_sprms(std::string_view grpprl, ParaProps &props)
 {
     sprms_each(grpprl, [&](uint32_t sprm, std::string_view op) {
         unsigned value = byte_at(op, 0);
@@ -404,15 +405,23 @@ void para_sprms(std::string_view grpprl, std::string_view data, ParaProps &props
         case 0x244B: props.inner_cell = value != 0; break;
         case 0x244C: props.inner_row_end = value != 0; break;
         case 0x6649: props.depth = static_cast<int32_t>(std::min(le32(op, 0), 64u)); break;
-        case 0x6646: // sprmPHugePapx: the properties are in the Data stream
-            if (follow_data) {
-                std::string_view prc = from(data, le32(op, 0));
-                para_sprms(slice(prc, 2, le16(prc, 0)), data, props, false);
-            }
-            break;
+        case 0x6646: props.huge = le32(op, 0); break;
         default: break;
         }
     });
+}
+
+// A paragraph's or style's properties, with those a large set keeps in
+// the Data stream (which can point nowhere further).
+void para_props(std::string_view grpprl, std::string_view data, ParaProps &props)
+{
+    para_sprms(grpprl, props);
+    if (props.huge >= 0) {
+        std::string_view prc = from(data, static_cast<uint64_t>(props.huge));
+        props.huge = -1;
+        para_sprms(slice(prc, 2, le16(prc, 0)), props);
+        props.huge = -1;
+    }
 }
 
 // What a character's properties say of whether it shows, and as what.
@@ -469,7 +478,7 @@ std::vector<Style> styles_parse(std::string_view stsh, std::string_view data)
             size_t upx = base_size + 2 + 2 * chars + 2;
             if ((le16(entry, 2) & 0xF) == 1 && (le16(entry, 4) & 0xF) >= 1) {
                 std::string_view papx = slice(entry, upx + 2, le16(entry, upx));
-                para_sprms(from(papx, 2), data, style.props, true);
+                para_props(from(papx, 2), data, style.props);
             }
         }
         styles.push_back(std::move(style));
@@ -698,7 +707,7 @@ ParaProps para_props_at(Word97 &w, uint32_t cp)
     uint32_t fc = fc_of(w.pieces, cp, w.piece_hint);
     if (const Run *run = fc == UINT32_MAX ? nullptr : run_at(w.papx, fc, w.papx_hint)) {
         props.istd = run->istd;
-        para_sprms(run->grpprl, w.data, props, true);
+        para_props(run->grpprl, w.data, props);
     }
     return props;
 }
@@ -859,16 +868,19 @@ void walk_range(Word97 &w, Walk &walk, uint32_t from, uint32_t to, std::vector<B
 }
 
 // The notes of one kind: references from `refs`, texts from `texts`,
-// which count from `base`.
+// which count from `base`. Their texts follow each other: one that would
+// go back over another's is none, so that no text is read twice.
 void notes_parse(std::string_view refs, std::string_view texts, uint32_t base, bool endnote,
                  std::vector<Note> &notes)
 {
     size_t cps = texts.size() / 4;
     size_t n = cps < 2 ? 0 : std::min(plc_count(refs, 2), cps - 1);
+    uint64_t read_to = base;
     for (size_t i = 0; i < n; ++i) {
         uint64_t start = uint64_t{base} + le32(texts, 4 * i), end = uint64_t{base} + le32(texts, 4 * (i + 1));
-        if (end > UINT32_MAX || end < start)
+        if (end > UINT32_MAX || end < start || start < read_to)
             continue;
+        read_to = end;
         notes.push_back({le32(refs, 4 * i), static_cast<uint32_t>(start), static_cast<uint32_t>(end), endnote, {}});
     }
 }
