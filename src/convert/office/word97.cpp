@@ -170,13 +170,13 @@ enum FcLcb {
     fc_plf_lfo = 74,
 };
 
-// The lengths of the document's parts, in the order their text follows
+// The lengths of the document's stories, in the order their text follows
 // the main text: footnotes, headers, macros, comments, endnotes.
-enum Part { part_main, part_footnotes, part_headers, part_macros, part_comments, part_endnotes, part_count };
+enum Story { story_main, story_footnotes, story_headers, story_macros, story_comments, story_endnotes, story_count };
 
 struct Fib {
     std::string_view pairs; // FibRgFcLcb
-    uint32_t ccp[part_count] = {};
+    uint32_t ccp[story_count] = {};
     bool table1 = false;
 };
 
@@ -198,17 +198,17 @@ bool fib_parse(std::string_view word, Fib &fib, std::string &why_not)
     fib.table1 = (flags & 0x0200) != 0;
     size_t at = 32 + 2 + 2 * size_t{le16(word, 32)}; // past FibRgW97
     size_t longs = le16(word, at), longs_at = at + 2;
-    // FibRgLw97: ccpText is its fourth value, the other parts' follow it.
-    for (int part = 0; part < part_count; ++part)
-        if (3 + static_cast<size_t>(part) < longs)
-            fib.ccp[part] = le32(word, longs_at + 4 * (3 + static_cast<size_t>(part)));
+    // FibRgLw97: ccpText is its fourth value, the other stories' follow it.
+    for (int story = 0; story < story_count; ++story)
+        if (3 + static_cast<size_t>(story) < longs)
+            fib.ccp[story] = le32(word, longs_at + 4 * (3 + static_cast<size_t>(story)));
     at = longs_at + 4 * longs;
     fib.pairs = slice(word, at + 2, 8 * size_t{le16(word, at)});
     return true;
 }
 
 // The bytes of the table stream that pair `index` points to, or nothing.
-std::string_view fib_table_part(const Fib &fib, std::string_view table, int index)
+std::string_view fib_table_bytes(const Fib &fib, std::string_view table, int index)
 {
     size_t at = 8 * static_cast<size_t>(index);
     if (at + 8 > fib.pairs.size())
@@ -687,7 +687,7 @@ struct Word97 {
     size_t piece_hint = 0, papx_hint = 0, chpx_hint = 0;
 };
 
-// A walk over one part's text: the paragraph being gathered, the table
+// A walk over one story's text: the paragraph being gathered, the table
 // row, open fields.
 struct Walk {
     bool in_notes = false;
@@ -860,7 +860,7 @@ void walk_range(Word97 &w, Walk &walk, uint32_t from, uint32_t to, std::vector<B
                 append_character(w, cp, to, walk.text);
         }
     }
-    // A part that ends without its mark still ends its paragraph and row.
+    // A story that ends without its mark still ends its paragraph and row.
     if (!office_blank(walk.text))
         paragraph_end(w, walk, to, 0x0D, out);
     flush_row(walk, out);
@@ -885,7 +885,7 @@ void notes_parse(std::string_view refs, std::string_view texts, uint32_t base, b
     }
 }
 
-// Each note's text, read as the paragraphs of a part of its own.
+// Each note's text, read as the paragraphs of a story of its own.
 void notes_read(Word97 &w)
 {
     for (Note &note : w.notes) {
@@ -915,20 +915,20 @@ bool word97_read(std::string_view bytes, Document &doc, std::string &why_not)
     Word97 w;
     w.word = streams.word;
     w.data = streams.data;
-    if (!pieces_parse(fib_table_part(fib, table, fc_clx), w.pieces)) {
+    if (!pieces_parse(fib_table_bytes(fib, table, fc_clx), w.pieces)) {
         why_not = "no piece table";
         return false;
     }
-    // Parts up to the endnotes; no more characters than the stream has bytes.
+    // Stories up to the endnotes; no more characters than the stream has bytes.
     uint64_t size = 0;
     for (uint32_t ccp : fib.ccp)
         size += ccp;
     w.text = text_of_pieces(w.word, w.pieces, static_cast<uint32_t>(std::min<uint64_t>(size, w.word.size())));
-    w.papx = runs_parse(w.word, fib_table_part(fib, table, fc_plcf_bte_papx), true);
-    w.chpx = runs_parse(w.word, fib_table_part(fib, table, fc_plcf_bte_chpx), false);
-    w.styles = styles_parse(fib_table_part(fib, table, fc_stshf), w.data);
-    w.fonts = fonts_parse(fib_table_part(fib, table, fc_sttbf_ffn));
-    std::string_view lst = fib_table_part(fib, table, fc_plf_lst), lfo = fib_table_part(fib, table, fc_plf_lfo);
+    w.papx = runs_parse(w.word, fib_table_bytes(fib, table, fc_plcf_bte_papx), true);
+    w.chpx = runs_parse(w.word, fib_table_bytes(fib, table, fc_plcf_bte_chpx), false);
+    w.styles = styles_parse(fib_table_bytes(fib, table, fc_stshf), w.data);
+    w.fonts = fonts_parse(fib_table_bytes(fib, table, fc_sttbf_ffn));
+    std::string_view lst = fib_table_bytes(fib, table, fc_plf_lst), lfo = fib_table_bytes(fib, table, fc_plf_lfo);
     // The list levels follow the lists, past the size the FIB gives them.
     if (!lst.empty())
         lst = from(table, static_cast<size_t>(lst.data() - table.data()));
@@ -936,16 +936,16 @@ bool word97_read(std::string_view bytes, Document &doc, std::string &why_not)
         lfo = from(table, static_cast<size_t>(lfo.data() - table.data()));
     lists_parse(lst, lfo, w.lists);
     uint64_t endnotes = 0;
-    for (int part = 0; part < part_endnotes; ++part)
-        endnotes += fib.ccp[part];
-    notes_parse(fib_table_part(fib, table, fc_plcffnd_ref), fib_table_part(fib, table, fc_plcffnd_txt),
-                fib.ccp[part_main], false, w.notes);
+    for (int story = 0; story < story_endnotes; ++story)
+        endnotes += fib.ccp[story];
+    notes_parse(fib_table_bytes(fib, table, fc_plcffnd_ref), fib_table_bytes(fib, table, fc_plcffnd_txt),
+                fib.ccp[story_main], false, w.notes);
     if (endnotes <= UINT32_MAX)
-        notes_parse(fib_table_part(fib, table, fc_plcfend_ref), fib_table_part(fib, table, fc_plcfend_txt),
+        notes_parse(fib_table_bytes(fib, table, fc_plcfend_ref), fib_table_bytes(fib, table, fc_plcfend_txt),
                     static_cast<uint32_t>(endnotes), true, w.notes);
     notes_read(w);
     Walk walk;
-    walk_range(w, walk, 0, fib.ccp[part_main], doc.blocks);
+    walk_range(w, walk, 0, fib.ccp[story_main], doc.blocks);
     for (Block &note : w.endnote_blocks)
         doc.blocks.push_back(std::move(note));
     return true;
