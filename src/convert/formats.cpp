@@ -22,7 +22,7 @@ const std::vector<Format> &formats()
         {Kind::pdf, "pdf", "PDF", "%PDF-"sv, 0, nullptr, nullptr, "pdf", "libpoppler", "libpoppler126", read_pdf,
          {}, 0, false, false, "/usr/share/poppler"},
         {Kind::doc, "doc", "Word document", "\xd0\xcf\x11\xe0\xa1\xb1\x1a\xe1"sv, 0, nullptr, nullptr, "doc dot",
-         "antiword, else catdoc", "antiword, catdoc", read_doc,
+         "libgsf; antiword, else catdoc, for Word 6 and 95", "libgsf-1-114, antiword, catdoc", read_doc,
          {}, 0, false, true},
         // PalmDOC books carry "TEXtREAd" instead, DOS EPS files a binary header.
         {Kind::mobi, "mobi", "MOBI", "BOOKMOBI"sv, 60, nullptr, nullptr, "mobi azw azw3 prc", "libmobi", "libmobi0",

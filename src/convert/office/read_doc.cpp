@@ -1,12 +1,15 @@
-// Word 97-2003 documents: antiword, and catdoc for the files antiword
-// will not read (short ones, or without a piece table). Both write one
-// paragraph a line when asked not to wrap, so a line is a paragraph.
+// Word 97-2003 documents: read here (office/word97.cpp), in a confined
+// child like every library's reading; the files that reader refuses (Word
+// 6 and 95 among them) by antiword, and catdoc for those antiword will not
+// read (short ones, or without a piece table). Both write one paragraph a
+// line when asked not to wrap, so a line is a paragraph.
 #include <string>
 #include <string_view>
 #include <vector>
 
 #include "convert/document.h"
 #include "convert/notices.h"
+#include "convert/office/word97.h"
 #include "convert/page_rows.h"
 #include "convert/process.h"
 #include "convert/readers.h"
@@ -44,6 +47,13 @@ bool convert_with(const std::string &program, std::vector<std::string> args, con
     return true;
 }
 
+// The reader of the file itself, refusing what it does not know.
+ReadResult read_word97(const Input &in, Document &doc)
+{
+    std::string why_not;
+    return word97_read(in.bytes, doc, why_not) ? ReadResult::read : ReadResult::not_this_format;
+}
+
 } // namespace
 
 ReadResult read_doc(const Input &in, Document &doc)
@@ -52,6 +62,12 @@ ReadResult read_doc(const Input &in, Document &doc)
         return ReadResult::not_this_format;
     if (!has_word_stream(in.bytes))
         return notice(doc, NoticeKind::no_text, in.name, "Office document");
+    ReadResult own = read_confined(read_word97, in, "Word document", doc);
+    if (own == ReadResult::read && doc.blocks.empty())
+        return notice(doc, NoticeKind::no_text, in.name, "Word document");
+    if (own != ReadResult::not_this_format)
+        return own;
+    doc = Document{};
     const std::string antiword = program_on_path("antiword");
     const std::string catdoc = program_on_path("catdoc");
     if (antiword.empty() && catdoc.empty())

@@ -437,6 +437,35 @@ TEST_F(OfficeReaders, ArchivesWithoutTheirDocumentAreRefused)
     }
 }
 
+// ---------------------------------------------------------------- Word 97
+
+// Word 97 files that LibreOffice made from the flat ODT beside each
+// (tests/convert/samples/README.md); their DOCX gives the same blocks.
+TEST_F(OfficeReaders, Word97DocumentsGiveTheirBlocks)
+{
+    const struct {
+        const char *file;
+        Blocks want;
+    } rows[] = {
+        {"word97-features.doc",
+         {"H First heading", "P A paragraph with a footnote[1] and an emoji \U0001F600 in it.",
+          "N [1] The footnote text.", "H Second level", "L decimal 1 @0 Numbered one", "L decimal 2 @0 Numbered two",
+          "L lower_alpha 1 @1 Nested a", "L lower_alpha 2 @1 Nested b", "L decimal 3 @0 Numbered three",
+          "L bullet @0 Bullet one", "L dash @1 Dash inside", "L bullet @0 Bullet two",
+          "L upper_roman 3 @0 Roman three", "L upper_roman 4 @0 Roman four", "T Name | Value", "T Alpha | One Two",
+          "P Русский текст, 日本語のテキスト, Ελληνικά.", "P See the link and page 1 here.",
+          "P An endnote[i] ends it.", "N [i] The endnote text."}},
+        {"word97-revisions.doc",
+         {"H The Title", "P Kept words, shown, a alpha.", "Q A quoted passage.", "L decimal 1 @0 One",
+          "L decimal 2 @0 Two", "P Between the lists.", "L decimal 3 @0 Three", "T Outer[1] | in ner",
+          "N [1] Cell note.", "P After the table."}},
+    };
+    for (const auto &row : rows) {
+        std::string bytes = read_file(std::string(DRIFTERM_SOURCE_DIR "/tests/convert/samples/") + row.file);
+        expect_blocks(read_doc, bytes, row.file, row.want, row.file);
+    }
+}
+
 // ---------------------------------------------------------------- RTF
 
 std::string deep_groups(size_t depth)
