@@ -79,6 +79,12 @@ bool convert_document(const Input &in, const OutputCharset &out, std::string &te
     Document doc;
     read_as(format, in, doc);
     std::string laid_out = layout_text(doc);
+    // A document that holds nothing to show says so: an empty output would
+    // have the file itself shown, raw bytes and all.
+    if (laid_out.empty() && kind != Kind::text) {
+        notice(doc, NoticeKind::no_text, in.name, format->name);
+        laid_out = layout_text(doc);
+    }
     // A parser may pass on bytes of a file that lied about its encoding.
     if (!valid_utf8(laid_out))
         laid_out = to_utf8(laid_out, "UTF-8");
