@@ -253,8 +253,9 @@ Kind detect_kind(std::string_view bytes, const std::string &name)
     for (const Format &f : formats()) {
         if (f.kind == Kind::text || !goes_by(f, suffix))
             continue;
-        // A plain text named like a book is shown as the text it is.
-        if (!text || f.text_by_name || text_fits_loosely(f, bytes, markup))
+        // A plain text named like a book is shown as the text it is; a
+        // format written as text is never bytes that are not.
+        if (f.text_by_name ? text : !text || text_fits_loosely(f, bytes, markup))
             return f.kind;
     }
     return text ? Kind::text : Kind::binary;

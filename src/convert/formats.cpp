@@ -8,7 +8,9 @@ using namespace std::string_view_literals;
 
 const std::vector<Format> &formats()
 {
-    // kind, id, name, magic, at, zip mark, XML root, suffixes, needs, package, reader
+    // kind, id, name, magic, at, zip mark, XML root, suffixes, needs, package, reader;
+    // then, where they are not their defaults: a second mark and its offset,
+    // text_by_name, runs_programs, library_data, by_path (formats.h)
     static const std::vector<Format> table = {
         {Kind::epub, "epub", "EPUB", {}, 0, "mimetype=application/epub+zip", nullptr, "epub", "libxml2, libzip",
          "libxml2, libzip4", read_epub},
