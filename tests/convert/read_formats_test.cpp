@@ -817,6 +817,15 @@ TEST(ReadFormats, BooksHandTheHtmlReaderTheirPagesInOrder)
     EXPECT_EQ(notice, "");
     EXPECT_EQ(pages, (std::vector<std::string>{page("One"), page("Two"), page("Appendix"), page("Loose page")}));
 
+    // A Shift_JIS table of contents: its backslashes (0x5C, also the
+    // second byte of 表) stay separators, its names match the directory's.
+    std::string sjis_toc = "<HTML><HEAD><meta http-equiv=\"Content-Type\" content=\"text/html; charset=Shift_JIS\">"
+                           "</HEAD>" + sitemap({"pages\\y_02.htm", "pages\\\x95\x5c.htm"}).substr(6);
+    members = {{"/pages/y_01.htm", page("One")}, {"/pages/y_02.htm", page("Two")},
+               {"/pages/\u8868.htm", page("Table")}, {"/toc.hhc", sjis_toc}};
+    ASSERT_TRUE(chm_pages(Input{make_chm(members), "jis.chm"}, pages, notice));
+    EXPECT_EQ(pages, (std::vector<std::string>{page("Two"), page("Table"), page("One")}));
+
     EXPECT_EQ(chm_toc_paths(sitemap({"a.htm", "sub/b.htm", "../c.htm", "A.HTM", "d.htm?x=1"}), "/help/"),
               (std::vector<std::string>{"/help/a.htm", "/help/sub/b.htm", "/c.htm", "/help/d.htm"}));
 }

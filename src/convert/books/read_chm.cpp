@@ -137,7 +137,9 @@ std::string directory_of(const std::string &path)
 std::vector<std::string> chm_toc_paths(std::string_view hhc, const std::string &hhc_dir)
 {
     std::vector<std::string> paths;
-    XmlDoc toc = html_parse(hhc, "");
+    // Decoded as the pages are, in the set it declares or seems to be in,
+    // so that no code page turns the backslashes of its paths into yen signs.
+    XmlDoc toc = markup_parse(hhc, false);
     std::set<std::string> seen;
     // Depth first, in document order, without recursion: a sitemap may
     // nest its lists as deep as it likes.
