@@ -26,6 +26,7 @@ enum class Role : unsigned char {
     row,
     cell,
     line_break,
+    picture,    // an image: its alt text in brackets, as text browsers show it
     noteref,    // a footnote's marker: "[label]" in the text
     notes,      // a section of notes
     note,       // one note: a note block of all its text
