@@ -847,6 +847,18 @@ TEST(ReadFormats, BooksAsBlocks)
     ASSERT_NE(read_chm(Input{make_chm(members), "help.chm"}, doc), ReadResult::not_this_format);
     EXPECT_EQ(doc.notice, "");
     EXPECT_EQ(texts(doc), (std::vector<std::string>{"Second page.", "First page."}));
+
+    // A note whose text is in another part keeps the label its marker gave it.
+    const std::string ref = "<p>Word<a class=\"footnote-ref\" href=\"#n1\">*</a>.</p>";
+    const std::string note = "<aside role=\"doc-footnote\" id=\"n1\"><p>Star note.</p></aside>";
+    const std::string want = "Word[*].\n\n[*] Star note.\n";
+    doc = Document{};
+    ASSERT_NE(read_mobi(Input{make_kf8({ref, note}), "notes.azw3"}, doc), ReadResult::not_this_format);
+    EXPECT_EQ(layout_text(doc), want);
+    doc = Document{};
+    members = {{"/a.htm", page(ref)}, {"/b.htm", page(note)}};
+    ASSERT_NE(read_chm(Input{make_chm(members), "notes.chm"}, doc), ReadResult::not_this_format);
+    EXPECT_EQ(layout_text(doc), want);
 }
 
 // Text named like a book is no book: each reader leaves it alone, and the
