@@ -354,9 +354,6 @@ std::vector<BookRow> book_rows()
          "<html><head><META HTTP-EQUIV=\"Content-Type\" CONTENT=\"text/html; charset=windows-1252\"></head>"
          "<body><p>\x93quoted\x94</p></body></html>",
          {"p:\u201Cquoted\u201D"}},
-        {"meta_charset_shift_jis_keeps_backslashes", Reader::html,
-         "<html><head><meta charset=\"Shift_JIS\"></head><body><p>C:\\dir \x95\x5c</p></body></html>",
-         {"p:C:\\dir \u8868"}},
         {"utf8_bom", Reader::html, "\xEF\xBB\xBF<p>caf\xC3\xA9<br></p>", {"p:café"}},
         {"utf16le_bom_xhtml", Reader::html,
          utf16("<?xml version=\"1.0\" encoding=\"UTF-16\"?><html><body><p>wide</p></body></html>", false),
