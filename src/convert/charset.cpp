@@ -338,22 +338,29 @@ static bool iconv_knows(const std::string &charset)
     return true;
 }
 
+std::string widened_charset(const std::string &name)
+{
+    static const std::pair<const char *, const char *> wider[] = {
+        // glibc's SHIFT_JIS reads 0x5C as a yen sign, and paths lose their separators.
+        {"SHIFT_JIS", "CP932"}, {"SHIFT-JIS", "CP932"}, {"SJIS", "CP932"}, {"X-SJIS", "CP932"},
+        {"MS_KANJI", "CP932"}, {"CSSHIFTJIS", "CP932"}, {"EUC-KR", "CP949"}, {"UHC", "CP949"},
+        {"KS_C_5601-1987", "CP949"}, {"GB2312", "GB18030"}, {"GBK", "GB18030"},
+        {"ISO-8859-1", "WINDOWS-1252"}, {"ISO8859-1", "WINDOWS-1252"}, {"LATIN1", "WINDOWS-1252"},
+        {"ISO-8859-9", "WINDOWS-1254"},
+    };
+    std::string key = upper(name);
+    for (const auto &[narrow, wide] : wider)
+        if (key == narrow)
+            return wide;
+    return name;
+}
+
 // uchardet's names as iconv knows them, each widened to the superset that
 // text files in it are really written in: Windows' code pages.
 static std::string iconv_name(const std::string &guess)
 {
-    std::string name = upper(guess);
-    if (name.empty() || name == "ASCII" || name == "ISO-8859-1" || name == "UTF-16" || name == "UTF-32")
-        return "WINDOWS-1252";
-    if (name == "SHIFT_JIS")
-        return "CP932"; // glibc's SHIFT_JIS reads "\" as a yen sign
-    if (name == "EUC-KR" || name == "UHC")
-        return "CP949";
-    if (name == "GB2312" || name == "GBK")
-        return "GB18030";
-    if (name == "ISO-8859-9")
-        return "WINDOWS-1254";
-    if (!iconv_knows(name))
+    std::string name = widened_charset(upper(guess));
+    if (name.empty() || name == "ASCII" || name == "UTF-16" || name == "UTF-32" || !iconv_knows(name))
         return "WINDOWS-1252";
     return name;
 }
@@ -503,7 +510,7 @@ static bool iconv_to_utf8(std::string_view bytes, const std::string &charset, st
 
 std::string to_utf8(std::string_view bytes, const std::string &charset_name)
 {
-    std::string charset = with_byte_order(upper(charset_name), bytes);
+    std::string charset = with_byte_order(upper(widened_charset(charset_name)), bytes);
     if (charset.empty() || charset == "ASCII" || charset == "US-ASCII")
         charset = "WINDOWS-1252";
     std::string out;

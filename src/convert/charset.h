@@ -33,7 +33,12 @@ bool looks_like_text(std::string_view bytes);
 // ISO 2022 escape; `ascii` tells whether it is all ASCII too.
 bool text_fit_as_is(std::string_view bytes, bool &ascii);
 
-// `bytes` in `charset` as UTF-8; a BOM is dropped, a sequence that is no
+// The set that text declared or guessed to be in `name` is really written
+// in: the Windows code page that extends it (SHIFT_JIS as CP932, whose
+// 0x5C is a backslash and no yen sign; EUC-KR as CP949; GB2312 as
+// GB18030; ISO-8859-1 as WINDOWS-1252); any other name as it is.
+std::string widened_charset(const std::string &name);
+// `bytes` in `charset` (widened) as UTF-8; a BOM is dropped, a sequence that is no
 // character becomes U+FFFD and the conversion goes on.
 std::string to_utf8(std::string_view bytes, const std::string &charset);
 // Stands in for a sequence iconv cannot convert at the head of `rest`:

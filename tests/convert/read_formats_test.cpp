@@ -819,6 +819,14 @@ TEST(ReadFormats, BooksHandTheHtmlReaderTheirPagesInOrder)
     EXPECT_EQ(notice, "");
     EXPECT_EQ(pages, (std::vector<std::string>{page("One"), page("Two"), page("Appendix"), page("Loose page")}));
 
+    // A Shift_JIS sitemap keeps its backslashes (0x5C, the second byte of 表 too).
+    std::string jis = sitemap({"pages\\y_02.htm", "pages\\\x95\x5c.htm"});
+    jis.insert(6, "<HEAD><meta charset=Shift_JIS></HEAD>");
+    members = {{"/pages/y_01.htm", page("One")}, {"/pages/y_02.htm", page("Two")},
+               {"/pages/\u8868.htm", page("Table")}, {"/toc.hhc", jis}};
+    ASSERT_TRUE(chm_pages(Input{make_chm(members), "jis.chm"}, pages, notice));
+    EXPECT_EQ(pages, (std::vector<std::string>{page("Two"), page("Table"), page("One")}));
+
     EXPECT_EQ(chm_toc_paths(sitemap({"a.htm", "sub/b.htm", "../c.htm", "A.HTM", "d.htm?x=1"}), "/help/"),
               (std::vector<std::string>{"/help/a.htm", "/help/sub/b.htm", "/c.htm", "/help/d.htm"}));
 }
@@ -840,6 +848,16 @@ TEST(ReadFormats, BooksAsBlocks)
     ASSERT_NE(read_chm(Input{make_chm(members), "help.chm"}, doc), ReadResult::not_this_format);
     EXPECT_EQ(doc.notice, "");
     EXPECT_EQ(texts(doc), (std::vector<std::string>{"Second page.", "First page."}));
+
+    // A note whose text is in another part keeps the label its marker gave it.
+    const std::string ref = "<p>Word<a class=\"footnote-ref\" href=\"#n1\">*</a>.</p>",
+                      note = "<aside role=\"doc-footnote\" id=\"n1\"><p>Star note.</p></aside>";
+    for (auto [read, book] : {std::pair{&read_mobi, make_kf8({ref, note})},
+                              std::pair{&read_chm, make_chm({{"/a.htm", page(ref)}, {"/b.htm", page(note)}})}}) {
+        doc = Document{};
+        EXPECT_NE(read(Input{book, "notes"}, doc), ReadResult::not_this_format);
+        EXPECT_EQ(layout_text(doc), "Word[*].\n\n[*] Star note.\n");
+    }
 }
 
 // Text named like a book is no book: each reader leaves it alone, and the

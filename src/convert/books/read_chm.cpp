@@ -1,6 +1,7 @@
 // CHM help books through libchm: the pages its table of contents (the
 // .hhc sitemap) names, in that order, then the pages it does not name, in
-// the order of the book's directory, each once, through the HTML reader.
+// the order of the book's directory, each once, through the HTML walk,
+// with the book's notes shared across its pages.
 //
 // libchm follows the directory's block links wherever they point, so a
 // hostile book can make it loop, and it trusts the lengths it reads: like
@@ -123,7 +124,9 @@ std::string directory_of(const std::string &path)
 std::vector<std::string> chm_toc_paths(std::string_view hhc, const std::string &hhc_dir)
 {
     std::vector<std::string> paths;
-    XmlDoc toc = html_parse(hhc, "");
+    // Decoded as the pages are, in the set it declares or seems to be in,
+    // so that no code page turns the backslashes of its paths into yen signs.
+    XmlDoc toc = markup_parse(hhc, false);
     std::set<std::string> seen;
     // Depth first, in document order, without recursion: a sitemap may
     // nest its lists as deep as it likes.
@@ -189,8 +192,9 @@ ReadResult read_chm(const Input &in, Document &doc)
         return ReadResult::not_this_format;
     if (!doc.notice.empty())
         return ReadResult::notice;
+    Notes notes; // a note's text may stand on another page than its marker
     for (const std::string &page : pages)
-        html_bytes_blocks(page, doc);
+        html_bytes_walk(page, notes, doc);
     if (doc.blocks.empty())
         return notice(doc, NoticeKind::no_text, in.name, "CHM");
     return ReadResult::read;

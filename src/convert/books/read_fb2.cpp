@@ -10,7 +10,7 @@
 static Role fb2_name_role(std::string_view name)
 {
     static const std::unordered_map<std::string_view, Role> roles = {
-        {"description", Role::skip}, {"binary", Role::skip}, {"stylesheet", Role::skip}, {"image", Role::skip},
+        {"description", Role::skip}, {"binary", Role::skip}, {"stylesheet", Role::skip}, {"image", Role::picture},
         {"FictionBook", Role::block}, {"fictionbook", Role::block}, {"body", Role::block}, {"section", Role::block},
         {"p", Role::block}, {"text-author", Role::block}, {"date", Role::block}, {"empty-line", Role::block},
         {"poem", Role::block}, {"title", Role::heading}, {"subtitle", Role::heading},

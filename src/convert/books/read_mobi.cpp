@@ -1,5 +1,6 @@
 // Kindle and Mobipocket books (MOBI, AZW, AZW3, PRC) through libmobi: the
-// HTML it rebuilds from the text records goes through the HTML reader.
+// HTML it rebuilds from the text records goes through the HTML walk, its
+// parts sharing the book's notes.
 // PalmDOC books hold plain text instead.
 #include <cstdio>
 #include <mobi.h>
@@ -114,8 +115,10 @@ ReadResult read_mobi(const Input &in, Document &doc)
     if (!book.html.empty()) {
         // A BOM says UTF-8 to both of the HTML reader's parsers, over any
         // charset the markup still declares from before libmobi's conversion.
+        // A note's text may stand in another part than its marker.
+        Notes notes;
         for (const std::string &part : book.html)
-            html_bytes_blocks("\xef\xbb\xbf" + part, doc);
+            html_bytes_walk("\xef\xbb\xbf" + part, notes, doc);
     } else {
         std::string charset = detect_charset(book.text);
         std::string text = to_utf8(book.text, charset.empty() ? "WINDOWS-1252" : charset);

@@ -146,7 +146,9 @@ std::string html_parser_input(std::string_view bytes, std::string &encoding)
             text = to_utf8(bytes, guess.empty() ? "WINDOWS-1252" : guess);
         }
         encoding = "UTF-8";
-    } else if (!ascii_compatible(encoding)) {
+    } else if (!ascii_compatible(encoding) || !equal_ignoring_case(widened_charset(encoding), encoding)) {
+        // iconv reads what libxml2 would not: the wide sets, and the code
+        // page that widens the one declared (Shift_JIS's 0x5C a backslash).
         text = to_utf8(bytes, encoding);
         encoding = "UTF-8";
     } else {

@@ -103,7 +103,7 @@ static Role html_name_role(std::string_view name)
         {"ul", Role::list}, {"ol", Role::list}, {"menu", Role::list}, {"dir", Role::list},
         {"li", Role::item},
         {"table", Role::table}, {"tr", Role::row}, {"td", Role::cell}, {"th", Role::cell},
-        {"br", Role::line_break},
+        {"br", Role::line_break}, {"img", Role::picture},
     };
     auto found = roles.find(name);
     return found == roles.end() ? Role::text : found->second;
@@ -136,6 +136,13 @@ static Role html_link_role(XmlNode link, const WalkContext &at)
     return Role::text;
 }
 
+// A picture marked as decoration says nothing, whatever its alt text.
+static bool is_decoration(XmlNode image)
+{
+    std::string role = plain_attr(image, "role");
+    return role == "presentation" || role == "none" || plain_attr(image, "aria-hidden") == "true";
+}
+
 static Role html_role(XmlNode element, const WalkContext &at)
 {
     std::string_view name = local_name(element);
@@ -145,6 +152,8 @@ static Role html_role(XmlNode element, const WalkContext &at)
         return Role::skip;
     if (name == "a")
         return html_link_role(element, at);
+    if (name == "img" && is_decoration(element))
+        return Role::skip;
     if (!at.in_note) {
         std::string type = epub_type(element);
         std::string aria = plain_attr(element, "role");

@@ -26,6 +26,7 @@ enum class Role : unsigned char {
     row,
     cell,
     line_break,
+    picture,    // an image: its alt text in brackets, as text browsers show it
     noteref,    // a footnote's marker: "[label]" in the text
     notes,      // a section of notes
     note,       // one note: a note block of all its text
@@ -81,7 +82,8 @@ bool html_bytes_blocks(std::string_view bytes, Document &doc);
 // (encoding.cpp).
 std::string declared_encoding(std::string_view bytes);
 // The bytes as the HTML parser should see them in `encoding`: converted to
-// UTF-8 when that is not ASCII-compatible (so `encoding` becomes "UTF-8"),
+// UTF-8 when that is not ASCII-compatible or a wider code page stands for
+// it (so `encoding` becomes "UTF-8"),
 // without a UTF-8 BOM or an inline DTD (which that parser shows as text).
 std::string html_parser_input(std::string_view bytes, std::string &encoding);
 // The bytes parsed as XML, else as HTML in the encoding they declare,

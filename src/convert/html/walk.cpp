@@ -200,6 +200,17 @@ static void add_noteref(Walker &w, XmlNode link)
     w.text += ']';
 }
 
+// Without an alt text (or with an empty one) a picture is decoration.
+static void add_picture(Walker &w, XmlNode image)
+{
+    std::string alt = collapse(plain_attr(image, "alt"));
+    if (alt.empty())
+        return;
+    w.text += '[';
+    w.text += alt;
+    w.text += ']';
+}
+
 static void end_row(Walker &w)
 {
     if (!w.in_row)
@@ -370,6 +381,10 @@ static void visit(Walker &w, XmlNode node)
     }
     if (role == Role::noteref) {
         add_noteref(w, node);
+        return;
+    }
+    if (role == Role::picture) {
+        add_picture(w, node);
         return;
     }
     Frame f{.node = node, .next_child = node->children, .role = role};

@@ -26,6 +26,7 @@ enum class Dest { body, footnote, listtext, fonttbl, stylesheet, skip };
 struct Group {
     Dest dest = Dest::body;
     bool note_start = false; // the group that \footnote opened
+    bool starred = false;    // \* stands before the group's first word
     int uc = 1;              // fallback characters after \uN
     long font = -1;          // -1: the default font (\deff)
     bool hidden = false;     // hidden (\v) or deleted (\deleted) text
@@ -356,7 +357,9 @@ void end_note(Rtf &rtf)
     Block block;
     block.kind = BlockKind::note;
     block.label = endnote ? endnote_label(n) : std::to_string(n);
-    block.text = std::move(rtf.note);
+    // The number and the space that pandoc writes first (\chftn\~) are
+    // no part of the note's text.
+    block.text = std::string(trim_blank(rtf.note));
     rtf.note.clear();
     std::string mark = "[" + block.label + "]";
     (endnote ? rtf.endnotes : rtf.after).push_back(std::move(block));
@@ -366,8 +369,28 @@ void end_note(Rtf &rtf)
 
 // ---------------------------------------------------------------- groups
 
+void set_dest(Rtf &rtf, Dest dest)
+{
+    flush_bytes(rtf);
+    top(rtf).dest = dest;
+}
+
+// What follows \* decides: a destination the reader knows is read, as
+// pandoc's and LibreOffice's {\*\footnote ...}; anything else skips the
+// group. True when the group is skipped.
+bool unstar(Rtf &rtf, bool known_destination)
+{
+    if (rtf.overflow > 0 || !top(rtf).starred)
+        return false;
+    top(rtf).starred = false;
+    if (!known_destination)
+        set_dest(rtf, Dest::skip);
+    return !known_destination;
+}
+
 void open_group(Rtf &rtf)
 {
+    unstar(rtf, false);
     flush_bytes(rtf);
     rtf.fallback_left = 0;
     if (rtf.overflow > 0 || rtf.groups.size() >= max_groups) {
@@ -376,6 +399,7 @@ void open_group(Rtf &rtf)
     }
     Group group = top(rtf);
     group.note_start = false;
+    group.starred = false;
     rtf.groups.push_back(group);
     if (group.dest == Dest::stylesheet) {
         rtf.style_defining = 0;
@@ -473,12 +497,6 @@ const std::unordered_map<std::string_view, Word> &words()
         {"v", Word::hidden}, {"deleted", Word::hidden},
     };
     return table;
-}
-
-void set_dest(Rtf &rtf, Dest dest)
-{
-    flush_bytes(rtf);
-    top(rtf).dest = dest;
 }
 
 // The words that mean something inside the font table or the stylesheet.
@@ -606,10 +624,18 @@ const char *word_character(std::string_view name)
     return nullptr;
 }
 
+bool is_destination(Word word)
+{
+    return word == Word::fonttbl || word == Word::stylesheet || word == Word::footnote ||
+           word == Word::listtext || word == Word::skip_dest;
+}
+
 void control_word(Rtf &rtf, std::string_view name, bool has_param, long param)
 {
     auto found = words().find(name);
     if (found == words().end()) {
+        if (unstar(rtf, false))
+            return;
         if (const char *text = word_character(name))
             emit_utf8(rtf, text);
         return;
@@ -624,7 +650,7 @@ void control_word(Rtf &rtf, std::string_view name, bool has_param, long param)
     if (rtf.overflow > 0)
         return;
     Dest dest = top(rtf).dest;
-    if (dest == Dest::skip)
+    if (dest == Dest::skip || unstar(rtf, is_destination(word)))
         return;
     switch (word) {
     case Word::ansi:
@@ -671,6 +697,7 @@ bool is_letter(char c)
 // A literal character of text (or of a style's name).
 void text_char(Rtf &rtf, char c)
 {
+    unstar(rtf, false);
     Dest dest = rtf.overflow == 0 ? top(rtf).dest : Dest::skip;
     if (dest == Dest::stylesheet || dest == Dest::fonttbl) {
         bool style = dest == Dest::stylesheet;
@@ -722,6 +749,8 @@ void control(Rtf &rtf)
         return;
     }
     rtf.at = at + 1;
+    if (!fallback && c != '*')
+        unstar(rtf, false);
     if (c == '\'') {
         int high = at + 1 < in.size() ? hex_digit(in[at + 1]) : -1;
         int low = at + 2 < in.size() ? hex_digit(in[at + 2]) : -1;
@@ -742,8 +771,8 @@ void control(Rtf &rtf)
         emit_byte(rtf, '-');
     else if (c == '\n' || c == '\r')
         end_paragraph(rtf);
-    else if (c == '*' && rtf.overflow == 0)
-        set_dest(rtf, Dest::skip);
+    else if (c == '*' && rtf.overflow == 0 && top(rtf).dest != Dest::skip)
+        top(rtf).starred = true;
 }
 
 // A file that ends without its last \par or "}" keeps what it said.

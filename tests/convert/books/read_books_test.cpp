@@ -224,7 +224,7 @@ const std::string fb2_book =
     "<stanza><v>Again.</v></stanza><text-author>Poet</text-author></poem>"
     "<cite><p>Cited<a l:href=\"#n2\" type=\"note\">2</a></p></cite>"
     "<table><tr><th>k</th><th>v</th></tr><tr><td>a</td><td>b</td></tr></table>"
-    "<image l:href=\"#pic\"/>"
+    "<image l:href=\"#pic\" alt=\"A map\"/>"
     "<section><title><p>Inner</p></title><p>Deeper.</p></section>"
     "</section></body>"
     "<body name=\"notes\"><title><p>Notes</p></title>"
@@ -291,13 +291,17 @@ std::vector<BookRow> book_rows()
          "<tr><td>x</td><td><table><tr><td>in1</td><td>in2</td></tr></table></td></tr>"
          "<tr><td> </td><td></td></tr><tr><td></td><td>last</td></tr></tbody></table><td>lone cell</td>",
          {"p:Cap", "row:A|B", "row:1|two lines", "row:x|in1 in2", "row:|last", "p:lone cell"}},
-        {"no_markup_forms_pictures_or_hidden_text", Reader::html,
+        {"no_markup_forms_or_hidden_text", Reader::html,
          "<p>See<svg><title>svg title</title><text>svg text</text></svg> <math><semantics><mi>x</mi>"
-         "<annotation encoding=\"TeX\">x^2</annotation></semantics></math> here<img src=\"a.png\" alt=\"pic\">"
+         "<annotation encoding=\"TeX\">x^2</annotation></semantics></math> here"
          "<!-- a comment --></p><form><input value=\"v\"><select><option>opt</option></select>"
          "<textarea>ta</textarea><button>btn</button></form><noscript>enable it</noscript>"
          "<nav hidden><p>landmarks</p></nav><p hidden=\"hidden\">gone</p><ruby>kan<rt>ka</rt></ruby>",
          {"p:See x here", "p:kan"}},
+        {"pictures_by_their_alt_text_but_decoration", Reader::html,
+         "<p>A <img alt=\" flow\n chart \"> and<img alt=\"\"><img src=\"c.png\"><img alt=\"rule\" role=\"none\">"
+         "<img alt=\"dot\" aria-hidden=\"true\">.</p><h2><img alt=\"Logo\"></h2><td><img alt=\"icon\"></td>",
+         {"p:A [flow chart] and.", "h:[Logo]", "p:[icon]"}},
         {"fragment_with_two_roots", Reader::html, "<p>a</p><p>b</p>", {"p:a", "p:b"}},
         // ---- HTML: footnotes
         {"pandoc_footnotes", Reader::html, "<html><body>" + pandoc_notes + "</body></html>",
@@ -404,7 +408,7 @@ std::vector<BookRow> book_rows()
         {"fb2_book", Reader::fb2, fb2_book,
          {"h:The Book of Tests", "q0:Words first.", "q0:Someone", "h:Chapter 1", "p:Plain and strong[1].",
           "h:* * *", "h:Song", "pre:First line,\nsecond line.", "pre:Again.", "p:Poet", "q0:Cited[2]",
-          "row:k|v", "row:a|b", "h:Inner", "p:Deeper.", "h:Notes", "note:1:One note in two.", "note:2:Two."}},
+          "row:k|v", "row:a|b", "p:[A map]", "h:Inner", "p:Deeper.", "h:Notes", "note:1:One note in two.", "note:2:Two."}},
         {"fb2_notes_without_titles", Reader::fb2,
          "<FictionBook><body><section><p>See<a xlink:href=\"#x\" xmlns:xlink=\"http://www.w3.org/1999/xlink\" "
          "type=\"note\">{a}</a></p></section></body><body name=\"comments\"><section id=\"x\"><p>Comment.</p>"

@@ -520,6 +520,11 @@ TEST_F(OfficeReaders, RtfDocumentsGiveTheirBlocks)
         {"endnotes at the end, in roman",
          R"({\rtf1 See{\footnote\ftnalt End one.}\par and{\footnote\ftnalt End two.}\par})",
          {"P See[i]", "P and[ii]", "N [i] End one.", "N [ii] End two."}},
+        {"notes behind \\*, as pandoc and LibreOffice write them; an unknown word behind it skipped",
+         R"({\rtf1{\pard Claim{\super\chftn}{\*\footnote\chftn\~\plain\pard {\pard\ql Pandoc's.\par}}.\par})"
+         R"({\pard Text{\super \chftn{\*\footnote \chftn\pard\plain Foot.\par}} and{\super \chftn)"
+         R"({\*\footnote\ftnalt \chftn\pard\plain End.\par}}{\*\unknown{\footnote hid}}.\par}Next\par})",
+         {"P Claim[1].", "N [1] Pandoc's.", "P Text[2] and[i].", "N [2] Foot.", "P Next", "N [i] End."}},
         {"tables: a row of cells per \\row, nested cells flattened",
          R"({\rtf1\trowd\cellx1000\cellx2000\cellx3000\pard\intbl A1\cell B1\cell C1\cell\row)"
          R"(\trowd\cellx1000\cellx2000\pard\intbl A2{\footnote In a cell.}\cell\cell\row)"
