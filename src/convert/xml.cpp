@@ -32,11 +32,11 @@ static const int xml_options = XML_PARSE_NONET | XML_PARSE_NOERROR | XML_PARSE_N
 static const int html_options =
     HTML_PARSE_NONET | HTML_PARSE_NOERROR | HTML_PARSE_NOWARNING | HTML_PARSE_RECOVER | HTML_PARSE_NOIMPLIED;
 
-XmlDoc xml_parse(std::string_view bytes)
+XmlDoc xml_parse(std::string_view bytes, const char *encoding)
 {
     if (bytes.size() > member_limit)
         return nullptr;
-    return xmlReadMemory(bytes.data(), static_cast<int>(bytes.size()), nullptr, nullptr, xml_options);
+    return xmlReadMemory(bytes.data(), static_cast<int>(bytes.size()), nullptr, encoding, xml_options);
 }
 
 XmlDoc html_parse(std::string_view bytes, const char *encoding)

@@ -14,8 +14,9 @@ using XmlNode = _xmlNode *;
 
 // Installs the refusing entity loader; main and every test call it first.
 void xml_init();
-// nullptr when the bytes are not well-formed enough to read.
-XmlDoc xml_parse(std::string_view bytes);
+// nullptr when the bytes are not well-formed enough to read; `encoding`
+// overrides the one the bytes declare.
+XmlDoc xml_parse(std::string_view bytes, const char *encoding = nullptr);
 // HTML in `encoding` ("" to let libxml2 look for a BOM or <meta charset>).
 XmlDoc html_parse(std::string_view bytes, const char *encoding);
 void xml_free(XmlDoc doc);

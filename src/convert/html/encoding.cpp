@@ -165,10 +165,17 @@ XmlDoc markup_parse(std::string_view bytes, bool html_root)
     // Well-formed XHTML reads right under the XML parser, which honours the
     // XML declaration; the rest (a literal "<year>" in a chapter) under the
     // HTML parser, told the encoding that it would not find itself.
-    XmlDoc parsed = xml_parse(bytes);
+    // A set declared whose wider code page is what producers write (and
+    // whose backslash glibc's own name would make a yen sign) is read as
+    // that one, by either parser.
+    std::string encoding = declared_encoding(bytes);
+    XmlDoc parsed = nullptr;
+    if (!encoding.empty() && ascii_compatible(encoding) && !equal_ignoring_case(widened_charset(encoding), encoding))
+        parsed = xml_parse(to_utf8(bytes, encoding), "UTF-8");
+    else
+        parsed = xml_parse(bytes);
     if (parsed != nullptr)
         return parsed;
-    std::string encoding = declared_encoding(bytes);
     std::string text = html_parser_input(bytes, encoding);
     // Without a root of its own the parser nests each list that follows a
     // list at the top into the one before.

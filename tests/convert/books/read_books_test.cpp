@@ -267,6 +267,10 @@ std::vector<BookRow> book_rows()
          "<h1>Title</h1><p>One <em>two</em> <b>th</b>ree</p><div>Div text<p>inner</p>tail</div><h6>Six</h6>"
          "</body></html>",
          {"h:Title", "p:One two three", "p:Div text", "p:inner", "p:tail", "h:Six"}},
+        // glibc's SHIFT_JIS would make the backslash of 表 (0x95 0x5C) and of the path a yen sign.
+        {"xhtml_declaring_shift_jis", Reader::html,
+         "<?xml version=\"1.0\" encoding=\"Shift_JIS\"?><html><body><p>\x95\x5C C:\\temp</p></body></html>",
+         {"p:表 C:\\temp"}},
         {"line_breaks_and_pre", Reader::html,
          "<p>a<br>b</p><pre>\n  code<br>  more\n\n</pre>",
          {"p:a b", "pre:  code\n  more"}},
