@@ -392,17 +392,29 @@ TEST_F(KeysEndToEnd, NHidesTheBarAndVBringsItBack)
     EXPECT_EXIT_STATUS(t, 0, WAIT_MS);
 }
 
+// Sends `key` until `state` holds: a key between a poll and the next
+// line's discard of typed-ahead keys is dropped by design.
+bool press_until(Term *t, const std::string &key, bool (*state)(Term *))
+{
+    for (int attempt = 0; attempt < 3; attempt++) {
+        term_send(t, key);
+        if (term_wait_for(t, state, WAIT_MS / 3))
+            return true;
+    }
+    return false;
+}
+
 TEST_F(KeysEndToEnd, AfterXOnlyVBringsTheBar)
 {
-    ASSERT_TRUE(start(200, {"-x", "-s", "40"}, 2));
+    // Far more text than the keys take, even on a loaded machine: at its
+    // end the bar is drawn whatever was asked.
+    ASSERT_TRUE(start(5000, {"-x", "-s", "40"}, 2));
     EXPECT_TRUE(bar_hidden(t));
     press_between_lines(t, "n");
     ASSERT_TRUE(newest_line_reaches(t, newest_line(t) + 3, WAIT_MS));
     EXPECT_TRUE(bar_hidden(t)) << term_screen(t);
-    press_between_lines(t, "v");
-    EXPECT_TRUE(term_wait_for(t, bar_shown, WAIT_MS)) << term_screen(t);
-    press_between_lines(t, "n");
-    EXPECT_TRUE(term_wait_for(t, bar_hidden, WAIT_MS)) << term_screen(t);
+    EXPECT_TRUE(press_until(t, "v", bar_shown)) << term_screen(t);
+    EXPECT_TRUE(press_until(t, "n", bar_hidden)) << term_screen(t);
     term_send(t, "q");
     EXPECT_EXIT_STATUS(t, 0, WAIT_MS);
 }
