@@ -373,7 +373,7 @@ TEST_F(KeysEndToEnd, ClearEmptiesTheWindowAndScrollingGoesOn)
 // The bar row holds the bar, in reverse video, or nothing at all.
 bool bar_shown(Term *t)
 {
-    return term_row(t, BAR_ROW).find("/200 - ") != std::string::npos &&
+    return term_row(t, BAR_ROW).find("%  Page: ") != std::string::npos &&
            term_cell(t, BAR_ROW, 0).reverse;
 }
 
