@@ -415,8 +415,8 @@ TEST_F(KeysEndToEnd, AfterXOnlyVBringsTheBar)
     EXPECT_TRUE(bar_hidden(t)) << term_screen(t);
     EXPECT_TRUE(press_until(t, "v", bar_shown)) << term_screen(t);
     EXPECT_TRUE(press_until(t, "n", bar_hidden)) << term_screen(t);
-    term_send(t, "q");
-    EXPECT_EXIT_STATUS(t, 0, WAIT_MS);
+    // The text is far from its end, so a q dropped the same way is sent again.
+    EXPECT_EQ(term_press_until_exit(t, "q", WAIT_MS), 0) << term_screen(t);
 }
 
 } // namespace
