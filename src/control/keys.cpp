@@ -86,7 +86,8 @@ static void hide_status_bar(int32_t *status_visible)
 
 // Key e with nothing to run: the status row says so and how to name an
 // editor, held until a key so that it can be read at any pace.
-static const char no_editor_text[] = "No editor found: set VISUAL or EDITOR to its full path (/usr/bin/nano)";
+static const char no_editor_text[] =
+    "No editor found: set VISUAL or EDITOR to its full path (/usr/bin/nano)";
 
 static void report_no_editor(int32_t status_visible, uint64_t total_lines, uint64_t line_no)
 {
