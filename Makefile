@@ -43,8 +43,10 @@ configure: deps
 build: configure
 	@cmake --build $(BUILD_DIR) -j $(JOBS)
 
+# Only what it runs: the program and the converter (the filter is a script).
 run: NEEDS := run
-run: build
+run: configure
+	@cmake --build $(BUILD_DIR) -j $(JOBS) --target drifterm drifterm-convert
 	DRIFTERM_FILTER="$(CURDIR)/filter/lesspipe.sh" $(BUILD_DIR)/drifterm -f doc/sample.txt
 
 test: NEEDS := test

@@ -1,9 +1,11 @@
 // Command line, usage text and version line.
+#include <cerrno>
 #include <cstddef>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <curses.h>
@@ -73,6 +75,18 @@ bool too_long(const char *value)
     return strnlen(value, name_limit + 1) > name_limit;
 }
 
+// A directory reads as an empty text and a device may never end
+// (/dev/zero): neither is a document, so both are refused before the screen.
+void refuse_unless_readable_kind(const char *path, const struct stat &status)
+{
+    if (S_ISDIR(status.st_mode)) {
+        errno = EISDIR;
+        die(path);
+    }
+    if (S_ISCHR(status.st_mode) || S_ISBLK(status.st_mode))
+        die_naming(path, "not a regular file");
+}
+
 // Names the file to read and opens it, which is the test that it can be read.
 // Earlier names and streams are left as they are.
 void name_file(const char *path)
@@ -81,11 +95,17 @@ void name_file(const char *path)
     if (too_long(path))
         print_usage();
     options.file_path = copy_text(path, "malloc()");
+    // Looked at before the open too, since opening a device can block or act on it.
+    struct stat status;
+    if (stat(options.file_path, &status) == 0)
+        refuse_unless_readable_kind(options.file_path, status);
     reader.source_file = fopen(options.file_path, "r");
     if (!reader.source_file) {
         act_on_signals(); // a FIFO waits for its writer: Ctrl-C there is an interrupt, not a failure
         die("fopen()");
     }
+    if (fstat(fileno(reader.source_file), &status) == 0)
+        refuse_unless_readable_kind(options.file_path, status);
 }
 
 uint32_t numeric_option(const char *value, size_t max_digits)
@@ -156,12 +176,31 @@ void apply_option(int letter, const char *value)
     }
 }
 
+// Piped mode without -t fails for want of a terminal; when a file name
+// follows the options, that name was what was meant, and it is not read.
+void hint_at_ignored_file(int argc, char **argv)
+{
+    if (!options.piped || options.tty_name || optind >= argc || strcmp(argv[optind], "-") == 0)
+        return;
+    char hint[1024];
+    snprintf(hint, sizeof hint, "%s: '%s' after the options is not read; name the file with -f FILE",
+             reader.program_name, argv[optind]);
+    errno = EFAULT; // the failure the run would meet, with no text of its own
+    die_with_hint(nullptr, hint);
+}
+
 } // namespace
 
 void parse_options(int argc, char **argv)
 {
     if (argc < 2)
         print_usage();
+    // The long forms every tool answers, as the first argument only, so
+    // that every other command line is read as ever.
+    if (strcmp(argv[1], "--help") == 0)
+        print_usage();
+    if (strcmp(argv[1], "--version") == 0)
+        print_version();
     for (int i = 1; i < argc && argv[i][0] != '-'; i++)
         name_file(argv[i]);
     // getopt starts again at the first argument: after a leading file it stops at once.
@@ -173,6 +212,7 @@ void parse_options(int argc, char **argv)
 void parse_command_line(int argc, char **argv)
 {
     parse_options(argc, argv);
+    hint_at_ignored_file(argc, argv);
     run_reader(options.speed_ms);
 }
 

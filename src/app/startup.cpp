@@ -212,6 +212,21 @@ void run_reader(uint32_t initial_speed)
     exit(1);
 }
 
+[[noreturn]] void die_with_hint(const char *text, const char *hint)
+{
+    remove_filter_temp_dir();
+    perror(text);
+    fprintf(stderr, "%s\n", hint);
+    exit(1);
+}
+
+[[noreturn]] void die_naming(const char *name, const char *reason)
+{
+    remove_filter_temp_dir();
+    fprintf(stderr, "%s: %s\n", name, reason);
+    exit(1);
+}
+
 void report_on_screen(const char *text)
 {
     int saved = errno; // endwin may change it

@@ -31,5 +31,7 @@ void info_pace_text(char *buf, size_t size, uint32_t pace);
 // editor (editor.cpp)
 void choose_editor();
 void launch_editor(uint64_t line_no);
+// False when choose_editor found none ("None"): key e then only says so.
+bool editor_chosen();
 // The editor's argv[0]: the part after the last "/", or the whole text.
 const char *editor_program_name(const char *editor);

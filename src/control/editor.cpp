@@ -109,9 +109,14 @@ static void editor_wait(pid_t editor_pid)
     }
 }
 
+bool editor_chosen()
+{
+    return reader.editor && strncmp(reader.editor, "None", 4) != 0;
+}
+
 void launch_editor(uint64_t line_no)
 {
-    if (!reader.editor || strncmp(reader.editor, "None", 4) == 0)
+    if (!editor_chosen())
         return;
     const char *name = editor_program_name(reader.editor);
     char line_arg[1024];

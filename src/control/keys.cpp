@@ -84,6 +84,29 @@ static void hide_status_bar(int32_t *status_visible)
     wrefresh(reader.status_window);
 }
 
+// Key e with nothing to run: the status row says so and how to name an
+// editor, held until a key so that it can be read at any pace.
+static const char no_editor_text[] =
+    "No editor found: set VISUAL or EDITOR to its full path (/usr/bin/nano)";
+
+static void report_no_editor(int32_t status_visible, uint64_t total_lines, uint64_t line_no)
+{
+    wbkgd(reader.status_window, A_REVERSE);
+    werase(reader.status_window);
+    mvwprintw(reader.status_window, 0, 0, "%s", no_editor_text);
+    wnoutrefresh(reader.main_window); // as the bar: the main window covers this row too
+    touchwin(reader.status_window);
+    wrefresh(reader.status_window);
+    wait_for_any_key(false);
+    if (options.status_bar && status_visible) {
+        draw_status_bar(total_lines, line_no);
+        return;
+    }
+    wbkgd(reader.status_window, 0);
+    wclear(reader.status_window);
+    wrefresh(reader.status_window);
+}
+
 void handle_keys(uint32_t *speed, uint32_t initial_speed, int32_t *status_visible,
                  uint64_t total_lines, uint64_t line_no)
 {
@@ -128,7 +151,10 @@ void handle_keys(uint32_t *speed, uint32_t initial_speed, int32_t *status_visibl
         show_info_screen(*speed, initial_speed, total_lines, line_no);
         break;
     case ACTION_EDITOR:
-        launch_editor(line_no);
+        if (editor_chosen())
+            launch_editor(line_no);
+        else
+            report_no_editor(*status_visible, total_lines, line_no);
         break;
     }
 }

@@ -122,7 +122,14 @@ static bool set_limits(size_t address_space, int cpu_seconds, size_t file_size, 
 {
     if (!set_address_space(address_space))
         return fail(failure, "address-space limit");
-    if (!set_limit(RLIMIT_CPU, static_cast<rlim_t>(cpu_seconds)))
+    // SIGXCPU at the soft limit, a second before the kernel's SIGKILL, so
+    // that the parent can tell a child out of time from one that crashed.
+    rlimit cpu = {static_cast<rlim_t>(cpu_seconds), static_cast<rlim_t>(cpu_seconds) + 1};
+    rlimit cpu_now{};
+    if (getrlimit(RLIMIT_CPU, &cpu_now) != 0 ||
+        (cpu_now.rlim_max != RLIM_INFINITY && cpu_now.rlim_max < cpu.rlim_max))
+        cpu = {cpu_now.rlim_max, cpu_now.rlim_max};
+    if (setrlimit(RLIMIT_CPU, &cpu) != 0)
         return fail(failure, "CPU limit");
     if (!set_limit(RLIMIT_FSIZE, file_size))
         return fail(failure, "file-size limit");

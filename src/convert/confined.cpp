@@ -117,7 +117,9 @@ bool take_document(std::string_view bytes, ReadResult &result, Document &doc)
 std::string why_unread(const ChildOutput &child)
 {
     int status = child.status;
-    if (child.timed_out || (WIFSIGNALED(status) && WTERMSIG(status) == SIGXCPU))
+    // SIGKILL is the parent's at its deadline, or the kernel's at the hard
+    // limit on processor time.
+    if (child.timed_out || (WIFSIGNALED(status) && (WTERMSIG(status) == SIGXCPU || WTERMSIG(status) == SIGKILL)))
         return "it takes too long to read";
     if (WIFEXITED(status) && WEXITSTATUS(status) == out_of_memory_status)
         return "it needs more memory than a document may take";

@@ -100,8 +100,9 @@ static std::string recognised_by(const Format &f)
             names += (names.size() == 4 ? " ." : "/.") + std::string(name);
         ways.push_back(names);
     }
+    // The two rows without a mark of their own: text, and what is left.
     if (ways.empty())
-        ways.push_back("no NUL bytes, or UTF-16");
+        ways.push_back(f.kind == Kind::binary ? "anything no other row takes" : "no NUL bytes, or UTF-16");
     std::string out;
     for (const std::string &way : ways)
         out += (out.empty() ? "" : ", ") + way;

@@ -56,15 +56,14 @@ FILE *open_terminal_device(const char *name)
     return tty;
 }
 
-// Copies standard input into `capture` to its end. The writer may keep the
-// pipe open for long, so the wait also serves signals: an interrupt takes
-// the cleanup exit, a resize needs nothing yet.
-static void capture_copy(FILE *capture)
+// The writer may keep the pipe open for long, so the wait also serves
+// signals: an interrupt takes the cleanup exit, a resize needs nothing yet.
+void capture_stream(int in, FILE *capture)
 {
     CaptureCut cut;
     char buf[1024];
     for (;;) {
-        struct pollfd fds[2] = {{STDIN_FILENO, POLLIN, 0}, {signal_wakeup_fd(), POLLIN, 0}};
+        struct pollfd fds[2] = {{in, POLLIN, 0}, {signal_wakeup_fd(), POLLIN, 0}};
         if (poll(fds, 2, -1) < 0) {
             if (errno == EINTR)
                 continue; // the wake-up pipe holds the signal for the next poll
@@ -72,11 +71,11 @@ static void capture_copy(FILE *capture)
         }
         if (fds[1].revents) {
             act_on_signals();
-            resize_pending = 0; // newterm, still to come, takes the size as it is then
+            resize_pending = 0; // the screen, still to come, takes the size as it is then
         }
         if (!fds[0].revents)
             continue;
-        ssize_t n = read(STDIN_FILENO, buf, sizeof buf);
+        ssize_t n = read(in, buf, sizeof buf);
         if (n == 0)
             return;
         if (n < 0) {
@@ -107,7 +106,7 @@ void capture_piped_input()
     // leaves the other run its own file.
     lock_work_files();
     FILE *capture = work_file_create(work_files.temp_path);
-    capture_copy(capture);
+    capture_stream(STDIN_FILENO, capture);
     if (fclose(capture) != 0)
         die("fclose()");
     work_file_check(work_files.temp_path);

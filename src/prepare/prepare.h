@@ -102,6 +102,9 @@ bool name_unnamed_file(FILE *file, const char *path);
 
 // piped input (piped.cpp)
 void capture_piped_input();
+// Copies the pipe `in` to its end into `capture` as line reads would, in
+// a wait that serves signals; piped input and a FIFO named as the file.
+void capture_stream(int in, FILE *capture);
 FILE *open_terminal_device(const char *name);
 // Where the copy of standard input stands within one line read.
 struct CaptureCut {

@@ -18,9 +18,7 @@ const char *const link_in_place_of_work_file = "is a symbolic link, not a work f
 
 [[noreturn]] void work_file_refuse(const char *path, const char *reason)
 {
-    remove_filter_temp_dir();
-    fprintf(stderr, "%s: %s\n", path, reason);
-    exit(1);
+    die_naming(path, reason);
 }
 
 bool work_file_check(const char *path)

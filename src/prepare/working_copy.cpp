@@ -11,6 +11,7 @@
 #include <poll.h>
 #include <string>
 #include <sys/ioctl.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -216,6 +217,12 @@ static void run_filter()
     fclose(work_file_create(work_files.temp_path));
 }
 
+static bool is_pipe(FILE *file)
+{
+    struct stat status;
+    return fstat(fileno(file), &status) == 0 && S_ISFIFO(status.st_mode);
+}
+
 void convert_with_lesspipe()
 {
     show_loading();
@@ -230,7 +237,10 @@ void convert_with_lesspipe()
         if (!in)
             die("fopen()");
         FILE *out = work_file_create(work_files.temp_path);
-        copy_line_reads(in, out);
+        if (is_pipe(in))
+            capture_stream(fileno(in), out); // as piped input: its writer may take its time
+        else
+            copy_line_reads(in, out);
         if (in != reader.source_file)
             fclose(in);
         fclose(out);

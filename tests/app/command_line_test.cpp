@@ -198,7 +198,8 @@ TEST(CommandLine, StoredOptions)
 
 // ---- end to end, ending before any screen ----
 
-enum class Err { none, diagnostic, fopen, any };
+// hint: "Bad address" and the line that says to name the file with -f.
+enum class Err { none, diagnostic, fopen, any, hint };
 
 TEST(CommandLine, EndsBeforeTheScreen)
 {
@@ -222,6 +223,12 @@ TEST(CommandLine, EndsBeforeTheScreen)
         {{"-s", "-5"}, usage, Err::none, 0},
         {{"-s", "+5"}, usage, Err::none, 0},
         {{"-p", "1x"}, usage, Err::none, 0},
+        // The long forms, as the first argument only.
+        {{"--help"}, usage, Err::none, 0},
+        {{"--version"}, version_line, Err::none, 0},
+        {{"--version", "-h"}, version_line, Err::none, 0},
+        {{"-s", "20", "--help"}, usage, Err::diagnostic, 0},
+        {{"--helpx"}, usage, Err::diagnostic, 0},
         {{"-v"}, version_line, Err::none, 0},
         {{"-nv"}, version_line, Err::none, 0},
         {{"-v", "-f", "MISSING"}, version_line, Err::none, 0},
@@ -235,8 +242,8 @@ TEST(CommandLine, EndsBeforeTheScreen)
         {{too_long_name}, usage, Err::none, 0},
         {{"-f", too_long_name}, usage, Err::none, 0},
         // No file named: piped mode, which fails without input or -t.
-        {{"-s", "200", "FILE"}, "", Err::any, 1},
-        {{"--", "FILE"}, "", Err::any, 1},
+        {{"-s", "200", "FILE"}, "", Err::hint, 1},
+        {{"--", "FILE"}, "", Err::hint, 1},
         {{"-"}, "", Err::any, 1},
     };
     for (const Case &c : cases) {
@@ -254,6 +261,11 @@ TEST(CommandLine, EndsBeforeTheScreen)
             break;
         case Err::fopen:
             EXPECT_EQ(r.err.rfind("fopen(): ", 0), 0u) << where << "\n" << r.err;
+            break;
+        case Err::hint:
+            EXPECT_EQ(r.err, std::string("Bad address\n") + DRIFTERM_BINARY + ": '" + fx.file +
+                                 "' after the options is not read; name the file with -f FILE\n")
+                << where;
             break;
         }
     }

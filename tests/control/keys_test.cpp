@@ -220,7 +220,9 @@ int64_t line_interval(Term *t, int count)
 }
 
 // Sends `key` and waits until the poll that takes it is past, so the next
-// key gets its own poll.
+// key gets its own poll. A key typed between a line's poll and the next
+// line's discard of typed-ahead keys is dropped by design, which a loaded
+// machine makes likely: a closing q is sent until the run ends.
 void press_between_lines(Term *t, const std::string &key)
 {
     int from = newest_line(t);
@@ -299,8 +301,7 @@ TEST_F(KeysEndToEnd, PauseHoldsUntilAKeyAndQOnlyEndsIt)
     term_send(t, "q");
     EXPECT_GE(term_wait_row_change(t, 17, WAIT_MS), 0) << "q ends the pause";
     EXPECT_FALSE(term_exited(t));
-    term_send(t, "q");
-    EXPECT_EXIT_STATUS(t, 0, WAIT_MS);
+    EXPECT_EQ(term_press_until_exit(t, "q", WAIT_MS), 0) << term_screen(t);
 }
 
 TEST_F(KeysEndToEnd, InterruptDuringPauseTakesTheCleanupExit)
@@ -325,8 +326,7 @@ TEST_F(KeysEndToEnd, SpaceRunsFastAndBackToThePace)
     int64_t interval = line_interval(t, 3);
     EXPECT_GE(interval, 150);
     EXPECT_LE(interval, 600);
-    term_send(t, "q");
-    EXPECT_EXIT_STATUS(t, 0, WAIT_MS);
+    EXPECT_EQ(term_press_until_exit(t, "q", WAIT_MS), 0) << term_screen(t);
 }
 
 TEST_F(KeysEndToEnd, FasterAndSlowerChangeTheInterval)
@@ -344,8 +344,7 @@ TEST_F(KeysEndToEnd, FasterAndSlowerChangeTheInterval)
     EXPECT_GT(faster, 60);
     EXPECT_LT(faster * 10, start * 7) << start << " then " << faster;
     EXPECT_GT(slower * 10, faster * 16) << faster << " then " << slower;
-    term_send(t, "q");
-    EXPECT_EXIT_STATUS(t, 0, WAIT_MS);
+    EXPECT_EQ(term_press_until_exit(t, "q", WAIT_MS), 0) << term_screen(t);
 }
 
 TEST_F(KeysEndToEnd, ClearEmptiesTheWindowAndScrollingGoesOn)
@@ -366,14 +365,13 @@ TEST_F(KeysEndToEnd, ClearEmptiesTheWindowAndScrollingGoesOn)
         },
         WAIT_MS);
     EXPECT_TRUE(cleared) << term_screen(t);
-    term_send(t, "q");
-    EXPECT_EXIT_STATUS(t, 0, WAIT_MS);
+    EXPECT_EQ(term_press_until_exit(t, "q", WAIT_MS), 0) << term_screen(t);
 }
 
 // The bar row holds the bar, in reverse video, or nothing at all.
 bool bar_shown(Term *t)
 {
-    return term_row(t, BAR_ROW).find("/200 - ") != std::string::npos &&
+    return term_row(t, BAR_ROW).find("%  Page: ") != std::string::npos &&
            term_cell(t, BAR_ROW, 0).reverse;
 }
 
@@ -388,23 +386,33 @@ TEST_F(KeysEndToEnd, NHidesTheBarAndVBringsItBack)
     EXPECT_TRUE(bar_hidden(t)) << term_screen(t);
     press_between_lines(t, "v");
     EXPECT_TRUE(term_wait_for(t, bar_shown, WAIT_MS)) << term_screen(t);
-    term_send(t, "q");
-    EXPECT_EXIT_STATUS(t, 0, WAIT_MS);
+    EXPECT_EQ(term_press_until_exit(t, "q", WAIT_MS), 0) << term_screen(t);
+}
+
+// Sends `key` until `state` holds: a key between a poll and the next
+// line's discard of typed-ahead keys is dropped by design.
+bool press_until(Term *t, const std::string &key, bool (*state)(Term *))
+{
+    for (int attempt = 0; attempt < 3; attempt++) {
+        term_send(t, key);
+        if (term_wait_for(t, state, WAIT_MS / 3))
+            return true;
+    }
+    return false;
 }
 
 TEST_F(KeysEndToEnd, AfterXOnlyVBringsTheBar)
 {
-    ASSERT_TRUE(start(200, {"-x", "-s", "40"}, 2));
+    // Far more text than the keys take, even on a loaded machine: at its
+    // end the bar is drawn whatever was asked.
+    ASSERT_TRUE(start(5000, {"-x", "-s", "40"}, 2));
     EXPECT_TRUE(bar_hidden(t));
     press_between_lines(t, "n");
     ASSERT_TRUE(newest_line_reaches(t, newest_line(t) + 3, WAIT_MS));
     EXPECT_TRUE(bar_hidden(t)) << term_screen(t);
-    press_between_lines(t, "v");
-    EXPECT_TRUE(term_wait_for(t, bar_shown, WAIT_MS)) << term_screen(t);
-    press_between_lines(t, "n");
-    EXPECT_TRUE(term_wait_for(t, bar_hidden, WAIT_MS)) << term_screen(t);
-    term_send(t, "q");
-    EXPECT_EXIT_STATUS(t, 0, WAIT_MS);
+    EXPECT_TRUE(press_until(t, "v", bar_shown)) << term_screen(t);
+    EXPECT_TRUE(press_until(t, "n", bar_hidden)) << term_screen(t);
+    EXPECT_EQ(term_press_until_exit(t, "q", WAIT_MS), 0) << term_screen(t);
 }
 
 } // namespace

@@ -505,6 +505,11 @@ TEST(ConvertProgram, StatusesAndLocales)
     EXPECT_EQ(r.status, 0);
     for (const Format &f : formats())
         EXPECT_NE(r.out.find("\n"s + f.name + " "), std::string::npos) << f.name;
+    // The row of what is left says so, not what the text row says.
+    size_t binary = r.out.find("\nbinary data ");
+    ASSERT_NE(binary, std::string::npos);
+    std::string row = r.out.substr(binary + 1, r.out.find('\n', binary + 1) - binary - 1);
+    EXPECT_NE(row.find("anything no other row takes"), std::string::npos) << row;
 }
 
 } // namespace

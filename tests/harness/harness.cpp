@@ -231,8 +231,13 @@ void on_output(const char *s, size_t len, void *user)
     static_cast<Term *>(user)->reply.append(s, len);
 }
 
+// libvterm 0.3.3, whose header says version 0.3, has a ninth callback,
+// sb_clear, left out here; 0.3.1's header says 0.1 and has eight.
 const VTermScreenCallbacks SCREEN_CALLBACKS = {
     on_damage, nullptr, nullptr, on_settermprop, on_bell, on_resize, nullptr, nullptr,
+#if VTERM_VERSION_MAJOR > 0 || VTERM_VERSION_MINOR >= 3
+    nullptr,
+#endif
 };
 
 void set_cloexec(int fd)

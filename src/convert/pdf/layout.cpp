@@ -16,6 +16,7 @@
 #include <string_view>
 #include <unordered_map>
 #include <unordered_set>
+#include <utility>
 
 #include "convert/charset.h"
 #include "convert/pdf/layout.h"
@@ -784,7 +785,7 @@ void open_block(Layout &L, size_t i, const Marker &marker)
         L.list_levels.clear();
     L.doc.blocks.push_back(std::move(block));
     o.index = L.doc.blocks.size() - 1;
-    L.open = o;
+    L.open = std::move(o); // copying the vector here draws false bounds warnings from GCC 14
 }
 
 void add_row(Layout &L, size_t i)

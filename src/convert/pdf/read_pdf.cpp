@@ -15,13 +15,6 @@
 #include <cstring>
 #include <iterator>
 #include <memory>
-#include <poppler/GfxFont.h>
-#include <poppler/GfxState.h>
-#include <poppler/GlobalParams.h>
-#include <poppler/OutputDev.h>
-#include <poppler/PDFDoc.h>
-#include <poppler/Stream.h>
-#include <poppler/UTF.h>
 #include <string_view>
 
 #include "convert/charset.h"
@@ -30,6 +23,7 @@
 #include "convert/process.h"
 #include "convert/readers.h"
 #include "convert/zip.h"
+#include "convert/pdf/poppler_adapter.h"
 
 namespace {
 
@@ -37,8 +31,6 @@ namespace {
 // stops after this long, keeping the pages read in order until then.
 constexpr int page_bound = 100000;
 constexpr int seconds_bound = 20;
-
-void ignore_poppler(ErrorCategory, Goffset, const char *) {}
 
 // ---------------------------------------------------------------- words
 
@@ -138,27 +130,25 @@ struct Glyph {
     double x, y, dx, dy; // where it starts, and its advance
     int rot;             // its direction of writing in quarter turns: 0 rightwards, 1 downwards, ...
     double size;
-    const GfxFont *font;
+    const PdfFace *font;
     uint32_t first, count; // its characters in PageWords::text
 };
 
 // The words of one page, taken as poppler draws its letters, in the order
-// of the page's content. poppler's own text device spends more than the
-// whole drawing again on bookkeeping this reader does not use, and the
-// rows are made from these words by position anyway. The letters are
-// turned first so that most of them run rightwards: a landscape page set
-// on its side reads as the page it is.
-struct PageWords : OutputDev {
+// of the page's content; the rows are made from these words by position.
+// The letters are turned first so that most of them run rightwards: a
+// landscape page set on its side reads as the page it is.
+struct PageWords : PdfPageReader {
     float width = 0, height = 0;
     std::vector<Word> words;
     std::vector<bool> rotated;
 
     std::vector<Glyph> glyphs;
-    std::vector<Unicode> text;
+    std::vector<uint32_t> text;
     // A span of given text: how deep, its text, where its glyphs start and
     // end, the first one's direction, size and face.
     int actual_depth = 0;
-    std::vector<Unicode> actual;
+    std::vector<uint32_t> actual;
     bool actual_drawn = false;
     Glyph actual_glyph{};
     double actual_end_x = 0, actual_end_y = 0;
@@ -175,11 +165,9 @@ struct PageWords : OutputDev {
     bool accent_waits = false;
     Glyph accent{};
 
-    // The direction and size of letters in the current face and matrices,
-    // worked out again only when poppler says one of them changed.
-    bool face_changed = true;
+    // The direction of letters in the current face and matrices, worked
+    // out again only when they changed.
     int face_rot = 0;
-    double face_size = 0;
 
     PageWords()
     {
@@ -189,51 +177,29 @@ struct PageWords : OutputDev {
         rotated.reserve(1024);
     }
 
-    bool upsideDown() override { return true; }
-    bool useDrawChar() override { return true; }
-    bool interpretType3Chars() override { return false; }
-    bool needNonText() override { return false; }
-
-    void startPage(int, GfxState *state, XRef *) override
+    void page_begun(double page_width, double page_height) override
     {
-        width = static_cast<float>(state->getPageWidth());
-        height = static_cast<float>(state->getPageHeight());
-        face_changed = true;
+        width = static_cast<float>(page_width);
+        height = static_cast<float>(page_height);
     }
-    void saveState(GfxState *) override { face_changed = true; }
-    void restoreState(GfxState *) override { face_changed = true; }
-    void updateAll(GfxState *state) override
-    {
-        face_changed = true;
-        OutputDev::updateAll(state);
-    }
-    void updateCTM(GfxState *, double, double, double, double, double, double) override { face_changed = true; }
-    void updateFont(GfxState *) override { face_changed = true; }
-    void updateTextMat(GfxState *) override { face_changed = true; }
-    void updateHorizScaling(GfxState *) override { face_changed = true; }
-    void endPage() override { make_words(); }
+    void page_ended() override { make_words(); }
 
-    void drawChar(GfxState *state, double x, double y, double dx, double dy, double, double, CharCode, int,
-                  const Unicode *u, int uLen) override
+    void letter_drawn(const PdfLetter &l) override
     {
+        if (l.face_new) {
+            const double *m = l.face_matrix;
+            face_rot = std::fabs(m[0] * m[3]) > std::fabs(m[1] * m[2]) ? (m[0] > 0 || m[3] < 0 ? 0 : 2)
+                                                                        : (m[2] > 0 ? 1 : 3);
+        }
         Glyph g{};
-        state->transform(x, y, &g.x, &g.y);
-        state->transformDelta(dx, dy, &g.dx, &g.dy);
+        g.x = l.x, g.y = l.y, g.dx = l.dx, g.dy = l.dy;
         if (!std::isfinite(g.x) || !std::isfinite(g.y) || !std::isfinite(g.dx) || !std::isfinite(g.dy))
             return;
         if (g.x + g.dx < 0 || g.x > width || g.y + g.dy < 0 || g.y > height)
             return; // off the page: not shown
-        if (face_changed) {
-            double m[4];
-            state->getFontTransMat(&m[0], &m[1], &m[2], &m[3]);
-            face_rot = std::fabs(m[0] * m[3]) > std::fabs(m[1] * m[2]) ? (m[0] > 0 || m[3] < 0 ? 0 : 2)
-                                                                        : (m[2] > 0 ? 1 : 3);
-            face_size = state->getTransformedFontSize();
-            face_changed = false;
-        }
         g.rot = face_rot;
-        g.size = face_size;
-        g.font = state->getFont().get();
+        g.size = l.face_size;
+        g.font = l.face;
         if (actual_depth > 0) {
             // Within a span whose text is given: only where its glyphs go.
             if (!actual_drawn)
@@ -242,10 +208,10 @@ struct PageWords : OutputDev {
             actual_end_x = g.x + g.dx, actual_end_y = g.y + g.dy;
             return;
         }
-        add_glyph(g, u, uLen);
+        add_glyph(g, l.text, l.length);
     }
 
-    void add_glyph(Glyph g, const Unicode *u, int uLen)
+    void add_glyph(Glyph g, const uint32_t *u, int uLen)
     {
         if (uLen <= 0)
             return;
@@ -260,18 +226,14 @@ struct PageWords : OutputDev {
 
     // A span marked with the text it stands for (a ligature, a formula, a
     // word set in pieces): that text, spread over where its glyphs went.
-    void beginActualText(GfxState *, const GooString *given) override
+    void given_text_begun(std::vector<uint32_t> given) override
     {
         if (actual_depth++ > 0)
             return;
         actual_drawn = false;
-        actual.clear();
-        Unicode *decoded = nullptr;
-        int length = given ? TextStringToUCS4(given->toStr(), &decoded) : 0;
-        actual.assign(decoded, decoded + std::max(length, 0));
-        gfree(decoded);
+        actual = std::move(given);
     }
-    void endActualText(GfxState *) override
+    void given_text_ended() override
     {
         if (actual_depth == 0 || --actual_depth > 0 || !actual_drawn || actual.empty())
             return;
@@ -338,11 +300,11 @@ struct PageWords : OutputDev {
     // after it in the content; anything else is placed as it is.
     void place_accented(const Glyph &g)
     {
-        const Unicode *u = text.data() + g.first;
+        const uint32_t *u = text.data() + g.first;
         uint32_t mark = g.count == 1 ? accent_mark(u[0]) : 0;
         if (accent_waits) {
             accent_waits = false;
-            Unicode composed = g.count == 1 && accent.rot == g.rot
+            uint32_t composed = g.count == 1 && accent.rot == g.rot
                                    ? compose(u[0], accent_mark(text[accent.first]))
                                    : 0;
             if (composed != 0 && over(accent, along_of(g), along_of(g) + advance_of(g), across_of(g), g.size)) {
@@ -356,7 +318,7 @@ struct PageWords : OutputDev {
             return;
         }
         if (open && !letters.empty() && g.rot == rot && over(g, last_at, last_at + last_advance, base, size)) {
-            if (Unicode composed = compose(letters.back().first, mark)) {
+            if (uint32_t composed = compose(letters.back().first, mark)) {
                 word.text.resize(last_letter_at);
                 append_utf8(word.text, composed);
                 letters.back().first = composed;
@@ -367,7 +329,7 @@ struct PageWords : OutputDev {
         accent = g;
     }
 
-    void place(const Glyph &g, const Unicode *u)
+    void place(const Glyph &g, const uint32_t *u)
     {
         if (g.count == 1 && is_space(u[0])) {
             if (open)
@@ -412,7 +374,7 @@ struct PageWords : OutputDev {
         size = g.size > 0 ? g.size : 1;
         base = across;
         end = along;
-        double ascent = g.font ? g.font->getAscent() : 0.95, descent = g.font ? g.font->getDescent() : -0.35;
+        double ascent = g.font ? pdf_face_ascent(g.font) : 0.95, descent = g.font ? pdf_face_descent(g.font) : -0.35;
         if (!(ascent > descent) || ascent - descent > 3)
             ascent = 0.95, descent = -0.35;
         // The box across the baseline: above it by the face's ascent, below by its descent.
@@ -613,12 +575,11 @@ void margins_to_edges(PdfPage &page)
 }
 
 // The lines of page `index`; false when the document has no such page.
-bool read_page(PDFDoc &doc, int index, PdfPage &out)
+bool read_page(PdfDocument &doc, int index, PdfPage &out)
 {
-    if (index < 0 || index >= doc.getNumPages() || !doc.getCatalog()->getPage(index + 1))
-        return false;
     PageWords words;
-    doc.displayPage(&words, index + 1, 72, 72, 0, false, true, false);
+    if (!pdf_draw_page(doc, index, words))
+        return false;
     out.width = words.width;
     out.height = words.height;
     words_to_lines(words.words, words.rotated, out);
@@ -678,7 +639,7 @@ bool get_page(std::string_view in, int &index, PdfPage &page)
 
 // A worker: pages first, first + step, ... to `fd`, until the document
 // has no more.
-[[noreturn]] void work_pages(PDFDoc &doc, int first, int step, int count, int fd)
+[[noreturn]] void work_pages(PdfDocument &doc, int first, int step, int count, int fd)
 {
 #if defined(__has_feature)
 #if __has_feature(address_sanitizer)
@@ -767,7 +728,7 @@ int worker_count(int pages)
 }
 
 // The same pages as the workers would read, one after the other here.
-PoolEnd read_pages_here(PDFDoc &doc, Collected &c, long long deadline)
+PoolEnd read_pages_here(PdfDocument &doc, Collected &c, long long deadline)
 {
     for (int index = 0; index < c.end; index++) {
         if (clock_ms() > deadline)
@@ -786,7 +747,7 @@ PoolEnd read_pages_here(PDFDoc &doc, Collected &c, long long deadline)
 
 // The pages of the document in order, as far as they go, or until the
 // time ran out.
-PoolEnd read_pages(PDFDoc &doc, int count, std::vector<PdfPage> &pages)
+PoolEnd read_pages(PdfDocument &doc, int count, std::vector<PdfPage> &pages)
 {
     Collected c;
     c.pages.resize(static_cast<size_t>(count));
@@ -820,21 +781,14 @@ PoolEnd read_pages(PDFDoc &doc, int count, std::vector<PdfPage> &pages)
 
 ReadResult read_pdf(const Input &in, Document &doc)
 {
-    if (!globalParams)
-        globalParams = std::make_unique<GlobalParams>();
-    setErrorCallback(ignore_poppler);
-    if (in.bytes.size() > static_cast<size_t>(INT32_MAX))
-        return ReadResult::not_this_format;
-    // The stream reads the bytes where they are; the document is done with
-    // them when it goes, before `in` does.
-    auto *stream = new MemStream(in.bytes.data(), 0, static_cast<Goffset>(in.bytes.size()), Object(objNull));
-    auto pdf = std::make_unique<PDFDoc>(stream);
-    if (!pdf->isOk()) {
-        if (pdf->getErrorCode() != errEncrypted)
-            return ReadResult::not_this_format;
+    // The document reads the bytes where they are, and goes before `in` does.
+    PdfOpened opened;
+    PdfDocumentPtr pdf = pdf_open(in.bytes, &opened);
+    if (opened == PdfOpened::encrypted)
         return notice(doc, NoticeKind::encrypted, in.name);
-    }
-    int count = std::min(pdf->getNumPages(), page_bound);
+    if (!pdf)
+        return ReadResult::not_this_format;
+    int count = std::min(pdf_page_count(*pdf), page_bound);
     if (count <= 0)
         return ReadResult::not_this_format;
     std::vector<PdfPage> pages;
