@@ -25,6 +25,7 @@
 #include "convert/readers.h"
 #include "convert/xml.h"
 #include "helpers.h"
+#include "../dump.h"
 #include "../zip_maker.h"
 
 namespace {
@@ -135,45 +136,10 @@ std::string utf7(const std::string &ascii)
 
 // ---------------------------------------------------------------- blocks as lines
 
-// A list style as its marker for 1 shows it, without the stop: "•", "1", "a", "I".
-std::string style_code(ListStyle style)
-{
-    std::string marker = list_marker(style, 1);
-    if (!marker.empty() && marker.back() == '.')
-        marker.pop_back();
-    return marker;
-}
-
-// One block in a line: "h:Title", "p:text", "q1:quoted at depth 1",
-// "li0:17:the seventh item" (depth, style code, number; bullets "li0:•:"),
-// "row:a|b", "note:1:text", "pre:" and the text as it is.
-std::string line_of(const Block &b)
-{
-    std::string text = collapsed(b.text);
-    switch (b.kind) {
-    case BlockKind::heading: return "h:" + text;
-    case BlockKind::paragraph: return "p:" + text;
-    case BlockKind::quote: return "q" + std::to_string(b.depth) + ":" + text;
-    case BlockKind::note: return "note:" + b.label + ":" + text;
-    case BlockKind::preformatted: return "pre:" + b.text;
-    case BlockKind::list_item: {
-        std::string number = b.style == ListStyle::bullet ? "" : std::to_string(b.number);
-        return "li" + std::to_string(b.depth) + ":" + style_code(b.style) + number + ":" + text;
-    }
-    case BlockKind::table_row: {
-        std::string row = "row:";
-        for (size_t i = 0; i < b.cells.size(); i++)
-            row += (i ? "|" : "") + collapsed(b.cells[i]);
-        return row;
-    }
-    }
-    return "?";
-}
-
 enum class Reader { html, epub, fb2 };
 
 // What the reader makes of the bytes, a line a block; "not read" when it
-// says they are not its format, "notice:" and the notice when it gives one.
+// says they are not its format, "notice: " and the notice when it gives one.
 std::vector<std::string> read_lines(Reader reader, const std::string &bytes)
 {
     Input in{bytes, reader == Reader::epub ? "book.epub" : "book"};
@@ -183,12 +149,7 @@ std::vector<std::string> read_lines(Reader reader, const std::string &bytes)
                                           : read_fb2(in, doc)) != ReadResult::not_this_format;
     if (!read)
         return {"not read"};
-    std::vector<std::string> lines;
-    if (!doc.notice.empty())
-        lines.push_back("notice:" + doc.notice);
-    for (const Block &b : doc.blocks)
-        lines.push_back(line_of(b));
-    return lines;
+    return dump(doc);
 }
 
 // ---------------------------------------------------------------- the table
@@ -266,104 +227,104 @@ std::vector<BookRow> book_rows()
          "<html><head><title>Page title</title><style>p { x: y }</style><script>run()</script></head><body>"
          "<h1>Title</h1><p>One <em>two</em> <b>th</b>ree</p><div>Div text<p>inner</p>tail</div><h6>Six</h6>"
          "</body></html>",
-         {"h:Title", "p:One two three", "p:Div text", "p:inner", "p:tail", "h:Six"}},
+         {"H Title", "P One two three", "P Div text", "P inner", "P tail", "H Six"}},
         // glibc's SHIFT_JIS would make the backslash of 表 (0x95 0x5C) and of the path a yen sign.
         {"xhtml_declaring_shift_jis", Reader::html,
          "<?xml version=\"1.0\" encoding=\"Shift_JIS\"?><html><body><p>\x95\x5C C:\\temp</p></body></html>",
-         {"p:表 C:\\temp"}},
+         {"P 表 C:\\temp"}},
         {"line_breaks_and_pre", Reader::html,
          "<p>a<br>b</p><pre>\n  code<br>  more\n\n</pre>",
-         {"p:a b", "pre:  code\n  more"}},
+         {"P a b", "R   code\n  more"}},
         {"ordered_lists_keep_start_type_value_and_reversed", Reader::html,
          "<ol start=\"7\"><li>Seven</li><li>Eight</li></ol><ol type=\"a\" start=\"3\"><li>c</li></ol>"
          "<ol type=\"I\"><li>one</li><li>two</li></ol><ol type=\"i\" reversed><li>iii</li><li>ii</li>"
          "<li>i</li></ol><ol><li value=\"10\">ten</li><li>eleven</li></ol><ol type=\"A\"><li>A</li></ol>"
          "<ol start=\"x\"><li>bad start</li></ol>",
-         {"li0:17:Seven", "li0:18:Eight", "li0:a3:c", "li0:I1:one", "li0:I2:two", "li0:i3:iii", "li0:i2:ii",
-          "li0:i1:i", "li0:110:ten", "li0:111:eleven", "li0:A1:A", "li0:11:bad start"}},
+         {"L decimal 7 @0 Seven", "L decimal 8 @0 Eight", "L lower_alpha 3 @0 c", "L upper_roman 1 @0 one", "L upper_roman 2 @0 two", "L lower_roman 3 @0 iii", "L lower_roman 2 @0 ii",
+          "L lower_roman 1 @0 i", "L decimal 10 @0 ten", "L decimal 11 @0 eleven", "L upper_alpha 1 @0 A", "L decimal 1 @0 bad start"}},
         {"nested_and_loose_lists", Reader::html,
          "<ul><li>a<ul><li>b<ol><li>c</li></ol></li></ul></li><li>d</li></ul>"
          "<ul><li><p>para one</p><p>para two</p></li></ul><li>stray</li>",
-         {"li0:•:a", "li1:•:b", "li2:11:c", "li0:•:d", "li0:•:para one", "p:para two", "li0:•:stray"}},
+         {"L bullet @0 a", "L bullet @1 b", "L decimal 1 @2 c", "L bullet @0 d", "L bullet @0 para one", "P para two", "L bullet @0 stray"}},
         {"definitions_and_quotes", Reader::html,
          "<dl><dt>Term</dt><dd>Definition</dd></dl>"
          "<blockquote><p>outer</p><blockquote><p>inner</p></blockquote>bare</blockquote>",
-         {"p:Term", "q0:Definition", "q0:outer", "q1:inner", "q0:bare"}},
+         {"P Term", "Q Definition", "Q outer", "Q@1 inner", "Q bare"}},
         {"tables_a_row_per_line_nested_flattened", Reader::html,
          "<table><caption>Cap</caption><thead><tr><th>A</th><th>B</th></tr></thead><tbody>"
          "<tr><td>1</td><td><p>two</p><p>lines</p></td></tr>"
          "<tr><td>x</td><td><table><tr><td>in1</td><td>in2</td></tr></table></td></tr>"
          "<tr><td> </td><td></td></tr><tr><td></td><td>last</td></tr></tbody></table><td>lone cell</td>",
-         {"p:Cap", "row:A|B", "row:1|two lines", "row:x|in1 in2", "row:|last", "p:lone cell"}},
+         {"P Cap", "T A | B", "T 1 | two lines", "T x | in1 in2", "T  | last", "P lone cell"}},
         {"no_markup_forms_or_hidden_text", Reader::html,
          "<p>See<svg><title>svg title</title><text>svg text</text></svg> <math><semantics><mi>x</mi>"
          "<annotation encoding=\"TeX\">x^2</annotation></semantics></math> here"
          "<!-- a comment --></p><form><input value=\"v\"><select><option>opt</option></select>"
          "<textarea>ta</textarea><button>btn</button></form><noscript>enable it</noscript>"
          "<nav hidden><p>landmarks</p></nav><p hidden=\"hidden\">gone</p><ruby>kan<rt>ka</rt></ruby>",
-         {"p:See x here", "p:kan"}},
+         {"P See x here", "P kan"}},
         {"pictures_by_their_alt_text_but_decoration", Reader::html,
          "<p>A <img alt=\" flow\n chart \"> and<img alt=\"\"><img src=\"c.png\"><img alt=\"rule\" role=\"none\">"
          "<img alt=\"dot\" aria-hidden=\"true\">.</p><h2><img alt=\"Logo\"></h2><td><img alt=\"icon\"></td>",
-         {"p:A [flow chart] and.", "h:[Logo]", "p:[icon]"}},
-        {"fragment_with_two_roots", Reader::html, "<p>a</p><p>b</p>", {"p:a", "p:b"}},
+         {"P A [flow chart] and.", "H [Logo]", "P [icon]"}},
+        {"fragment_with_two_roots", Reader::html, "<p>a</p><p>b</p>", {"P a", "P b"}},
         // ---- HTML: footnotes
         {"pandoc_footnotes", Reader::html, "<html><body>" + pandoc_notes + "</body></html>",
-         {"p:Text[1] and more[2].", "note:1:First note.", "note:2:Second paragraph."}},
+         {"P Text[1] and more[2].", "N [1] First note.", "N [2] Second paragraph."}},
         {"epub_footnote_asides", Reader::html,
          xhtml("<p>Word<a epub:type=\"noteref\" href=\"#n1\" id=\"r1\">*</a> and<a epub:type=\"noteref\" "
                "href=\"#n2\"><sup>[2]</sup></a></p><aside epub:type=\"footnote\" id=\"n1\"><p><a href=\"#r1\">*"
                "</a> Star note</p></aside><aside epub:type=\"footnote\" id=\"n2\"><p>Second.</p></aside>"),
-         {"p:Word[*] and[2]", "note:*:Star note", "note:2:Second."}},
+         {"P Word[*] and[2]", "N [*] Star note", "N [2] Second."}},
         {"old_pandoc_footnotes_and_unlabelled_markers", Reader::html,
          "<p>x<a href=\"#fn1\" class=\"footnoteRef\" id=\"fnref1\"><sup>1</sup></a> y<a class=\"footnote-ref\" "
          "href=\"#fn9\">a long linked phrase</a></p><div class=\"footnotes\"><hr><ol><li id=\"fn1\"><p>Old style."
          " <a href=\"#fnref1\">\u21A9</a></p></li><li id=\"fn9\">Phrase note.</li></ol></div>",
-         {"p:x[1] ya long linked phrase[2]", "note:1:Old style.", "note:2:Phrase note."}},
+         {"P x[1] ya long linked phrase[2]", "N [1] Old style.", "N [2] Phrase note."}},
         // ---- HTML: entities and encodings
         {"named_entities_in_xhtml_with_a_dtd", Reader::html,
          "<?xml version=\"1.0\"?>\n<!DOCTYPE html PUBLIC \"-//W3C//DTD XHTML 1.1//EN\" "
          "\"http://www.w3.org/TR/xhtml11/DTD/xhtml11.dtd\">\n<html xmlns=\"http://www.w3.org/1999/xhtml\">"
          "<body><p>Caf&eacute;&nbsp;x &amp; y&#8212;z</p></body></html>",
-         {"p:Café\u00A0x & y\u2014z"}},
+         {"P Café\u00A0x & y\u2014z"}},
         {"named_entities_in_xhtml_without_a_dtd", Reader::html,
          "<?xml version=\"1.0\"?>\n<html xmlns=\"http://www.w3.org/1999/xhtml\"><body><p>Caf&eacute; "
          "&hellip;</p></body></html>",
-         {"p:Café …"}},
+         {"P Café …"}},
         {"not_well_formed_xhtml_reads_as_html", Reader::html,
          "<?xml version=\"1.0\" encoding=\"utf-8\"?>\n<html xmlns=\"http://www.w3.org/1999/xhtml\"><body>"
          "<p>In <year> 1999</p><p>Next</p></body></html>",
-         {"p:In 1999", "p:Next"}},
-        {"xml_declaration_latin1", Reader::html, latin1_xhtml, {"p:Café"}},
+         {"P In 1999", "P Next"}},
+        {"xml_declaration_latin1", Reader::html, latin1_xhtml, {"P Café"}},
         {"xml_declaration_latin1_not_well_formed", Reader::html,
          "<?xml version=\"1.0\" encoding=\"ISO-8859-1\"?>\n<html><body><p>Caf\xE9<br></p></body></html>",
-         {"p:Café"}},
+         {"P Café"}},
         {"meta_charset", Reader::html,
-         "<html><head><meta charset=\"iso-8859-1\"></head><body><p>na\xEFve</p></body></html>", {"p:naïve"}},
+         "<html><head><meta charset=\"iso-8859-1\"></head><body><p>na\xEFve</p></body></html>", {"P naïve"}},
         {"meta_http_equiv_charset", Reader::html,
          "<html><head><META HTTP-EQUIV=\"Content-Type\" CONTENT=\"text/html; charset=windows-1252\"></head>"
          "<body><p>\x93quoted\x94</p></body></html>",
-         {"p:\u201Cquoted\u201D"}},
-        {"utf8_bom", Reader::html, "\xEF\xBB\xBF<p>caf\xC3\xA9<br></p>", {"p:café"}},
+         {"P \u201Cquoted\u201D"}},
+        {"utf8_bom", Reader::html, "\xEF\xBB\xBF<p>caf\xC3\xA9<br></p>", {"P café"}},
         {"utf16le_bom_xhtml", Reader::html,
          utf16("<?xml version=\"1.0\" encoding=\"UTF-16\"?><html><body><p>wide</p></body></html>", false),
-         {"p:wide"}},
+         {"P wide"}},
         {"utf16be_bom_html", Reader::html, utf16("<html><body><p>wide<br></p></body></html>", true),
-         {"p:wide"}},
+         {"P wide"}},
         {"undeclared_windows_1251", Reader::html,
-         "<html><body><p>\xCF\xF0\xE8\xE2\xE5\xF2, \xEC\xE8\xF0</p></body></html>", {"p:Привет, мир"}},
+         "<html><body><p>\xCF\xF0\xE8\xE2\xE5\xF2, \xEC\xE8\xF0</p></body></html>", {"P Привет, мир"}},
         {"inline_dtd_is_not_text", Reader::html,
-         "<!DOCTYPE html [\n<!ENTITY x \"y\">\n]>\n<html><body><p>Body<br></p></body></html>", {"p:Body"}},
+         "<!DOCTYPE html [\n<!ENTITY x \"y\">\n]>\n<html><body><p>Body<br></p></body></html>", {"P Body"}},
         // ---- EPUB
         {"epub_spine_order_hrefs_and_nav_once", Reader::epub,
          epub(package(manifest, itemref("nav") + itemref("one") + itemref("two", false) + itemref("gone") +
                                     itemref("three") + itemref("one") + itemref("missing-id") + itemref("nav")),
               pages),
-         {"h:Contents", "li0:11:One", "h:One", "p:First page.", "p:Third page.", "p:Aside page."}},
+         {"H Contents", "L decimal 1 @0 One", "H One", "P First page.", "P Third page.", "P Aside page."}},
         {"epub_nav_not_linear_is_not_shown", Reader::epub,
-         epub(package(manifest, itemref("one") + itemref("nav", false)), pages), {"h:One", "p:First page."}},
+         epub(package(manifest, itemref("one") + itemref("nav", false)), pages), {"H One", "P First page."}},
         {"epub_spine_repeating_a_page", Reader::epub,
-         epub(package(one_page, repeat(itemref("one"), 100000)), just_one), {"p:Only page."}},
+         epub(package(one_page, repeat(itemref("one"), 100000)), just_one), {"P Only page."}},
         {"epub_spine_of_absent_members", Reader::epub,
          [&] {
              std::string items = one_page, refs;
@@ -373,7 +334,7 @@ std::vector<BookRow> book_rows()
              }
              return epub(package(items, refs + itemref("one")), just_one);
          }(),
-         {"p:Only page."}},
+         {"P Only page."}},
         {"epub_notes_on_a_page_of_their_own", Reader::epub,
          epub(package(item("c", "c.xhtml") + item("n", "notes.xhtml"), itemref("c") + itemref("n")),
               {{"OEBPS/c.xhtml", xhtml("<p>Claim<a epub:type=\"noteref\" href=\"notes.xhtml#fn7\" id=\"ref7\">"
@@ -381,17 +342,17 @@ std::vector<BookRow> book_rows()
                {"OEBPS/notes.xhtml",
                 xhtml("<section epub:type=\"endnotes\"><h2>Notes</h2><ol><li id=\"fn7\"><p>Proof. "
                       "<a href=\"c.xhtml#ref7\">back</a></p></li></ol></section>")}}),
-         {"p:Claim[7].", "h:Notes", "note:7:Proof."}},
+         {"P Claim[7].", "H Notes", "N [7] Proof."}},
         {"epub_page_not_well_formed", Reader::epub,
          epub(package(one_page, itemref("one")),
               {{"OEBPS/one.xhtml", "<?xml version=\"1.0\"?><html><body><p>It was <year> then."
                                    "<p>&eacute;t&eacute;</body></html>"}}),
-         {"p:It was then.", "p:été"}},
+         {"P It was then.", "P été"}},
         {"epub2_without_container_finds_the_usual_package", Reader::epub,
          make_zip({{"mimetype", "application/epub+zip"},
                    {"OEBPS/content.opf", package(one_page, itemref("one"))},
                    {"OEBPS/one.xhtml", xhtml("<p>Only page.</p>")}}),
-         {"p:Only page."}},
+         {"P Only page."}},
         {"epub_without_a_package", Reader::epub,
          make_zip({{"mimetype", "application/epub+zip"}, {"META-INF/container.xml", "<container>"},
                    {"OEBPS/one.xhtml", xhtml("<p>Only page.</p>")}}),
@@ -407,18 +368,18 @@ std::vector<BookRow> book_rows()
                                 "</enc:EncryptedData></encryption>"});
              return epub(package(one_page, itemref("one")), members);
          }(),
-         {"notice:book.epub is protected by DRM: its text cannot be shown"}},
+         {"notice: book.epub is protected by DRM: its text cannot be shown"}},
         // ---- FictionBook
         {"fb2_book", Reader::fb2, fb2_book,
-         {"h:The Book of Tests", "q0:Words first.", "q0:Someone", "h:Chapter 1", "p:Plain and strong[1].",
-          "h:* * *", "h:Song", "pre:First line,\nsecond line.", "pre:Again.", "p:Poet", "q0:Cited[2]",
-          "row:k|v", "row:a|b", "p:[A map]", "h:Inner", "p:Deeper.", "h:Notes", "note:1:One note in two.", "note:2:Two."}},
+         {"H The Book of Tests", "Q Words first.", "Q Someone", "H Chapter 1", "P Plain and strong[1].",
+          "H * * *", "H Song", "R First line,\nsecond line.", "R Again.", "P Poet", "Q Cited[2]",
+          "T k | v", "T a | b", "P [A map]", "H Inner", "P Deeper.", "H Notes", "N [1] One note in two.", "N [2] Two."}},
         {"fb2_notes_without_titles", Reader::fb2,
          "<FictionBook><body><section><p>See<a xlink:href=\"#x\" xmlns:xlink=\"http://www.w3.org/1999/xlink\" "
          "type=\"note\">{a}</a></p></section></body><body name=\"comments\"><section id=\"x\"><p>Comment.</p>"
          "</section></body></FictionBook>",
-         {"p:See[a]", "note:a:Comment."}},
-        {"fb2_windows_1251", Reader::fb2, windows_1251_fb2, {"p:Привет"}},
+         {"P See[a]", "N [a] Comment."}},
+        {"fb2_windows_1251", Reader::fb2, windows_1251_fb2, {"P Привет"}},
         {"fb2_other_xml_is_not_read", Reader::fb2, "<html><body><p>x</p></body></html>", {"not read"}},
     };
 }
@@ -480,36 +441,36 @@ std::string billion_laughs(const std::string &root)
 }
 
 const std::vector<HostileRow> hostile_rows = {
-    {"xhtml_utf8", Wrap::html, [](const std::string &e) { return page_with(e, "UTF-8"); }, "secret", "p:a b"},
+    {"xhtml_utf8", Wrap::html, [](const std::string &e) { return page_with(e, "UTF-8"); }, "secret", "P a b"},
     {"xhtml_utf16le", Wrap::html, [](const std::string &e) { return utf16(page_with(e, "UTF-16"), false); },
-     "secret", "p:a b"},
+     "secret", "P a b"},
     {"xhtml_utf16be", Wrap::html, [](const std::string &e) { return utf16(page_with(e, "UTF-16"), true); },
-     "secret", "p:a b"},
+     "secret", "P a b"},
     {"xhtml_utf7", Wrap::html, [](const std::string &e) { return utf7(page_with(e, "UTF-7")); }, "secret",
-     "p:a b"},
-    {"epub_utf8", Wrap::epub, [](const std::string &e) { return page_with(e, "UTF-8"); }, "secret", "p:a b"},
+     "P a b"},
+    {"epub_utf8", Wrap::epub, [](const std::string &e) { return page_with(e, "UTF-8"); }, "secret", "P a b"},
     {"epub_utf16le", Wrap::epub, [](const std::string &e) { return utf16(page_with(e, "UTF-16"), false); },
-     "secret", "p:a b"},
+     "secret", "P a b"},
     {"epub_utf16be", Wrap::epub, [](const std::string &e) { return utf16(page_with(e, "UTF-16"), true); },
-     "secret", "p:a b"},
-    {"epub_utf7", Wrap::epub, [](const std::string &e) { return utf7(page_with(e, "UTF-7")); }, "secret", "p:a b"},
-    {"fb2_utf8", Wrap::fb2, [](const std::string &e) { return fb2_with(e, "UTF-8"); }, "secret", "p:a b"},
+     "secret", "P a b"},
+    {"epub_utf7", Wrap::epub, [](const std::string &e) { return utf7(page_with(e, "UTF-7")); }, "secret", "P a b"},
+    {"fb2_utf8", Wrap::fb2, [](const std::string &e) { return fb2_with(e, "UTF-8"); }, "secret", "P a b"},
     {"fb2_utf16le", Wrap::fb2, [](const std::string &e) { return utf16(fb2_with(e, "UTF-16"), false); }, "secret",
-     "p:a b"},
+     "P a b"},
     {"fb2_utf16be", Wrap::fb2, [](const std::string &e) { return utf16(fb2_with(e, "UTF-16"), true); }, "secret",
-     "p:a b"},
-    {"fb2_utf7", Wrap::fb2, [](const std::string &e) { return utf7(fb2_with(e, "UTF-7")); }, "secret", "p:a b"},
-    {"xhtml_tty", Wrap::html, [](const std::string &e) { return page_with(e, "UTF-8"); }, "tty", "p:a b"},
-    {"xhtml_fifo", Wrap::html, [](const std::string &e) { return page_with(e, "UTF-8"); }, "fifo", "p:a b"},
-    {"epub_tty", Wrap::epub, [](const std::string &e) { return page_with(e, "UTF-8"); }, "tty", "p:a b"},
-    {"epub_fifo", Wrap::epub, [](const std::string &e) { return page_with(e, "UTF-8"); }, "fifo", "p:a b"},
-    {"fb2_fifo", Wrap::fb2, [](const std::string &e) { return fb2_with(e, "UTF-8"); }, "fifo", "p:a b"},
+     "P a b"},
+    {"fb2_utf7", Wrap::fb2, [](const std::string &e) { return utf7(fb2_with(e, "UTF-7")); }, "secret", "P a b"},
+    {"xhtml_tty", Wrap::html, [](const std::string &e) { return page_with(e, "UTF-8"); }, "tty", "P a b"},
+    {"xhtml_fifo", Wrap::html, [](const std::string &e) { return page_with(e, "UTF-8"); }, "fifo", "P a b"},
+    {"epub_tty", Wrap::epub, [](const std::string &e) { return page_with(e, "UTF-8"); }, "tty", "P a b"},
+    {"epub_fifo", Wrap::epub, [](const std::string &e) { return page_with(e, "UTF-8"); }, "fifo", "P a b"},
+    {"fb2_fifo", Wrap::fb2, [](const std::string &e) { return fb2_with(e, "UTF-8"); }, "fifo", "P a b"},
     {"epub_member_named_with_brackets", Wrap::epub,
      [](const std::string &) {
          return epub(package(item("c", "ch%5B1%5D.xhtml") + item("d", "ch[2].xhtml"), itemref("c") + itemref("d")),
                      {{"OEBPS/ch[1].xhtml", xhtml("<p>first</p>")}, {"OEBPS/ch[2].xhtml", xhtml("<p>second</p>")}});
      },
-     nullptr, "p:first\np:second"},
+     nullptr, "P first\nP second"},
     {"xhtml_billion_laughs", Wrap::html,
      [](const std::string &) { return billion_laughs("html"); }, nullptr, nullptr},
     {"fb2_billion_laughs", Wrap::fb2,
@@ -519,19 +480,19 @@ const std::vector<HostileRow> hostile_rows = {
          return "<html><body><p>before</p>" + repeat("<div>", 100000) + "deep" + repeat("</div>", 100000) +
                 "</body></html>";
      },
-     nullptr, "p:before"},
+     nullptr, "P before"},
     {"xhtml_nested_100000_quotes_and_lists", Wrap::html,
      [](const std::string &) {
          return "<html><body><p>before</p>" + repeat("<blockquote><ol><li>", 33000) + "deep" +
                 repeat("</li></ol></blockquote>", 33000) + "</body></html>";
      },
-     nullptr, "p:before"},
+     nullptr, "P before"},
     {"fb2_nested_100000_sections", Wrap::fb2,
      [](const std::string &) {
          return "<FictionBook><body><p>before</p>" + repeat("<section>", 100000) + "<p>deep</p>" +
                 repeat("</section>", 100000) + "</body></FictionBook>";
      },
-     nullptr, "p:before"},
+     nullptr, "P before"},
 };
 
 // Runs `work` in a child that may take 10 s at most; its output, or

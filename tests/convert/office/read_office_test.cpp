@@ -13,7 +13,7 @@
 #include "convert/readers.h"
 #include "convert/xml.h"
 #include "helpers.h"
-#include "../style_names.h"
+#include "../dump.h"
 #include "../zip_maker.h"
 
 namespace {
@@ -21,45 +21,6 @@ namespace {
 using Blocks = std::vector<std::string>;
 
 
-// "P text", "H text", "L decimal 7 @0 text" (bullets without a number),
-// "T a | b", "N [1] text".
-std::string describe(const Block &block)
-{
-    std::string text = collapsed(block.text);
-    switch (block.kind) {
-    case BlockKind::heading:
-        return "H " + text;
-    case BlockKind::list_item: {
-        std::string out = std::string("L ") + style_name(block.style);
-        if (block.style != ListStyle::bullet && block.style != ListStyle::dash)
-            out += " " + std::to_string(block.number);
-        return out + " @" + std::to_string(block.depth) + " " + text;
-    }
-    case BlockKind::table_row: {
-        std::string out = "T";
-        for (size_t i = 0; i < block.cells.size(); ++i)
-            out += (i ? " | " : " ") + collapsed(block.cells[i]);
-        return out;
-    }
-    case BlockKind::note:
-        return "N [" + block.label + "] " + text;
-    case BlockKind::quote:
-        return "Q " + text;
-    case BlockKind::preformatted:
-        return "R " + block.text;
-    case BlockKind::paragraph:
-        break;
-    }
-    return "P " + text;
-}
-
-Blocks described(const Document &doc)
-{
-    Blocks out;
-    for (const Block &block : doc.blocks)
-        out.push_back(describe(block));
-    return out;
-}
 
 // `bytes`, read by `read` as a file named `file_name`, give the blocks `want`.
 void expect_blocks(ReadFunction read, const std::string &bytes, const char *file_name,
@@ -68,7 +29,7 @@ void expect_blocks(ReadFunction read, const std::string &bytes, const char *file
     ASSERT_FALSE(bytes.empty()) << row_name;
     Document doc;
     EXPECT_NE(read(Input{bytes, file_name}, doc), ReadResult::not_this_format) << row_name;
-    EXPECT_EQ(described(doc), want) << row_name;
+    EXPECT_EQ(dump(doc), want) << row_name;
 }
 
 class OfficeReaders : public ::testing::Test {

@@ -21,7 +21,7 @@
 #include "convert/readers.h"
 #include "convert/xml.h"
 #include "helpers.h"
-#include "../style_names.h"
+#include "../dump.h"
 
 using harness::make_pdf;
 using harness::PdfLayout;
