@@ -42,11 +42,12 @@ void ignore_poppler(ErrorCategory, Goffset, const char *) {}
 
 // ---------------------------------------------------------------- words
 
-// A word as the page draws it. Its size is its height, and a fixed-pitch
-// face shows in its letters: all as wide as each other.
+// A word as the page draws it. A fixed-pitch face shows in its letters:
+// all as wide as each other.
 struct Word {
     std::string text;
     float x0, x1, top, bottom;
+    float size; // its face's size: faces of one size differ in how tall their boxes are
     float advance; // the width of every letter when all are as wide, else 0
     int letters;
     bool space_after;
@@ -213,10 +214,12 @@ struct PageWords : OutputDev {
     void updateHorizScaling(GfxState *) override { face_changed = true; }
     void endPage() override { make_words(); }
 
-    void drawChar(GfxState *state, double x, double y, double dx, double dy, double, double, CharCode, int,
-                  const Unicode *u, int uLen) override
+    void drawChar(GfxState *state, double x, double y, double dx, double dy, double, double, CharCode code,
+                  int bytes, const Unicode *u, int uLen) override
     {
         Glyph g{};
+        if (!(uLen == 1 && is_space(u[0])))
+            without_spacing(state, code, bytes, dx, dy);
         state->transform(x, y, &g.x, &g.y);
         state->transformDelta(dx, dy, &g.dx, &g.dy);
         if (!std::isfinite(g.x) || !std::isfinite(g.y) || !std::isfinite(g.dx) || !std::isfinite(g.dy))
@@ -243,6 +246,25 @@ struct PageWords : OutputDev {
             return;
         }
         add_glyph(g, u, uLen);
+    }
+
+    // The advance poppler gives holds the character spacing, and the word
+    // spacing on a space: without them a glyph ends where its own width
+    // does, so a gap set by spacing (Ghostscript sets word gaps so, and
+    // with TJ shifts) parts words as a drawn one does. A space keeps them:
+    // its advance is the gap it leaves.
+    static void without_spacing(GfxState *state, CharCode code, int bytes, double &dx, double &dy)
+    {
+        double spacing = state->getCharSpace();
+        if (code == ' ' && bytes == 1)
+            spacing += state->getWordSpace();
+        double sx, sy;
+        if (state->getFont() && state->getFont()->getWMode() != 0)
+            state->textTransformDelta(0, spacing, &sx, &sy);
+        else
+            state->textTransformDelta(spacing * state->getHorizScaling(), 0, &sx, &sy);
+        dx -= sx;
+        dy -= sy;
     }
 
     void add_glyph(Glyph g, const Unicode *u, int uLen)
@@ -370,6 +392,10 @@ struct PageWords : OutputDev {
     void place(const Glyph &g, const Unicode *u)
     {
         if (g.count == 1 && is_space(u[0])) {
+            // A space spaced down to next to nothing (Ghostscript's way with
+            // a kern inside a word) parts nothing.
+            if (advance_of(g) < 0.1 * g.size)
+                return;
             if (open)
                 word.space_after = true;
             close_word();
@@ -449,6 +475,7 @@ struct PageWords : OutputDev {
         if (word.letters == 0)
             return;
         word.advance = even_advance(letters);
+        word.size = static_cast<float>(size);
         // The same word again where one of the last few was: drawn twice
         // for a bold or shadowed face.
         for (size_t k = words.size(), seen = 0; k > 0 && seen < 4; k--, seen++) {
@@ -505,8 +532,7 @@ void close_line(std::vector<Word>::const_iterator from, std::vector<Word>::const
     line.x0 = from->x0;
     line.top = from->top;
     line.bottom = from->bottom;
-    // The row's size: its tallest word's (a superscript or a word in a
-    // fixed-pitch face, whose letters are not as tall, does not make it),
+    // The row's size: its largest word's (a superscript does not make it),
     // of words of two letters or more when there are any.
     bool long_words = std::any_of(from, to, [](const Word &w) { return w.letters >= 2; });
     for (auto w = from; w != to; ++w) {
@@ -514,7 +540,7 @@ void close_line(std::vector<Word>::const_iterator from, std::vector<Word>::const
         line.top = std::min(line.top, w->top);
         line.bottom = std::max(line.bottom, w->bottom);
         if (w->letters >= 2 || !long_words)
-            line.size = std::max(line.size, word_size(*w));
+            line.size = std::max(line.size, w->size);
     }
     bool sure = false;
     bool mono = fixed_pitch(from, to, line.char_width, sure);
