@@ -9,6 +9,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cctype>
 #include <cerrno>
 #include <cmath>
 #include <cstdlib>
@@ -134,6 +135,29 @@ uint32_t compose(uint32_t base, uint32_t mark)
     return 0;
 }
 
+// Whether a character is a letter of some script, not a sign or a control.
+bool is_letter(uint32_t c)
+{
+    if (c < 0x80)
+        return (c | 0x20) >= 'a' && (c | 0x20) <= 'z';
+    return c >= 0xC0 && c != 0xD7 && c != 0xF7 && !(c >= 0x2000 && c < 0x2C00) && !(c >= 0x3000 && c < 0x3040) &&
+           !(c >= 0xE000 && c < 0xF900) && c < 0xFFF0;
+}
+
+// Whether poppler took the letter of `code` from a number in its glyph's
+// name ("g36" as "$"): a font without a ToUnicode map whose names are no
+// names of letters. Right for names that number the codes themselves,
+// mostly wrong for those that number a subset's glyphs.
+bool letter_from_number(const GfxFont *font, CharCode code)
+{
+    if (!font || font->isCIDFont() || font->hasToUnicodeCMap() || code > 255)
+        return false;
+    const char *name = static_cast<const Gfx8BitFont *>(font)->getCharName(static_cast<int>(code));
+    if (!name || !strpbrk(name, "0123456789") || (name[0] == 'u' && (name[1] == 'n' || isxdigit(name[1]))))
+        return false;
+    return globalParams->mapNameToUnicodeText(name) == 0;
+}
+
 // A letter as the page draws it, in points, y growing downwards.
 struct Glyph {
     double x, y, dx, dy; // where it starts, and its advance
@@ -176,6 +200,10 @@ struct PageWords : OutputDev {
     bool accent_waits = false;
     Glyph accent{};
 
+    // Glyphs drawn on the page, and how many of them had their letter
+    // taken from a number in their name, and of those how many are letters.
+    int drawn = 0, numbered = 0, numbered_letters = 0;
+
     // The direction and size of letters in the current face and matrices,
     // worked out again only when poppler says one of them changed.
     bool face_changed = true;
@@ -200,6 +228,7 @@ struct PageWords : OutputDev {
         width = static_cast<float>(state->getPageWidth());
         height = static_cast<float>(state->getPageHeight());
         face_changed = true;
+        drawn = numbered = numbered_letters = 0;
     }
     void saveState(GfxState *) override { face_changed = true; }
     void restoreState(GfxState *) override { face_changed = true; }
@@ -244,6 +273,13 @@ struct PageWords : OutputDev {
             actual_drawn = true;
             actual_end_x = g.x + g.dx, actual_end_y = g.y + g.dy;
             return;
+        }
+        if (uLen > 0 && !(uLen == 1 && is_space(u[0]))) {
+            drawn++;
+            if (letter_from_number(g.font, code)) {
+                numbered++;
+                numbered_letters += is_letter(u[0]);
+            }
         }
         add_glyph(g, u, uLen);
     }
@@ -323,6 +359,12 @@ struct PageWords : OutputDev {
 
     void make_words()
     {
+        // Most letters guessed from numbered glyphs, and the guesses mostly
+        // signs and controls ("! \" # $"): the page has no text to show.
+        if (numbered * 2 >= drawn && numbered_letters * 2 < numbered) {
+            glyphs.clear();
+            text.clear();
+        }
         int by_direction[4] = {0, 0, 0, 0};
         for (const Glyph &g : glyphs)
             if (!(g.count == 1 && is_space(text[g.first])))
