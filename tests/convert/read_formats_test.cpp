@@ -771,12 +771,12 @@ TEST(ReadFormats, EachReaderOnItsSamples)
              return make_ps({"The first paragraph of a paper, set in rows",
                              "the same length, its last row short and ended.", "Done.",
                              "   An indented row begins the next paragraph,", "whose words, set in rows as wide, are hyphen-",
-                             "ated at times.", "", "After a blank row, a third."});
+                             "ated at times.", "", "After a blank row, a third, hyphenated in full."});
          },
          "paper.ps",
          {"The first paragraph of a paper, set in rows the same length, its last row short and ended. Done.",
           "An indented row begins the next paragraph, whose words, set in rows as wide, are hyphenated at times.",
-          "After a blank row, a third."},
+          "After a blank row, a third, hyphenated in full."},
          "", "gs"},
         {"postscript: DOS EPS header", read_postscript,
          [] { return make_dos_eps(make_ps({"An encapsulated figure."})); }, "figure.eps",

@@ -411,9 +411,10 @@ std::vector<bool> page_furniture(const std::vector<PdfPage> &pages)
 // ---------------------------------------------------------------- hyphens
 
 // A hyphen at a row's end between letters, in running text: the word was
-// broken there ("exam-" "ple") unless the document spells it with the
-// hyphen elsewhere ("well-known"). Decided once every word is known: the
-// text holds '\x01' there until then.
+// broken there ("exam-" "ple") when the document writes it whole
+// elsewhere, and not when it writes it with the hyphen ("well-known") or
+// never whole (a compound, "француженкою-гувернанткой"). Decided once
+// every word is known: the text holds '\x01' there until then.
 struct Hyphens {
     struct Asked {
         std::string joined, hyphenated; // lower case
@@ -505,8 +506,8 @@ void settle_hyphens(Document &doc, size_t from, const Hyphens &h)
         std::string &text = doc.blocks[b].text;
         size_t at;
         while ((at = text.find('\x01')) != std::string::npos) {
-            bool keep = next < h.asked.size() && !h.seen.count(h.asked[next].joined) &&
-                        h.seen.count(h.asked[next].hyphenated);
+            bool keep = next < h.asked.size() &&
+                        (h.seen.count(h.asked[next].hyphenated) || !h.seen.count(h.asked[next].joined));
             text.replace(at, 1, keep ? "-" : "");
             next++;
         }

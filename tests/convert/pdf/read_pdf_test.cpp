@@ -237,14 +237,18 @@ std::vector<Case> layout_cases()
         s.line("node and its parts; the structure is freed with asn1_delete_structure() in the");
         s.line("end, and the rows of this sentence are joined where words were broken: exam-");
         s.line("ple, then well-known and then, once more at the very end of a row, the well-");
-        s.line("known word again.");
-        cases.push_back({"words broken at a row's end: '_' stays, a hyphen of a broken word goes, one the "
-                         "document spells with it stays",
+        s.line("known word again, as this example shows; the hyphen of a word whose halves the");
+        s.line("document never writes together is kept, as the two halves of this mother-");
+        s.line("tongue show.");
+        cases.push_back({"words broken at a row's end: '_' stays, a hyphen goes where the document writes the "
+                         "word whole, stays where it writes it with one or never whole",
                          s,
                          "P Call asn1_create_element() first, then asn1_write_value() on the new asn1_node and "
                          "its parts; the structure is freed with asn1_delete_structure() in the end, and the "
                          "rows of this sentence are joined where words were broken: example, then "
-                         "well-known and then, once more at the very end of a row, the well-known word again.\n"});
+                         "well-known and then, once more at the very end of a row, the well-known word again, as this "
+                         "example shows; the hyphen of a word whose halves the document never writes together is "
+                         "kept, as the two halves of this mother-tongue show.\n"});
     }
     {
         Sheet s;
