@@ -14,6 +14,7 @@
 #include <cstdlib>
 #include <map>
 #include <string_view>
+#include <tuple>
 #include <unordered_map>
 #include <unordered_set>
 
@@ -368,9 +369,60 @@ bool numbered_head(std::string_view key)
     return key.substr(0, tab) == "#" || key.substr(last + 1) == "#";
 }
 
-// Marks the rows at a page's top and bottom edge that are page numbers or
-// that recur, numbers aside, on three pages or more.
-std::vector<bool> page_furniture(const std::vector<PdfPage> &pages)
+// The usual distance from a row of the body's size to the next.
+float body_spacing(const std::vector<PdfPage> &pages, float body)
+{
+    std::map<int, int> seen; // in quarter points -> times
+    for (const PdfPage &p : pages)
+        for (size_t i = 1; i < p.lines.size(); i++) {
+            const PdfLine &a = p.lines[i - 1], &b = p.lines[i];
+            float d = b.bottom - a.bottom;
+            if (size_key(a.size) == size_key(body) && size_key(b.size) == size_key(body) && d > 0.9f * body &&
+                d < 2.5f * body)
+                seen[size_key(d)]++;
+        }
+    int most = 0;
+    float spacing = 1.2f * body;
+    for (auto &[d, n] : seen)
+        if (n > most) {
+            most = n;
+            spacing = static_cast<float>(d) / 4;
+        }
+    return spacing;
+}
+
+// Whether rows `a` and `b`, one above the other, stand farther apart than
+// the body's rows do.
+bool set_apart(const PdfLine &a, const PdfLine &b, float spacing, float body)
+{
+    float d = std::fabs(b.bottom - a.bottom);
+    return d > std::max(spacing, 1.2f * std::max(a.size, b.size)) + std::max(1.5f, 0.2f * body);
+}
+
+// A page's rows that may be its running head (`top`) or foot: at most
+// two in the margin band, set apart from the body below or above them.
+// The first and the number of them.
+std::pair<size_t, size_t> margin_rows(const PdfPage &p, bool top, size_t taken, float spacing, float body)
+{
+    size_t n = p.lines.size(), band = 0;
+    auto in_band = [&](const PdfLine &l) { return top ? l.bottom <= p.height * 0.12f : l.top >= p.height * 0.88f; };
+    auto row = [&](size_t k) -> const PdfLine & { return p.lines[top ? k : n - 1 - k]; };
+    while (band < 2 && band + taken < n && in_band(row(band)))
+        band++;
+    // The rows up to the last one with a gap after it wider than the body's.
+    for (size_t k = band; k > 0; k--)
+        if (k - 1 + taken + 1 >= n || set_apart(row(k - 1), row(k), spacing, body))
+            return {top ? 0 : n - k, k};
+    return {top ? 0 : n, 0};
+}
+
+// Marks the page numbers and running heads and feet: rows in a page's
+// margin band, set apart from its body, that are a page number, a title
+// with one, or that recur, numbers aside, on a neighbouring page (facing
+// pages may alternate two). A body row that recurs (a refrain, a passage
+// two chapters share) stands at the body's distance from the next: it
+// stays.
+std::vector<bool> page_furniture(const std::vector<PdfPage> &pages, float body)
 {
     size_t total = 0;
     for (const PdfPage &p : pages)
@@ -378,33 +430,33 @@ std::vector<bool> page_furniture(const std::vector<PdfPage> &pages)
     std::vector<bool> drop(total, false);
     struct Candidate {
         size_t row;
-        std::string key;
+        int page;
+        std::string key; // its band, then its text with numbers as '#'
     };
     std::vector<Candidate> candidates;
-    std::unordered_map<std::string, int> pages_with;
+    std::unordered_map<std::string, std::vector<int>> pages_with; // in order
+    float spacing = body_spacing(pages, body);
     size_t base = 0;
-    for (const PdfPage &p : pages) {
-        std::unordered_set<std::string> here;
-        size_t n = p.lines.size();
-        for (size_t i = 0; i < n && i < 2; i++) {
-            if (p.lines[i].bottom > p.height * 0.12f)
-                break;
-            candidates.push_back({base + i, furniture_key(p.lines[i].text)});
-            here.insert(candidates.back().key);
-        }
-        for (size_t i = n; i > 0 && n - i < 2; i--) {
-            if (p.lines[i - 1].top < p.height * 0.88f || i - 1 < 2)
-                break;
-            candidates.push_back({base + i - 1, furniture_key(p.lines[i - 1].text)});
-            here.insert(candidates.back().key);
-        }
-        for (const std::string &k : here)
-            pages_with[k]++;
-        base += n;
+    for (size_t page = 0; page < pages.size(); page++) {
+        const PdfPage &p = pages[page];
+        auto [head, heads] = margin_rows(p, true, 0, spacing, body);
+        auto [foot, feet] = margin_rows(p, false, heads, spacing, body);
+        for (auto [first, count, band] : {std::tuple{head, heads, 'h'}, std::tuple{foot, feet, 'f'}})
+            for (size_t i = first; i < first + count; i++) {
+                candidates.push_back({base + i, static_cast<int>(page), band + furniture_key(p.lines[i].text)});
+                std::vector<int> &on = pages_with[candidates.back().key];
+                if (on.empty() || on.back() != static_cast<int>(page))
+                    on.push_back(static_cast<int>(page));
+            }
+        base += p.lines.size();
     }
-    for (const Candidate &c : candidates)
-        if (page_number(c.key) || numbered_head(c.key) || pages_with[c.key] >= 3)
+    for (const Candidate &c : candidates) {
+        std::string_view key = std::string_view(c.key).substr(1);
+        const std::vector<int> &on = pages_with[c.key];
+        bool neighbour = std::any_of(on.begin(), on.end(), [&](int q) { return q != c.page && std::abs(q - c.page) <= 2; });
+        if (page_number(key) || numbered_head(key) || neighbour)
             drop[c.row] = true;
+    }
     return drop;
 }
 
@@ -843,7 +895,7 @@ void pdf_blocks(const std::vector<PdfPage> &pages, Document &doc)
 {
     Stats st;
     measure_sizes(pages, st);
-    std::vector<bool> drop = page_furniture(pages);
+    std::vector<bool> drop = page_furniture(pages, st.body);
     std::vector<Row> rows;
     size_t at = 0;
     for (size_t p = 0; p < pages.size(); p++)

@@ -173,6 +173,7 @@ struct Case {
     Sheet sheet;
     std::string expected;
     std::string operators = ""; // what draws the row of drawn_here
+    std::vector<Sheet> more = {}; // the pages after the sheet's
 };
 
 std::vector<Case> layout_cases()
@@ -330,13 +331,32 @@ std::vector<Case> layout_cases()
     cases.push_back({"character and word spacing and TJ shifts decide the gaps", Sheet().line(drawn_here),
                      "P If the given file.\n",
                      "2.5 Tc [(I)250(ft)250]TJ 0 Tc (he ) Tj -5.7 Tw (giv en) Tj 0 Tw ( file.) Tj"});
+    {
+        // Pages that open with the same passage at the body's distance from
+        // the next row, under a running head set apart from them.
+        std::vector<Sheet> pages(4);
+        for (Sheet &s : pages) {
+            s.y = 40;
+            s.line("A Book of Pages");
+            s.y = 90;
+            s.rows("The same passage opens every page. " + lorem);
+        }
+        std::vector<Sheet> more(pages.begin() + 1, pages.end());
+        std::string page = "P The same passage opens every page. " + lorem + "\n";
+        cases.push_back({"a running head is dropped, a row recurring at the top of the body is not", pages[0],
+                         page + page + page + page, "", more});
+    }
     return cases;
 }
 
 TEST(ReadPdf, BlocksFromWhereRowsSit)
 {
-    for (const Case &c : layout_cases())
-        EXPECT_EQ(blocks_of(one_page(c.sheet), c.operators), c.expected) << c.name;
+    for (const Case &c : layout_cases()) {
+        PdfLayout layout = one_page(c.sheet);
+        for (const Sheet &s : c.more)
+            layout.pages.push_back(s.texts);
+        EXPECT_EQ(blocks_of(layout, c.operators), c.expected) << c.name;
+    }
     // A page shown turned reads as the page it is.
     const Case bullets = layout_cases()[4];
     for (int turn : {90, 180, 270}) {
