@@ -11,7 +11,9 @@
 #include <algorithm>
 #include <cctype>
 #include <cmath>
+#include <cstdint>
 #include <cstdlib>
+#include <deque>
 #include <map>
 #include <string_view>
 #include <tuple>
@@ -197,6 +199,7 @@ struct Row {
     int page;
     bool code, heading, cells, rotated;
     bool leader; // a table of contents' row
+    bool table = false; // a whole row of a table, its cells gathered from the rows they wrap over
 };
 
 bool fixed_pitch(const Stats &st, const PdfLine &l)
@@ -637,7 +640,7 @@ bool goes_on(Layout &L, const Row &a, const Row &b, const Marker &marker)
             return d <= pitch + std::max(1.5f, 0.2f * o.size);
         return b.page == a.page + 1;
     }
-    if (a.heading != b.heading || a.rotated || b.rotated || b.cells || a.leader || b.leader)
+    if (a.heading != b.heading || a.rotated || b.rotated || b.cells || a.leader || b.leader || a.table)
         return false;
     // A row of code alone between rows of running text is a piece of code
     // the sentence goes on with; the face's letters are not as tall.
@@ -863,6 +866,209 @@ void add_row(Layout &L, size_t i)
     o.max_right = std::max(o.max_right, rel(L, b, b.line->x1));
 }
 
+// ---------------------------------------------------------------- tables
+
+// A table whose cells wrap has a row of the page for each line of a
+// cell, drawn cell by cell (the next cell's rows above the last one's) or
+// line by line across. Its columns are where its rows with cells start
+// them; a cell is the pieces of one column each at the body's distance
+// below the last, drawn one after the other, or, drawn line by line, up
+// to a line that starts the first column again; a row of the table, the
+// cells whose heights overlap.
+
+struct Piece {
+    std::string text;
+    float x, top, bottom, size;
+    size_t line; // the row of the page it is part of
+};
+
+struct Cell {
+    std::string text;
+    float top, bottom, last_bottom, size;
+    size_t column;
+    int lines;
+};
+
+struct Table {
+    std::vector<float> columns; // left edges, in order
+    std::vector<Piece> pieces;
+    float right = 0;            // where its rows end, the rightmost
+    bool back_up = false;       // a row drawn above one drawn before it
+};
+
+// Where each piece of a row starts: the row's left end, then each stop.
+std::vector<float> piece_starts(const PdfLine &l)
+{
+    std::vector<float> starts = {l.x0};
+    starts.insert(starts.end(), l.stops.begin(), l.stops.end());
+    return starts;
+}
+
+// The column at `x`, or columns.size() when none starts there.
+size_t column_at(const std::vector<float> &columns, float x, float tolerance)
+{
+    for (size_t k = 0; k < columns.size(); k++)
+        if (near(columns[k], x, tolerance))
+            return k;
+    return columns.size();
+}
+
+// Whether a row is part of the table: each piece starts a column, a row
+// of one piece ends before the next column, and it stands no farther
+// below the table than a row of cells apart. A row of cells from the
+// first column may start a column the table lacked so far (an empty cell
+// before), and so may a row drawn back up beside all the table's rows (a
+// cell drawn after those before it in its row).
+bool joins_table(Table &t, const Row &r, const PdfLine &before, float top, float bottom)
+{
+    const PdfLine &l = *r.line;
+    float tolerance = std::max(2.0f, 0.3f * l.size);
+    if (r.code || r.heading || r.leader || r.rotated || l.top > bottom + 2.5f * l.size || l.bottom < top)
+        return false;
+    std::vector<float> starts = piece_starts(l);
+    size_t first = column_at(t.columns, starts[0], tolerance);
+    if (first == t.columns.size() && l.x0 > t.right + l.size && l.top < before.top) {
+        t.columns.push_back(l.x0);
+        first = t.columns.size() - 1;
+    }
+    if (first == t.columns.size())
+        return false;
+    if (starts.size() == 1)
+        return first + 1 == t.columns.size() || l.x1 <= t.columns[first + 1] + tolerance;
+    for (float x : starts)
+        if (column_at(t.columns, x, tolerance) == t.columns.size()) {
+            if (first != 0 || x < t.columns[0])
+                return false;
+            t.columns.push_back(x);
+            std::sort(t.columns.begin(), t.columns.end());
+        }
+    return true;
+}
+
+void add_pieces(Table &t, const PdfLine &l)
+{
+    std::vector<std::string> texts = split_cells(l.text);
+    std::vector<float> starts = piece_starts(l);
+    size_t line = t.pieces.empty() ? 0 : t.pieces.back().line + 1;
+    for (size_t i = 0; i < texts.size() && i < starts.size(); i++)
+        t.pieces.push_back({texts[i], starts[i], l.top, l.bottom, l.size, line});
+    t.right = std::max(t.right, l.x1);
+}
+
+std::vector<Cell> table_cells(const Table &t, const Stats &st)
+{
+    std::vector<Cell> cells;
+    std::vector<size_t> open(t.columns.size(), SIZE_MAX); // each column's last cell
+    size_t last = SIZE_MAX;                                // the cell of the piece before
+    for (size_t i = 0; i < t.pieces.size(); i++) {
+        const Piece &p = t.pieces[i];
+        size_t column = 0; // the last that starts left of the piece, give or take
+        while (column + 1 < t.columns.size() && t.columns[column + 1] <= p.x + std::max(2.0f, 0.3f * p.size))
+            column++;
+        bool line_start = i == 0 || t.pieces[i - 1].line != p.line;
+        if (!t.back_up && line_start && column == 0)
+            open.assign(open.size(), SIZE_MAX);
+        size_t k = open[column];
+        if (k != SIZE_MAX && (last == k || !t.back_up)) {
+            Cell &c = cells[k];
+            float d = p.bottom - c.last_bottom;
+            if (d > 0 && d <= pitch_for(st, c.size) + std::max(1.5f, 0.2f * c.size)) {
+                c.text += !c.text.empty() && c.text.back() == '-' ? "" : " ";
+                c.text += p.text;
+                c.bottom = std::max(c.bottom, p.bottom);
+                c.last_bottom = p.bottom;
+                c.lines++;
+                last = k;
+                continue;
+            }
+        }
+        cells.push_back({p.text, p.top, p.bottom, p.bottom, p.size, column, 1});
+        last = open[column] = cells.size() - 1;
+    }
+    return cells;
+}
+
+// Whether the rows read wrong one by one: drawn cell by cell, or a cell
+// but the last wrapped. Drawn line by line with only the last column's
+// cells wrapped (a term and its description under it), they read right.
+bool needs_gathering(const Table &t, const std::vector<Cell> &cells)
+{
+    return t.back_up || std::any_of(cells.begin(), cells.end(), [&](const Cell &c) {
+               return c.lines > 1 && c.column + 1 < t.columns.size();
+           });
+}
+
+// The table's rows: cells whose heights overlap, as one row of cells each.
+void table_rows(const Table &t, std::vector<Cell> cells, const Row &first, std::deque<PdfLine> &made,
+                std::vector<Row> &out)
+{
+    std::stable_sort(cells.begin(), cells.end(), [](const Cell &a, const Cell &b) { return a.top < b.top; });
+    for (size_t i = 0; i < cells.size();) {
+        float bottom = cells[i].bottom;
+        size_t end = i + 1;
+        while (end < cells.size() && cells[end].top < bottom - 0.2f * cells[end].size)
+            bottom = std::max(bottom, cells[end++].bottom);
+        std::vector<std::string> texts(t.columns.size());
+        PdfLine line;
+        line.x0 = t.columns.back();
+        line.top = cells[i].top;
+        line.bottom = bottom;
+        for (size_t k = i; k < end; k++) {
+            std::string &text = texts[cells[k].column];
+            text += (text.empty() ? "" : " ") + cells[k].text;
+            line.x0 = std::min(line.x0, t.columns[cells[k].column]);
+            line.size = std::max(line.size, cells[k].size);
+        }
+        for (size_t k = 0; k < texts.size(); k++) {
+            line.text += (k ? "\t" : "") + texts[k];
+            if (k > 0)
+                line.stops.push_back(t.columns[k]);
+        }
+        line.x1 = t.right;
+        line.text_x = line.stops.empty() ? line.x1 : line.stops[0];
+        made.push_back(std::move(line));
+        Row r = first;
+        r.line = &made.back();
+        r.cells = r.table = true;
+        out.push_back(r);
+        i = end;
+    }
+}
+
+// Rows of tables whose cells wrap, each gathered into one row of cells;
+// other rows as they are.
+std::vector<Row> gather_tables(const std::vector<Row> &rows, const Stats &st, std::deque<PdfLine> &made)
+{
+    std::vector<Row> out;
+    for (size_t i = 0; i < rows.size();) {
+        const Row &seed = rows[i];
+        if (!seed.cells || seed.code || seed.leader || seed.rotated) {
+            out.push_back(rows[i++]);
+            continue;
+        }
+        Table t;
+        t.columns = piece_starts(*seed.line);
+        add_pieces(t, *seed.line);
+        float top = seed.line->top, bottom = seed.line->bottom;
+        size_t end = i + 1;
+        for (; end < rows.size() && rows[end].page == seed.page &&
+               joins_table(t, rows[end], *rows[end - 1].line, top, bottom);
+             end++) {
+            const PdfLine &l = *rows[end].line;
+            t.back_up = t.back_up || l.top < rows[end - 1].line->top - 0.2f * l.size;
+            add_pieces(t, l);
+            bottom = std::max(bottom, l.bottom);
+        }
+        std::vector<Cell> cells = table_cells(t, st);
+        if (end > i + 1 && needs_gathering(t, cells))
+            table_rows(t, std::move(cells), seed, made, out);
+        else
+            out.insert(out.end(), rows.begin() + static_cast<long>(i), rows.begin() + static_cast<long>(end));
+        i = end;
+    }
+    return out;
+}
+
 bool heading_row(const Stats &st, const PdfLine &l)
 {
     bool letters = std::any_of(l.text.begin(), l.text.end(), [](char c) {
@@ -916,6 +1122,8 @@ void pdf_blocks(const std::vector<PdfPage> &pages, Document &doc)
         }
     settle_code(rows);
     measure_pitch(rows, st);
+    std::deque<PdfLine> made; // the rows of tables gathered
+    rows = gather_tables(rows, st, made);
     measure_frames(pages, rows, st);
     Layout L{rows, st, doc, doc.blocks.size(), {}, {}, {}};
     for (size_t i = 0; i < rows.size(); i++) {

@@ -594,11 +594,15 @@ void close_line(std::vector<Word>::const_iterator from, std::vector<Word>::const
     line.flags = static_cast<uint8_t>((mono && sure ? pdf_mono : 0) | (mono && !sure ? pdf_maybe_mono : 0) |
                                       (rotated ? pdf_rotated : 0) | (even(*from) ? pdf_starts_mono : 0) |
                                       (even(*(to - 1)) ? pdf_ends_mono : 0));
-    // A gap parts cells when it is wide, and wider than the row's others:
-    // a justified row may stretch all its gaps.
-    float narrowest = 1e9f;
-    for (auto w = from + 1; w < to; ++w)
+    // A gap parts cells when it is wide, and wider than the row's others,
+    // or all are wide and unequal: a justified row may stretch all its
+    // gaps, but evenly.
+    float narrowest = 1e9f, widest = 0;
+    for (auto w = from + 1; w < to; ++w) {
         narrowest = std::min(narrowest, w->x0 - (w - 1)->x1);
+        widest = std::max(widest, w->x0 - (w - 1)->x1);
+    }
+    bool uneven = to - from > 2 && narrowest > 1.5f * line.size && widest - narrowest > line.size;
     for (auto w = from; w != to; ++w) {
         if (w != from) {
             const Word &prev = *(w - 1);
@@ -606,7 +610,7 @@ void close_line(std::vector<Word>::const_iterator from, std::vector<Word>::const
             if (mono) {
                 long spaces = std::lround(gap / line.char_width);
                 line.text.append(static_cast<size_t>(std::clamp(spaces, 1L, 200L)), ' ');
-            } else if (gap > 1.5f * line.size && gap > 2.5f * narrowest) {
+            } else if (gap > 1.5f * line.size && (gap > 2.5f * narrowest || uneven)) {
                 line.text += '\t';
                 line.stops.push_back(w->x0);
             } else if (prev.space_after || gap > 0.15f * line.size) {
@@ -640,13 +644,37 @@ void words_to_lines(const std::vector<Word> &words, const std::vector<bool> &rot
         close_line(words.begin() + static_cast<long>(first), words.end(), rotated[first], page);
 }
 
-// Rows in the page's top or bottom margin band that the content draws out
-// of turn (a footer before the body, a running head after it) go to the
-// page's top or bottom, where the reading order has them.
+// Where the rows at a page's top (`down`) or bottom end: those from its
+// edge to the first gap wider than a body's rows leave, when that gap is
+// within `band` of the edge; else the edge itself (there are none).
+float margin_end(const std::vector<PdfLine> &lines, bool down, float edge, float band)
+{
+    std::vector<const PdfLine *> order;
+    for (const PdfLine &l : lines)
+        order.push_back(&l);
+    auto near_edge = [down](const PdfLine *a, const PdfLine *b) { return down ? a->top < b->top : a->bottom > b->bottom; };
+    std::sort(order.begin(), order.end(), near_edge);
+    float end = edge;
+    for (const PdfLine *l : order) {
+        float gap = down ? l->top - end : end - l->bottom;
+        if (end != edge && gap > 0.5f * l->size)
+            return std::fabs(end - edge) <= band ? end : edge;
+        end = down ? std::max(end, l->bottom) : std::min(end, l->top);
+    }
+    return edge;
+}
+
+// Rows in the page's top or bottom margin band, set apart from the body,
+// that the content draws out of turn (a footer before the body, a running
+// head after it) go to the page's top or bottom, where the reading order
+// has them. A row in the band that is no farther from the body than its
+// rows are from each other is body (a table at the top of the page).
 void margins_to_edges(PdfPage &page)
 {
-    auto head = [&](const PdfLine &l) { return l.bottom <= page.height * 0.12f; };
-    auto foot = [&](const PdfLine &l) { return l.top >= page.height * 0.88f; };
+    float head_end = margin_end(page.lines, true, 0, page.height * 0.12f);
+    float foot_start = margin_end(page.lines, false, page.height, page.height * 0.12f);
+    auto head = [&](const PdfLine &l) { return l.bottom <= head_end; };
+    auto foot = [&](const PdfLine &l) { return l.top >= foot_start; };
     std::vector<PdfLine> &lines = page.lines;
     auto body_first = std::find_if(lines.begin(), lines.end(), [&](const PdfLine &l) { return !head(l) && !foot(l); });
     if (body_first == lines.end())

@@ -332,6 +332,30 @@ std::vector<Case> layout_cases()
                      "P If the given file.\n",
                      "2.5 Tc [(I)250(ft)250]TJ 0 Tc (he ) Tj -5.7 Tw (giv en) Tj 0 Tw ( file.) Tj"});
     {
+        // A table drawn cell by cell, as office programs draw one, its cells
+        // wrapping: the next cell's rows stand above the last one's.
+        Sheet s;
+        s.mono = false;
+        auto cell = [&](double x, double y, const std::vector<std::string> &lines) {
+            for (const std::string &line : lines) {
+                s.texts.push_back({line, x, y, 10, false, {}});
+                y += 12;
+            }
+        };
+        cell(72, 72, {"--pace"});
+        cell(180, 72, {"Sets the number of milliseconds", "between two rows as they", "scroll past."});
+        cell(400, 72, {"fifty"});
+        cell(72, 122, {"--quiet mode of", "the reader"});
+        cell(180, 122, {"Keeps the bell silent."});
+        cell(400, 122, {"off"});
+        cell(72, 158, {"--last"});
+        cell(180, 158, {"Ends."});
+        cell(400, 158, {"none"});
+        cases.push_back({"a table's cells that wrap stay in their row", s,
+                         "T --pace | Sets the number of milliseconds between two rows as they scroll past. | fifty\n"
+                         "T --quiet mode of the reader | Keeps the bell silent. | off\nT --last | Ends. | none\n"});
+    }
+    {
         // Pages that open with the same passage at the body's distance from
         // the next row, under a running head set apart from them.
         std::vector<Sheet> pages(4);
