@@ -414,7 +414,7 @@ std::pair<size_t, size_t> margin_rows(const PdfPage &p, bool top, size_t taken, 
         band++;
     // The rows up to the last one with a gap after it wider than the body's.
     for (size_t k = band; k > 0; k--)
-        if (k - 1 + taken + 1 >= n || set_apart(row(k - 1), row(k), spacing, body))
+        if (k + taken >= n || set_apart(row(k - 1), row(k), spacing, body))
             return {top ? 0 : n - k, k};
     return {top ? 0 : n, 0};
 }
@@ -456,7 +456,10 @@ std::vector<bool> page_furniture(const std::vector<PdfPage> &pages, float body)
     for (const Candidate &c : candidates) {
         std::string_view key = std::string_view(c.key).substr(1);
         const std::vector<int> &on = pages_with[c.key];
-        bool neighbour = std::any_of(on.begin(), on.end(), [&](int q) { return q != c.page && std::abs(q - c.page) <= 2; });
+        auto near_page = std::lower_bound(on.begin(), on.end(), c.page - 2);
+        bool neighbour = false;
+        for (; near_page != on.end() && *near_page <= c.page + 2; ++near_page)
+            neighbour = neighbour || *near_page != c.page;
         if (page_number(key) || numbered_head(key) || neighbour)
             drop[c.row] = true;
     }
