@@ -603,6 +603,31 @@ std::string make_ps(const std::vector<std::string> &rows)
     return out + "showpage\n";
 }
 
+// PostScript showing `words` on one row, each placed by itself a space
+// apart; in Courier, or in a font whose glyphs are named only by number
+// ("g33" for '!'), as pdf2ps names a PDF's subset glyphs.
+std::string make_placed_ps(const std::vector<std::string> &words, bool numbered)
+{
+    std::string out = "%!PS-Adobe-3.0\n";
+    if (numbered) {
+        out += "/Numbered 8 dict begin /FontType 3 def /FontMatrix [0.001 0 0 0.001 0 0] def\n"
+               "/FontBBox [0 0 600 700] def /Encoding 256 array def\n"
+               "0 1 255 { Encoding exch /.notdef put } for\n";
+        for (int code = 33; code < 127; ++code)
+            out += "Encoding " + std::to_string(code) + " /g" + std::to_string(code) + " put\n";
+        out += "/BuildChar { pop pop 600 0 0 0 500 700 setcachedevice 50 0 moveto 450 0 lineto 450 700 lineto "
+               "closepath fill } def\ncurrentdict end definefont pop\n/Numbered findfont 10 scalefont setfont\n";
+    } else {
+        out += "/Courier findfont 10 scalefont setfont\n";
+    }
+    int x = 72;
+    for (const std::string &word : words) {
+        out += std::to_string(x) + " 720 moveto (" + word + ") show\n";
+        x += 6 * static_cast<int>(word.size() + 1);
+    }
+    return out + "showpage\n";
+}
+
 // The DOS EPS binary header before the PostScript (no WMF or TIFF preview).
 std::string make_dos_eps(const std::string &ps)
 {
@@ -747,17 +772,23 @@ TEST(ReadFormats, EachReaderOnItsSamples)
          [] {
              return make_ps({"The first paragraph of a paper, set in rows",
                              "the same length, its last row short and ended.", "Done.",
-                             "   An indented row begins the next paragraph,", "whose words are hyphen-",
-                             "ated at times.", "", "After a blank row, a third."});
+                             "   An indented row begins the next paragraph,", "whose words, set in rows as wide, are hyphen-",
+                             "ated at times.", "", "After a blank row, a third, hyphenated in full."});
          },
          "paper.ps",
          {"The first paragraph of a paper, set in rows the same length, its last row short and ended. Done.",
-          "An indented row begins the next paragraph, whose words are hyphenated at times.",
-          "After a blank row, a third."},
-         "", "ps2ascii"},
+          "An indented row begins the next paragraph, whose words, set in rows as wide, are hyphenated at times.",
+          "After a blank row, a third, hyphenated in full."},
+         "", "gs"},
         {"postscript: DOS EPS header", read_postscript,
          [] { return make_dos_eps(make_ps({"An encapsulated figure."})); }, "figure.eps",
-         {"An encapsulated figure."}, "", "ps2ascii"},
+         {"An encapsulated figure."}, "", "gs"},
+        {"postscript: words placed apart, no space drawn (groff's and pdftops' way)", read_postscript,
+         [] { return make_placed_ps({"Words", "placed", "apart."}, false); }, "placed.ps",
+         {"Words placed apart."}, "", "gs"},
+        {"postscript: glyphs named only by number", read_postscript,
+         [] { return make_placed_ps({"!\"#$", "%&'", "*+,-./"}, true); }, "numbered.ps", {},
+         "no text in numbered.ps (PostScript)", "gs"},
         {"binary: PNG", read_binary, fixed(std::string("\x89PNG\r\n\x1a\n\0\0\0\rIHDR", 16)), "photo.png", {},
          "no text in photo.png (PNG image)"},
         {"binary: ELF", read_binary, fixed(std::string("\x7f" "ELF\2\1\1\0\0\0\0\0\0\0\0\0", 16) +
@@ -993,10 +1024,10 @@ TEST(ReadFormats, NoticesForMissingPrograms)
          "report.doc needs antiword (Debian package antiword)"},
         {"antiword refuses, no catdoc", "stubs", read_doc, make_doc("Text.\r", true), "report.doc",
          "report.doc needs catdoc (Debian package catdoc)"},
-        {"no ps2ascii", "", read_postscript, make_ps({"Words"}), "paper.ps",
-         "paper.ps needs ps2ascii (Debian package ghostscript)"},
-        {"no ps2ascii for EPS", "", read_postscript, make_dos_eps(make_ps({"Words"})), "figure.eps",
-         "figure.eps needs ps2ascii (Debian package ghostscript)"},
+        {"no gs", "", read_postscript, make_ps({"Words"}), "paper.ps",
+         "paper.ps needs gs (Debian package ghostscript)"},
+        {"no gs for EPS", "", read_postscript, make_dos_eps(make_ps({"Words"})), "figure.eps",
+         "figure.eps needs gs (Debian package ghostscript)"},
     };
     TempDir empty;
     for (const Row &row : rows) {
@@ -1101,8 +1132,8 @@ TEST(ReadFormats, ProgramsRunWithinLimits)
 // another file nor write one.
 TEST(ReadFormats, PostScriptRunsSafe)
 {
-    if (harness::find_program("ps2ascii").empty())
-        GTEST_SKIP() << "ps2ascii is not installed";
+    if (harness::find_program("gs").empty())
+        GTEST_SKIP() << "gs is not installed";
     TempDir dir;
     const std::string secret = dir.path + "/secret", written = dir.path + "/written";
     write_file(secret, "the secret words\n");

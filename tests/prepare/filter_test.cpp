@@ -632,16 +632,17 @@ std::vector<Document> document_rows(const std::string &dir)
          R"( book.</p></section></body><binary id="i" content-type="image/png">iVBORw0KGgo=</binary></FictionBook>)",
          {}, nullptr, {}, {"Chapter 1\n", "First paragraph of the book.\n"}, {"Hidden", "iVBOR", "<p>"}},
         // pdftotext itself joins a row ending in a hyphen to the next (dropping
-        // the hyphen); the rest of the paragraph's rows are joined here.
+        // the hyphen); the rest of the paragraph's rows are joined here. The
+        // converter drops it where the document writes the word whole.
         {"pdf_paragraph", "rows.pdf",
          make_pdf("The reader watches the words drift by, row after) Tj 0 -22 Td ("
                   "row, at a steady pace that never hurries or wa-) Tj 0 -22 Td ("
                   "vers, while the lines keep coming up the screen) Tj 0 -22 Td ("
-                  "to the end.) Tj 0 -22 Td (A new paragraph starts here on its own row."),
+                  "to the end.) Tj 0 -22 Td (A new paragraph starts here; nothing wavers."),
          {}, nullptr, {"pdftotext"},
          {"The reader watches the words drift by, row after row, at a steady pace that never hurries or wavers, "
           "while the lines keep coming up the screen to the end.\n",
-          "\nA new paragraph starts here on its own row.\n"},
+          "\nA new paragraph starts here; nothing wavers.\n"},
          {}},
         {"manual_page_without_man_db", "frob.1", man_source, {}, nullptr, {"mandoc"},
          {"NAME\n", man_name_line}, {"\b"}, "man"},

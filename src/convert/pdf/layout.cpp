@@ -11,9 +11,12 @@
 #include <algorithm>
 #include <cctype>
 #include <cmath>
+#include <cstdint>
 #include <cstdlib>
+#include <deque>
 #include <map>
 #include <string_view>
+#include <tuple>
 #include <unordered_map>
 #include <unordered_set>
 #include <utility>
@@ -197,6 +200,7 @@ struct Row {
     int page;
     bool code, heading, cells, rotated;
     bool leader; // a table of contents' row
+    bool table = false; // a whole row of a table, its cells gathered from the rows they wrap over
 };
 
 bool fixed_pitch(const Stats &st, const PdfLine &l)
@@ -369,9 +373,60 @@ bool numbered_head(std::string_view key)
     return key.substr(0, tab) == "#" || key.substr(last + 1) == "#";
 }
 
-// Marks the rows at a page's top and bottom edge that are page numbers or
-// that recur, numbers aside, on three pages or more.
-std::vector<bool> page_furniture(const std::vector<PdfPage> &pages)
+// The usual distance from a row of the body's size to the next.
+float body_spacing(const std::vector<PdfPage> &pages, float body)
+{
+    std::map<int, int> seen; // in quarter points -> times
+    for (const PdfPage &p : pages)
+        for (size_t i = 1; i < p.lines.size(); i++) {
+            const PdfLine &a = p.lines[i - 1], &b = p.lines[i];
+            float d = b.bottom - a.bottom;
+            if (size_key(a.size) == size_key(body) && size_key(b.size) == size_key(body) && d > 0.9f * body &&
+                d < 2.5f * body)
+                seen[size_key(d)]++;
+        }
+    int most = 0;
+    float spacing = 1.2f * body;
+    for (auto &[d, n] : seen)
+        if (n > most) {
+            most = n;
+            spacing = static_cast<float>(d) / 4;
+        }
+    return spacing;
+}
+
+// Whether rows `a` and `b`, one above the other, stand farther apart than
+// the body's rows do.
+bool set_apart(const PdfLine &a, const PdfLine &b, float spacing, float body)
+{
+    float d = std::fabs(b.bottom - a.bottom);
+    return d > std::max(spacing, 1.2f * std::max(a.size, b.size)) + std::max(1.5f, 0.2f * body);
+}
+
+// A page's rows that may be its running head (`top`) or foot: at most
+// two in the margin band, set apart from the body below or above them.
+// The first and the number of them.
+std::pair<size_t, size_t> margin_rows(const PdfPage &p, bool top, size_t taken, float spacing, float body)
+{
+    size_t n = p.lines.size(), band = 0;
+    auto in_band = [&](const PdfLine &l) { return top ? l.bottom <= p.height * 0.12f : l.top >= p.height * 0.88f; };
+    auto row = [&](size_t k) -> const PdfLine & { return p.lines[top ? k : n - 1 - k]; };
+    while (band < 2 && band + taken < n && in_band(row(band)))
+        band++;
+    // The rows up to the last one with a gap after it wider than the body's.
+    for (size_t k = band; k > 0; k--)
+        if (k + taken >= n || set_apart(row(k - 1), row(k), spacing, body))
+            return {top ? 0 : n - k, k};
+    return {top ? 0 : n, 0};
+}
+
+// Marks the page numbers and running heads and feet: rows in a page's
+// margin band, set apart from its body, that are a page number, a title
+// with one, or that recur, numbers aside, on a neighbouring page (facing
+// pages may alternate two). A body row that recurs (a refrain, a passage
+// two chapters share) stands at the body's distance from the next: it
+// stays.
+std::vector<bool> page_furniture(const std::vector<PdfPage> &pages, float body)
 {
     size_t total = 0;
     for (const PdfPage &p : pages)
@@ -379,42 +434,46 @@ std::vector<bool> page_furniture(const std::vector<PdfPage> &pages)
     std::vector<bool> drop(total, false);
     struct Candidate {
         size_t row;
-        std::string key;
+        int page;
+        std::string key; // its band, then its text with numbers as '#'
     };
     std::vector<Candidate> candidates;
-    std::unordered_map<std::string, int> pages_with;
+    std::unordered_map<std::string, std::vector<int>> pages_with; // in order
+    float spacing = body_spacing(pages, body);
     size_t base = 0;
-    for (const PdfPage &p : pages) {
-        std::unordered_set<std::string> here;
-        size_t n = p.lines.size();
-        for (size_t i = 0; i < n && i < 2; i++) {
-            if (p.lines[i].bottom > p.height * 0.12f)
-                break;
-            candidates.push_back({base + i, furniture_key(p.lines[i].text)});
-            here.insert(candidates.back().key);
-        }
-        for (size_t i = n; i > 0 && n - i < 2; i--) {
-            if (p.lines[i - 1].top < p.height * 0.88f || i - 1 < 2)
-                break;
-            candidates.push_back({base + i - 1, furniture_key(p.lines[i - 1].text)});
-            here.insert(candidates.back().key);
-        }
-        for (const std::string &k : here)
-            pages_with[k]++;
-        base += n;
+    for (size_t page = 0; page < pages.size(); page++) {
+        const PdfPage &p = pages[page];
+        auto [head, heads] = margin_rows(p, true, 0, spacing, body);
+        auto [foot, feet] = margin_rows(p, false, heads, spacing, body);
+        for (auto [first, count, band] : {std::tuple{head, heads, 'h'}, std::tuple{foot, feet, 'f'}})
+            for (size_t i = first; i < first + count; i++) {
+                candidates.push_back({base + i, static_cast<int>(page), band + furniture_key(p.lines[i].text)});
+                std::vector<int> &on = pages_with[candidates.back().key];
+                if (on.empty() || on.back() != static_cast<int>(page))
+                    on.push_back(static_cast<int>(page));
+            }
+        base += p.lines.size();
     }
-    for (const Candidate &c : candidates)
-        if (page_number(c.key) || numbered_head(c.key) || pages_with[c.key] >= 3)
+    for (const Candidate &c : candidates) {
+        std::string_view key = std::string_view(c.key).substr(1);
+        const std::vector<int> &on = pages_with[c.key];
+        auto near_page = std::lower_bound(on.begin(), on.end(), c.page - 2);
+        bool neighbour = false;
+        for (; near_page != on.end() && *near_page <= c.page + 2; ++near_page)
+            neighbour = neighbour || *near_page != c.page;
+        if (page_number(key) || numbered_head(key) || neighbour)
             drop[c.row] = true;
+    }
     return drop;
 }
 
 // ---------------------------------------------------------------- hyphens
 
 // A hyphen at a row's end between letters, in running text: the word was
-// broken there ("exam-" "ple") unless the document spells it with the
-// hyphen elsewhere ("well-known"). Decided once every word is known: the
-// text holds '\x01' there until then.
+// broken there ("exam-" "ple") when the document writes it whole
+// elsewhere, and not when it writes it with the hyphen ("well-known") or
+// never whole (a compound, "француженкою-гувернанткой"). Decided once
+// every word is known: the text holds '\x01' there until then.
 struct Hyphens {
     struct Asked {
         std::string joined, hyphenated; // lower case
@@ -506,8 +565,8 @@ void settle_hyphens(Document &doc, size_t from, const Hyphens &h)
         std::string &text = doc.blocks[b].text;
         size_t at;
         while ((at = text.find('\x01')) != std::string::npos) {
-            bool keep = next < h.asked.size() && !h.seen.count(h.asked[next].joined) &&
-                        h.seen.count(h.asked[next].hyphenated);
+            bool keep = next < h.asked.size() &&
+                        (h.seen.count(h.asked[next].hyphenated) || !h.seen.count(h.asked[next].joined));
             text.replace(at, 1, keep ? "-" : "");
             next++;
         }
@@ -585,7 +644,7 @@ bool goes_on(Layout &L, const Row &a, const Row &b, const Marker &marker)
             return d <= pitch + std::max(1.5f, 0.2f * o.size);
         return b.page == a.page + 1;
     }
-    if (a.heading != b.heading || a.rotated || b.rotated || b.cells || a.leader || b.leader)
+    if (a.heading != b.heading || a.rotated || b.rotated || b.cells || a.leader || b.leader || a.table)
         return false;
     // A row of code alone between rows of running text is a piece of code
     // the sentence goes on with; the face's letters are not as tall.
@@ -811,6 +870,209 @@ void add_row(Layout &L, size_t i)
     o.max_right = std::max(o.max_right, rel(L, b, b.line->x1));
 }
 
+// ---------------------------------------------------------------- tables
+
+// A table whose cells wrap has a row of the page for each line of a
+// cell, drawn cell by cell (the next cell's rows above the last one's) or
+// line by line across. Its columns are where its rows with cells start
+// them; a cell is the pieces of one column each at the body's distance
+// below the last, drawn one after the other, or, drawn line by line, up
+// to a line that starts the first column again; a row of the table, the
+// cells whose heights overlap.
+
+struct Piece {
+    std::string text;
+    float x, top, bottom, size;
+    size_t line; // the row of the page it is part of
+};
+
+struct Cell {
+    std::string text;
+    float top, bottom, last_bottom, size;
+    size_t column;
+    int lines;
+};
+
+struct Table {
+    std::vector<float> columns; // left edges, in order
+    std::vector<Piece> pieces;
+    float right = 0;            // where its rows end, the rightmost
+    bool back_up = false;       // a row drawn above one drawn before it
+};
+
+// Where each piece of a row starts: the row's left end, then each stop.
+std::vector<float> piece_starts(const PdfLine &l)
+{
+    std::vector<float> starts = {l.x0};
+    starts.insert(starts.end(), l.stops.begin(), l.stops.end());
+    return starts;
+}
+
+// The column at `x`, or columns.size() when none starts there.
+size_t column_at(const std::vector<float> &columns, float x, float tolerance)
+{
+    for (size_t k = 0; k < columns.size(); k++)
+        if (near(columns[k], x, tolerance))
+            return k;
+    return columns.size();
+}
+
+// Whether a row is part of the table: each piece starts a column, a row
+// of one piece ends before the next column, and it stands no farther
+// below the table than a row of cells apart. A row of cells from the
+// first column may start a column the table lacked so far (an empty cell
+// before), and so may a row drawn back up beside all the table's rows (a
+// cell drawn after those before it in its row).
+bool joins_table(Table &t, const Row &r, const PdfLine &before, float top, float bottom)
+{
+    const PdfLine &l = *r.line;
+    float tolerance = std::max(2.0f, 0.3f * l.size);
+    if (r.code || r.heading || r.leader || r.rotated || l.top > bottom + 2.5f * l.size || l.bottom < top)
+        return false;
+    std::vector<float> starts = piece_starts(l);
+    size_t first = column_at(t.columns, starts[0], tolerance);
+    if (first == t.columns.size() && l.x0 > t.right + l.size && l.top < before.top) {
+        t.columns.push_back(l.x0);
+        first = t.columns.size() - 1;
+    }
+    if (first == t.columns.size())
+        return false;
+    if (starts.size() == 1)
+        return first + 1 == t.columns.size() || l.x1 <= t.columns[first + 1] + tolerance;
+    for (float x : starts)
+        if (column_at(t.columns, x, tolerance) == t.columns.size()) {
+            if (first != 0 || x < t.columns[0])
+                return false;
+            t.columns.push_back(x);
+            std::sort(t.columns.begin(), t.columns.end());
+        }
+    return true;
+}
+
+void add_pieces(Table &t, const PdfLine &l)
+{
+    std::vector<std::string> texts = split_cells(l.text);
+    std::vector<float> starts = piece_starts(l);
+    size_t line = t.pieces.empty() ? 0 : t.pieces.back().line + 1;
+    for (size_t i = 0; i < texts.size() && i < starts.size(); i++)
+        t.pieces.push_back({texts[i], starts[i], l.top, l.bottom, l.size, line});
+    t.right = std::max(t.right, l.x1);
+}
+
+std::vector<Cell> table_cells(const Table &t, const Stats &st)
+{
+    std::vector<Cell> cells;
+    std::vector<size_t> open(t.columns.size(), SIZE_MAX); // each column's last cell
+    size_t last = SIZE_MAX;                                // the cell of the piece before
+    for (size_t i = 0; i < t.pieces.size(); i++) {
+        const Piece &p = t.pieces[i];
+        size_t column = 0; // the last that starts left of the piece, give or take
+        while (column + 1 < t.columns.size() && t.columns[column + 1] <= p.x + std::max(2.0f, 0.3f * p.size))
+            column++;
+        bool line_start = i == 0 || t.pieces[i - 1].line != p.line;
+        if (!t.back_up && line_start && column == 0)
+            open.assign(open.size(), SIZE_MAX);
+        size_t k = open[column];
+        if (k != SIZE_MAX && (last == k || !t.back_up)) {
+            Cell &c = cells[k];
+            float d = p.bottom - c.last_bottom;
+            if (d > 0 && d <= pitch_for(st, c.size) + std::max(1.5f, 0.2f * c.size)) {
+                c.text += !c.text.empty() && c.text.back() == '-' ? "" : " ";
+                c.text += p.text;
+                c.bottom = std::max(c.bottom, p.bottom);
+                c.last_bottom = p.bottom;
+                c.lines++;
+                last = k;
+                continue;
+            }
+        }
+        cells.push_back({p.text, p.top, p.bottom, p.bottom, p.size, column, 1});
+        last = open[column] = cells.size() - 1;
+    }
+    return cells;
+}
+
+// Whether the rows read wrong one by one: drawn cell by cell, or a cell
+// but the last wrapped. Drawn line by line with only the last column's
+// cells wrapped (a term and its description under it), they read right.
+bool needs_gathering(const Table &t, const std::vector<Cell> &cells)
+{
+    return t.back_up || std::any_of(cells.begin(), cells.end(), [&](const Cell &c) {
+               return c.lines > 1 && c.column + 1 < t.columns.size();
+           });
+}
+
+// The table's rows: cells whose heights overlap, as one row of cells each.
+void table_rows(const Table &t, std::vector<Cell> cells, const Row &first, std::deque<PdfLine> &made,
+                std::vector<Row> &out)
+{
+    std::stable_sort(cells.begin(), cells.end(), [](const Cell &a, const Cell &b) { return a.top < b.top; });
+    for (size_t i = 0; i < cells.size();) {
+        float bottom = cells[i].bottom;
+        size_t end = i + 1;
+        while (end < cells.size() && cells[end].top < bottom - 0.2f * cells[end].size)
+            bottom = std::max(bottom, cells[end++].bottom);
+        std::vector<std::string> texts(t.columns.size());
+        PdfLine line;
+        line.x0 = t.columns.back();
+        line.top = cells[i].top;
+        line.bottom = bottom;
+        for (size_t k = i; k < end; k++) {
+            std::string &text = texts[cells[k].column];
+            text += (text.empty() ? "" : " ") + cells[k].text;
+            line.x0 = std::min(line.x0, t.columns[cells[k].column]);
+            line.size = std::max(line.size, cells[k].size);
+        }
+        for (size_t k = 0; k < texts.size(); k++) {
+            line.text += (k ? "\t" : "") + texts[k];
+            if (k > 0)
+                line.stops.push_back(t.columns[k]);
+        }
+        line.x1 = t.right;
+        line.text_x = line.stops.empty() ? line.x1 : line.stops[0];
+        made.push_back(std::move(line));
+        Row r = first;
+        r.line = &made.back();
+        r.cells = r.table = true;
+        out.push_back(r);
+        i = end;
+    }
+}
+
+// Rows of tables whose cells wrap, each gathered into one row of cells;
+// other rows as they are.
+std::vector<Row> gather_tables(const std::vector<Row> &rows, const Stats &st, std::deque<PdfLine> &made)
+{
+    std::vector<Row> out;
+    for (size_t i = 0; i < rows.size();) {
+        const Row &seed = rows[i];
+        if (!seed.cells || seed.code || seed.leader || seed.rotated) {
+            out.push_back(rows[i++]);
+            continue;
+        }
+        Table t;
+        t.columns = piece_starts(*seed.line);
+        add_pieces(t, *seed.line);
+        float top = seed.line->top, bottom = seed.line->bottom;
+        size_t end = i + 1;
+        for (; end < rows.size() && rows[end].page == seed.page &&
+               joins_table(t, rows[end], *rows[end - 1].line, top, bottom);
+             end++) {
+            const PdfLine &l = *rows[end].line;
+            t.back_up = t.back_up || l.top < rows[end - 1].line->top - 0.2f * l.size;
+            add_pieces(t, l);
+            bottom = std::max(bottom, l.bottom);
+        }
+        std::vector<Cell> cells = table_cells(t, st);
+        if (end > i + 1 && needs_gathering(t, cells))
+            table_rows(t, std::move(cells), seed, made, out);
+        else
+            out.insert(out.end(), rows.begin() + static_cast<long>(i), rows.begin() + static_cast<long>(end));
+        i = end;
+    }
+    return out;
+}
+
 bool heading_row(const Stats &st, const PdfLine &l)
 {
     bool letters = std::any_of(l.text.begin(), l.text.end(), [](char c) {
@@ -843,7 +1105,7 @@ void pdf_blocks(const std::vector<PdfPage> &pages, Document &doc)
 {
     Stats st;
     measure_sizes(pages, st);
-    std::vector<bool> drop = page_furniture(pages);
+    std::vector<bool> drop = page_furniture(pages, st.body);
     std::vector<Row> rows;
     size_t at = 0;
     for (size_t p = 0; p < pages.size(); p++)
@@ -864,6 +1126,8 @@ void pdf_blocks(const std::vector<PdfPage> &pages, Document &doc)
         }
     settle_code(rows);
     measure_pitch(rows, st);
+    std::deque<PdfLine> made; // the rows of tables gathered
+    rows = gather_tables(rows, st, made);
     measure_frames(pages, rows, st);
     Layout L{rows, st, doc, doc.blocks.size(), {}, {}, {}};
     for (size_t i = 0; i < rows.size(); i++) {

@@ -26,7 +26,7 @@ struct PdfLine {
                               // fixed-pitch rows have a space for every letter's width of gap
     float x0 = 0, x1 = 0;     // left and right end
     float top = 0, bottom = 0;
-    float size = 0;           // the height of most of its letters' words (the font size, give or take)
+    float size = 0;           // the size of its largest words' face
     float first_width = 0;    // width of its first word
     float text_x = 0;         // where its second word starts (an item's text), x1 when alone
     float char_width = 0;     // fixed-pitch rows: the width of one letter

@@ -3,7 +3,9 @@
 // DRIFTERM_POPPLER_RELEASE as major * 100 + minor: 2212 for 22.12.
 #include "convert/pdf/poppler_adapter.h"
 
+#include <cctype>
 #include <cstdint>
+#include <cstring>
 #include <memory>
 #include <type_traits>
 
@@ -52,6 +54,34 @@ std::vector<uint32_t> text_string_code_points(const GooString &given)
 #endif
 }
 
+// Whether poppler took the letter of `code` from a number in its glyph's
+// name ("g36" as "$"): a font without a ToUnicode map whose names are no
+// names of letters. Right for names that number the codes themselves,
+// mostly wrong for those that number a subset's glyphs.
+bool letter_from_number(const GfxFont *font, CharCode code)
+{
+    if (!font || font->isCIDFont() || font->hasToUnicodeCMap() || code > 255)
+        return false;
+    const char *name = static_cast<const Gfx8BitFont *>(font)->getCharName(static_cast<int>(code));
+    if (!name || !strpbrk(name, "0123456789") || (name[0] == 'u' && (name[1] == 'n' || isxdigit(name[1]))))
+        return false;
+    return globalParams->mapNameToUnicodeText(name) == 0;
+}
+
+
+// The part of poppler's advance that is the character spacing, and the
+// word spacing on a space, in text space.
+void spacing_of(GfxState *state, CharCode code, int bytes, double &sx, double &sy)
+{
+    double spacing = state->getCharSpace();
+    if (code == ' ' && bytes == 1)
+        spacing += state->getWordSpace();
+    if (state->getFont() && state->getFont()->getWMode() != 0)
+        state->textTransformDelta(0, spacing, &sx, &sy);
+    else
+        state->textTransformDelta(spacing * state->getHorizScaling(), 0, &sx, &sy);
+}
+
 // poppler's drawing of a page, handed on letter by letter. poppler's own
 // text device spends more than the whole drawing again on bookkeeping the
 // reader does not use.
@@ -85,11 +115,15 @@ struct LetterDevice : OutputDev {
     void updateTextMat(GfxState *) override { face_changed = true; }
     void updateHorizScaling(GfxState *) override { face_changed = true; }
 
-    void drawChar(GfxState *state, double x, double y, double dx, double dy, double, double, CharCode, int,
-                  const Unicode *u, int uLen) override
+    void drawChar(GfxState *state, double x, double y, double dx, double dy, double, double, CharCode code,
+                  int bytes, const Unicode *u, int uLen) override
     {
+        letter.from_number = letter_from_number(state->getFont().get(), code);
+        double sx, sy;
+        spacing_of(state, code, bytes, sx, sy);
         state->transform(x, y, &letter.x, &letter.y);
         state->transformDelta(dx, dy, &letter.dx, &letter.dy);
+        state->transformDelta(sx, sy, &letter.spacing_dx, &letter.spacing_dy);
         letter.text = u;
         letter.length = uLen;
         letter.face = reinterpret_cast<const PdfFace *>(state->getFont().get());

@@ -29,14 +29,17 @@ struct PdfFace;
 double pdf_face_ascent(const PdfFace *face);
 double pdf_face_descent(const PdfFace *face);
 
-// A letter as the page draws it: where it starts and its advance, in
-// points with y growing downwards; its characters; the face's matrix on
-// the page and its size there, which are worked out again only when the
-// face or a matrix changed since the letter before (`face_new`).
+// A letter as the page draws it: where it starts, its advance, and the
+// part of that which is character and word spacing, in points with y
+// growing downwards; its characters; the face's matrix on the page and its
+// size there, which are worked out again only when the face or a matrix
+// changed since the letter before (`face_new`).
 struct PdfLetter {
     double x, y, dx, dy;
+    double spacing_dx, spacing_dy;
     const uint32_t *text;
     int length;
+    bool from_number; // its characters guessed from a number in its glyph's name ("g36" as "$")
     const PdfFace *face;
     bool face_new;
     double face_matrix[4];

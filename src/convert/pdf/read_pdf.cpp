@@ -9,6 +9,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cctype>
 #include <cerrno>
 #include <cmath>
 #include <cstdlib>
@@ -34,11 +35,12 @@ constexpr int seconds_bound = 20;
 
 // ---------------------------------------------------------------- words
 
-// A word as the page draws it. Its size is its height, and a fixed-pitch
-// face shows in its letters: all as wide as each other.
+// A word as the page draws it. A fixed-pitch face shows in its letters:
+// all as wide as each other.
 struct Word {
     std::string text;
     float x0, x1, top, bottom;
+    float size; // its face's size: faces of one size differ in how tall their boxes are
     float advance; // the width of every letter when all are as wide, else 0
     int letters;
     bool space_after;
@@ -125,6 +127,15 @@ uint32_t compose(uint32_t base, uint32_t mark)
     return 0;
 }
 
+// Whether a character is a letter of some script, not a sign or a control.
+bool is_letter(uint32_t c)
+{
+    if (c < 0x80)
+        return (c | 0x20) >= 'a' && (c | 0x20) <= 'z';
+    return c >= 0xC0 && c != 0xD7 && c != 0xF7 && !(c >= 0x2000 && c < 0x2C00) && !(c >= 0x3000 && c < 0x3040) &&
+           !(c >= 0xE000 && c < 0xF900) && c < 0xFFF0;
+}
+
 // A letter as the page draws it, in points, y growing downwards.
 struct Glyph {
     double x, y, dx, dy; // where it starts, and its advance
@@ -165,6 +176,10 @@ struct PageWords : PdfPageReader {
     bool accent_waits = false;
     Glyph accent{};
 
+    // Glyphs drawn on the page, and how many of them had their letter
+    // taken from a number in their name, and of those how many are letters.
+    int drawn = 0, numbered = 0, numbered_letters = 0;
+
     // The direction of letters in the current face and matrices, worked
     // out again only when they changed.
     int face_rot = 0;
@@ -181,6 +196,7 @@ struct PageWords : PdfPageReader {
     {
         width = static_cast<float>(page_width);
         height = static_cast<float>(page_height);
+        drawn = numbered = numbered_letters = 0;
     }
     void page_ended() override { make_words(); }
 
@@ -193,6 +209,12 @@ struct PageWords : PdfPageReader {
         }
         Glyph g{};
         g.x = l.x, g.y = l.y, g.dx = l.dx, g.dy = l.dy;
+        // Without the spacing a glyph ends where its own width does, so a
+        // gap set by spacing (Ghostscript sets word gaps so, and with TJ
+        // shifts) parts words as a drawn one does. A space keeps it: its
+        // advance is the gap it leaves.
+        if (!(l.length == 1 && is_space(l.text[0])))
+            g.dx -= l.spacing_dx, g.dy -= l.spacing_dy;
         if (!std::isfinite(g.x) || !std::isfinite(g.y) || !std::isfinite(g.dx) || !std::isfinite(g.dy))
             return;
         if (g.x + g.dx < 0 || g.x > width || g.y + g.dy < 0 || g.y > height)
@@ -207,6 +229,13 @@ struct PageWords : PdfPageReader {
             actual_drawn = true;
             actual_end_x = g.x + g.dx, actual_end_y = g.y + g.dy;
             return;
+        }
+        if (l.length > 0 && !(l.length == 1 && is_space(l.text[0]))) {
+            drawn++;
+            if (l.from_number) {
+                numbered++;
+                numbered_letters += is_letter(l.text[0]);
+            }
         }
         add_glyph(g, l.text, l.length);
     }
@@ -263,6 +292,12 @@ struct PageWords : PdfPageReader {
 
     void make_words()
     {
+        // Most letters guessed from numbered glyphs, and the guesses mostly
+        // signs and controls ("! \" # $"): the page has no text to show.
+        if (numbered * 2 >= drawn && numbered_letters * 2 < numbered) {
+            glyphs.clear();
+            text.clear();
+        }
         int by_direction[4] = {0, 0, 0, 0};
         for (const Glyph &g : glyphs)
             if (!(g.count == 1 && is_space(text[g.first])))
@@ -332,6 +367,10 @@ struct PageWords : PdfPageReader {
     void place(const Glyph &g, const uint32_t *u)
     {
         if (g.count == 1 && is_space(u[0])) {
+            // A space spaced down to next to nothing (Ghostscript's way with
+            // a kern inside a word) parts nothing.
+            if (advance_of(g) < 0.1 * g.size)
+                return;
             if (open)
                 word.space_after = true;
             close_word();
@@ -411,6 +450,7 @@ struct PageWords : PdfPageReader {
         if (word.letters == 0)
             return;
         word.advance = even_advance(letters);
+        word.size = static_cast<float>(size);
         // The same word again where one of the last few was: drawn twice
         // for a bold or shadowed face.
         for (size_t k = words.size(), seen = 0; k > 0 && seen < 4; k--, seen++) {
@@ -467,8 +507,7 @@ void close_line(std::vector<Word>::const_iterator from, std::vector<Word>::const
     line.x0 = from->x0;
     line.top = from->top;
     line.bottom = from->bottom;
-    // The row's size: its tallest word's (a superscript or a word in a
-    // fixed-pitch face, whose letters are not as tall, does not make it),
+    // The row's size: its largest word's (a superscript does not make it),
     // of words of two letters or more when there are any.
     bool long_words = std::any_of(from, to, [](const Word &w) { return w.letters >= 2; });
     for (auto w = from; w != to; ++w) {
@@ -476,7 +515,7 @@ void close_line(std::vector<Word>::const_iterator from, std::vector<Word>::const
         line.top = std::min(line.top, w->top);
         line.bottom = std::max(line.bottom, w->bottom);
         if (w->letters >= 2 || !long_words)
-            line.size = std::max(line.size, word_size(*w));
+            line.size = std::max(line.size, w->size);
     }
     bool sure = false;
     bool mono = fixed_pitch(from, to, line.char_width, sure);
@@ -488,11 +527,15 @@ void close_line(std::vector<Word>::const_iterator from, std::vector<Word>::const
     line.flags = static_cast<uint8_t>((mono && sure ? pdf_mono : 0) | (mono && !sure ? pdf_maybe_mono : 0) |
                                       (rotated ? pdf_rotated : 0) | (even(*from) ? pdf_starts_mono : 0) |
                                       (even(*(to - 1)) ? pdf_ends_mono : 0));
-    // A gap parts cells when it is wide, and wider than the row's others:
-    // a justified row may stretch all its gaps.
-    float narrowest = 1e9f;
-    for (auto w = from + 1; w < to; ++w)
+    // A gap parts cells when it is wide, and wider than the row's others,
+    // or all are wide and unequal: a justified row may stretch all its
+    // gaps, but evenly.
+    float narrowest = 1e9f, widest = 0;
+    for (auto w = from + 1; w < to; ++w) {
         narrowest = std::min(narrowest, w->x0 - (w - 1)->x1);
+        widest = std::max(widest, w->x0 - (w - 1)->x1);
+    }
+    bool uneven = to - from > 2 && narrowest > 1.5f * line.size && widest - narrowest > line.size;
     for (auto w = from; w != to; ++w) {
         if (w != from) {
             const Word &prev = *(w - 1);
@@ -500,7 +543,7 @@ void close_line(std::vector<Word>::const_iterator from, std::vector<Word>::const
             if (mono) {
                 long spaces = std::lround(gap / line.char_width);
                 line.text.append(static_cast<size_t>(std::clamp(spaces, 1L, 200L)), ' ');
-            } else if (gap > 1.5f * line.size && gap > 2.5f * narrowest) {
+            } else if (gap > 1.5f * line.size && (gap > 2.5f * narrowest || uneven)) {
                 line.text += '\t';
                 line.stops.push_back(w->x0);
             } else if (prev.space_after || gap > 0.15f * line.size) {
@@ -534,13 +577,37 @@ void words_to_lines(const std::vector<Word> &words, const std::vector<bool> &rot
         close_line(words.begin() + static_cast<long>(first), words.end(), rotated[first], page);
 }
 
-// Rows in the page's top or bottom margin band that the content draws out
-// of turn (a footer before the body, a running head after it) go to the
-// page's top or bottom, where the reading order has them.
+// Where the rows at a page's top (`down`) or bottom end: those from its
+// edge to the first gap wider than a body's rows leave, when that gap is
+// within `band` of the edge; else the edge itself (there are none).
+float margin_end(const std::vector<PdfLine> &lines, bool down, float edge, float band)
+{
+    std::vector<const PdfLine *> order;
+    for (const PdfLine &l : lines)
+        order.push_back(&l);
+    auto near_edge = [down](const PdfLine *a, const PdfLine *b) { return down ? a->top < b->top : a->bottom > b->bottom; };
+    std::sort(order.begin(), order.end(), near_edge);
+    float end = edge;
+    for (const PdfLine *l : order) {
+        float gap = down ? l->top - end : end - l->bottom;
+        if (end != edge && gap > 0.5f * l->size)
+            return std::fabs(end - edge) <= band ? end : edge;
+        end = down ? std::max(end, l->bottom) : std::min(end, l->top);
+    }
+    return edge;
+}
+
+// Rows in the page's top or bottom margin band, set apart from the body,
+// that the content draws out of turn (a footer before the body, a running
+// head after it) go to the page's top or bottom, where the reading order
+// has them. A row in the band that is no farther from the body than its
+// rows are from each other is body (a table at the top of the page).
 void margins_to_edges(PdfPage &page)
 {
-    auto head = [&](const PdfLine &l) { return l.bottom <= page.height * 0.12f; };
-    auto foot = [&](const PdfLine &l) { return l.top >= page.height * 0.88f; };
+    float head_end = margin_end(page.lines, true, 0, page.height * 0.12f);
+    float foot_start = margin_end(page.lines, false, page.height, page.height * 0.12f);
+    auto head = [&](const PdfLine &l) { return l.bottom <= head_end; };
+    auto foot = [&](const PdfLine &l) { return l.top >= foot_start; };
     std::vector<PdfLine> &lines = page.lines;
     auto body_first = std::find_if(lines.begin(), lines.end(), [&](const PdfLine &l) { return !head(l) && !foot(l); });
     if (body_first == lines.end())
