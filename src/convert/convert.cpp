@@ -19,7 +19,7 @@ static ReadResult read_with(const Format *format, ReadFunction read, const Input
 #ifdef DRIFTERM_FUZZING
     return read(in, doc);
 #else
-    if (format->runs_programs)
+    if (format->confines_itself)
         return read(in, doc);
     std::vector<std::string> paths;
     if (format->library_data)

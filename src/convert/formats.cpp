@@ -10,7 +10,7 @@ const std::vector<Format> &formats()
 {
     // kind, id, name, magic, at, zip mark, XML root, suffixes, needs, package, reader;
     // then, where they are not their defaults: a second mark and its offset,
-    // text_by_name, runs_programs, library_data, by_path (formats.h)
+    // text_by_name, confines_itself, library_data, by_path (formats.h)
     static const std::vector<Format> table = {
         {Kind::epub, "epub", "EPUB", {}, 0, "mimetype=application/epub+zip", nullptr, "epub", "libxml2, libzip",
          "libxml2, libzip4", read_epub},
@@ -22,7 +22,7 @@ const std::vector<Format> &formats()
         {Kind::html, "html", "HTML", {}, 0, nullptr, "html", "htm html xhtml", "libxml2", "libxml2", read_html},
         {Kind::rtf, "rtf", "RTF", "{\\rtf"sv, 0, nullptr, nullptr, "rtf", "its own reader", "", read_rtf},
         {Kind::pdf, "pdf", "PDF", "%PDF-"sv, 0, nullptr, nullptr, "pdf", "libpoppler", "libpoppler126", read_pdf,
-         {}, 0, false, false, "/usr/share/poppler"},
+         {}, 0, false, true},
         {Kind::doc, "doc", "Word document", "\xd0\xcf\x11\xe0\xa1\xb1\x1a\xe1"sv, 0, nullptr, nullptr, "doc dot",
          "libgsf; antiword, else catdoc, for Word 6 and 95", "libgsf-1-114, antiword, catdoc", read_doc,
          {}, 0, false, true},

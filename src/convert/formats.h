@@ -52,8 +52,9 @@ struct Format {
     bool text_by_name = false; // a format written as text, with no mark of its own: its
                                // suffixes alone choose it, when the bytes look like text
     // How its reader runs. Every reader runs in a confined child (process.h)
-    // but one that runs programs, which confines those itself.
-    bool runs_programs = false;
+    // but one that confines its own children: the programs it runs, its
+    // pool of workers.
+    bool confines_itself = false;
     const char *library_data = nullptr; // a folder its library reads by itself, read-only to the child
     bool by_path = false;               // its library opens the document only by name
 };

@@ -37,6 +37,7 @@ struct PdfLine {
 struct PdfPage {
     float width = 0, height = 0;
     std::vector<PdfLine> lines;
+    bool cut_short = false; // its drawing was stopped at its budget
 };
 
 // The blocks of a whole document's pages, in order.

@@ -180,11 +180,11 @@ double pdf_face_descent(const PdfFace *face)
     return reinterpret_cast<const GfxFont *>(face)->getDescent();
 }
 
-bool pdf_draw_page(PdfDocument &doc, int index, PdfPageReader &reader)
+bool pdf_draw_page(PdfDocument &doc, int index, PdfPageReader &reader, bool (*stop)(void *data), void *data)
 {
     if (index < 0 || index >= doc.doc->getNumPages() || !doc.doc->getCatalog()->getPage(index + 1))
         return false;
     LetterDevice device(reader);
-    doc.doc->displayPage(&device, index + 1, 72, 72, 0, false, true, false);
+    doc.doc->displayPage(&device, index + 1, 72, 72, 0, false, true, false, stop, data);
     return true;
 }

@@ -57,5 +57,7 @@ struct PdfPageReader {
     virtual void page_ended() = 0;
 };
 
-// Draws page `index` (from 0) into `reader`; false when there is no such page.
-bool pdf_draw_page(PdfDocument &doc, int index, PdfPageReader &reader);
+// Draws page `index` (from 0) into `reader`; false when there is no such
+// page. poppler asks `stop(data)` every few operators, and ends the page
+// where it says so.
+bool pdf_draw_page(PdfDocument &doc, int index, PdfPageReader &reader, bool (*stop)(void *data), void *data);

@@ -5,7 +5,6 @@
 #if __has_include(<malloc.h>)
 #include <malloc.h>
 #endif
-#include <sys/resource.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -24,14 +23,17 @@
 #include "convert/process.h"
 #include "convert/readers.h"
 #include "convert/zip.h"
+#include "convert/confine.h"
 #include "convert/pdf/poppler_adapter.h"
 
 namespace {
 
-// A document claiming more pages is read up to here, and a conversion
-// stops after this long, keeping the pages read in order until then.
+// A document claiming more pages is read up to here.
 constexpr int page_bound = 100000;
-constexpr int seconds_bound = 20;
+// How often poppler may ask whether to go on within one page (about ten
+// operators a time): far past any real page, far short of a page that
+// draws a form inside a form inside a form, or a hundred million "q Q".
+constexpr long page_checks = 1000000;
 
 // ---------------------------------------------------------------- words
 
@@ -641,20 +643,48 @@ void margins_to_edges(PdfPage &page)
     std::move(feet.begin(), feet.end(), std::back_inserter(lines));
 }
 
-// The lines of page `index`; false when the document has no such page.
-bool read_page(PdfDocument &doc, int index, PdfPage &out)
+// What a page may cost: so many of poppler's checks, and no later than
+// the reading's deadline.
+struct PageBudget {
+    long checks = 0;
+    long long deadline = 0;
+};
+
+bool page_spent(void *data)
+{
+    PageBudget &budget = *static_cast<PageBudget *>(data);
+    return ++budget.checks > page_checks || clock_ms() > budget.deadline;
+}
+
+// The lines of page `index` as far as its budget goes; false when the
+// document has no such page.
+bool read_page(PdfDocument &doc, int index, long long deadline, PdfPage &out)
 {
     PageWords words;
-    if (!pdf_draw_page(doc, index, words))
+    PageBudget budget{0, deadline};
+    if (!pdf_draw_page(doc, index, words, page_spent, &budget))
         return false;
     out.width = words.width;
     out.height = words.height;
+    out.cut_short = budget.checks > page_checks || clock_ms() > budget.deadline;
     words_to_lines(words.words, words.rotated, out);
     margins_to_edges(out);
     return true;
 }
 
 // ---------------------------------------------------------------- records
+
+// A worker's first record: the document opened or not, and its pages.
+constexpr int32_t header_index = -2;
+
+void put_header(std::string &out, PdfOpened opened, int count)
+{
+    size_t start = record_open(out);
+    put_value<int32_t>(out, header_index);
+    put_value<int32_t>(out, static_cast<int32_t>(opened));
+    put_value<int32_t>(out, count);
+    record_close(out, start);
+}
 
 // A page as a worker sends it: its index (-1: the document has no page
 // where this worker went on), then its lines.
@@ -664,6 +694,7 @@ void put_page(std::string &out, int index, const PdfPage &page)
     put_value<int32_t>(out, index);
     put_value(out, page.width);
     put_value(out, page.height);
+    put_value<uint8_t>(out, page.cut_short);
     put_value<uint32_t>(out, static_cast<uint32_t>(page.lines.size()));
     for (const PdfLine &l : page.lines) {
         for (float f : {l.x0, l.x1, l.top, l.bottom, l.size, l.first_width, l.text_x, l.char_width})
@@ -681,9 +712,12 @@ bool get_page(std::string_view in, int &index, PdfPage &page)
 {
     int32_t at;
     uint32_t lines;
-    if (!take_value(in, at) || !take_value(in, page.width) || !take_value(in, page.height) || !take_value(in, lines))
+    uint8_t cut_short;
+    if (!take_value(in, at) || !take_value(in, page.width) || !take_value(in, page.height) ||
+        !take_value(in, cut_short) || !take_value(in, lines))
         return false;
     index = at;
+    page.cut_short = cut_short != 0;
     for (uint32_t i = 0; i < lines; i++) {
         PdfLine l;
         uint32_t stops;
@@ -704,21 +738,24 @@ bool get_page(std::string_view in, int &index, PdfPage &page)
 
 // ---------------------------------------------------------------- workers
 
-// A worker: pages first, first + step, ... to `fd`, until the document
-// has no more.
-[[noreturn]] void work_pages(PdfDocument &doc, int first, int step, int count, int fd)
+// A worker: confined before poppler sees a byte, it opens the document
+// from the bytes, says whether it could and how many pages it has, then
+// sends pages first, first + step, ... to `fd`, until there are no more.
+[[noreturn]] void work_pages(std::string_view bytes, int first, int step, int workers, long long deadline, int fd)
 {
-#if defined(__has_feature)
-#if __has_feature(address_sanitizer)
-#define DRIFTERM_ASAN 1
-#endif
-#endif
-#if !defined(__SANITIZE_ADDRESS__) && !defined(DRIFTERM_ASAN)
-    // A worker's address space, against a page that expands without end
-    // (not under AddressSanitizer, whose shadow memory is far larger).
-    const rlim_t worker_memory = rlim_t{2} << 30;
-    struct rlimit memory = {worker_memory, worker_memory};
-    setrlimit(RLIMIT_AS, &memory);
+#ifndef DRIFTERM_FUZZING
+    Confinement confinement;
+    // The memory of all the workers together stays within one reader's.
+    confinement.address_space = std::max(confinement.address_space / static_cast<size_t>(workers), size_t{192} << 20) +
+                                bytes.size();
+    confinement.cpu_seconds = static_cast<int>((deadline - clock_ms()) / 1000) + 1;
+    confinement.keep_fds = {fd};
+    confinement.read_only_paths = {"/usr/share/poppler"};
+    ConfineFailure failure;
+    if (!confine_child(confinement, failure))
+        _exit(4);
+#else
+    (void)workers;
 #endif
 #if defined(M_TRIM_THRESHOLD)
     // Each page's words are made and freed again: keep the heap's pages
@@ -727,10 +764,14 @@ bool get_page(std::string_view in, int &index, PdfPage &page)
     mallopt(M_TOP_PAD, 16 << 20);
     mallopt(M_MMAP_THRESHOLD, 64 << 20);
 #endif
+    PdfOpened opened;
+    PdfDocumentPtr doc = pdf_open(bytes, &opened);
+    int count = doc ? std::min(pdf_page_count(*doc), page_bound) : 0;
     std::string out;
-    for (int index = first; index < count; index += step) {
+    put_header(out, opened, count);
+    for (int index = first; doc && index < count; index += step) {
         PdfPage page;
-        bool exists = read_page(doc, index, page);
+        bool exists = read_page(*doc, index, deadline, page);
         put_page(out, exists ? index : -1, page);
         if (!write_all(fd, out))
             _exit(1);
@@ -738,15 +779,18 @@ bool get_page(std::string_view in, int &index, PdfPage &page)
         if (!exists)
             break;
     }
-    _exit(0);
+    _exit(write_all(fd, out) ? 0 : 1);
 }
 
 struct Collected {
+    bool opened = false;          // a worker said how the document opened
+    PdfOpened how = PdfOpened::broken;
+    int count = 0;                // its pages
     std::vector<PdfPage> pages;   // by index
     std::vector<bool> received;
     std::vector<int> next;        // the page each worker sends next
     int step = 1;                 // the pages between two of one worker's
-    int end;                      // the document's pages end here
+    int end = 0;                  // the document's pages end here
     int prefix = 0;               // pages [0, prefix) all received
     size_t prefix_bytes = 0;
 };
@@ -763,12 +807,33 @@ void advance_prefix(Collected &c)
     }
 }
 
-// A page record from worker k, which must be the page it sends next.
+// Every worker says the same of the document; the first to say it counts.
+bool take_header(Collected &c, std::string_view record)
+{
+    int32_t how, count;
+    if (!take_value(record, how) || !take_value(record, count) || !record.empty() || how < 0 ||
+        how > static_cast<int32_t>(PdfOpened::broken) || count < 0 || count > page_bound)
+        return false;
+    if (c.opened)
+        return true;
+    c.opened = true;
+    c.how = static_cast<PdfOpened>(how);
+    c.count = c.end = c.how == PdfOpened::ok ? count : 0;
+    c.pages.resize(static_cast<size_t>(c.count));
+    c.received.assign(static_cast<size_t>(c.count), false);
+    return true;
+}
+
+// A record from worker k: its header, or the page it sends next.
 bool take_page(Collected &c, size_t k, std::string_view record)
 {
+    std::string_view peek = record;
+    int32_t first;
+    if (take_value(peek, first) && first == header_index)
+        return take_header(c, peek);
     PdfPage page;
     int index;
-    if (!get_page(record, index, page))
+    if (!c.opened || !get_page(record, index, page))
         return false;
     int &next = c.next[k];
     if (index < 0) {
@@ -784,24 +849,33 @@ bool take_page(Collected &c, size_t k, std::string_view record)
     return true;
 }
 
-// One worker per core; DRIFTERM_PDF_WORKERS sets another number, 0 for
-// none (every page read in this process, as when fork fails).
-int worker_count(int pages)
+// One worker per core, DRIFTERM_PDF_WORKERS another number (at least one).
+int worker_count()
 {
     long cores = sysconf(_SC_NPROCESSORS_ONLN);
     if (const char *forced = getenv("DRIFTERM_PDF_WORKERS"))
         cores = atol(forced);
-    return static_cast<int>(std::clamp<long>(std::min<long>(cores, pages), 0, 64));
+    return static_cast<int>(std::clamp<long>(cores, 1, 64));
 }
 
-// The same pages as the workers would read, one after the other here.
-PoolEnd read_pages_here(PdfDocument &doc, Collected &c, long long deadline)
+#ifdef DRIFTERM_FUZZING
+// The fuzzer's way: every page read in its own process, where it sees them.
+PoolEnd read_pages(std::string_view bytes, long long deadline, Collected &c)
 {
-    for (int index = 0; index < c.end; index++) {
+    PdfOpened how;
+    PdfDocumentPtr doc = pdf_open(bytes, &how);
+    std::string header;
+    put_header(header, how, doc ? std::min(pdf_page_count(*doc), page_bound) : 0);
+    std::string_view record;
+    std::string_view rest = header;
+    record_next(rest, record);
+    c.next.push_back(0);
+    take_page(c, 0, record);
+    for (int index = 0; doc && index < c.end; index++) {
         if (clock_ms() > deadline)
             return PoolEnd::timed_out;
         PdfPage page;
-        if (!read_page(doc, index, page)) {
+        if (!read_page(*doc, index, deadline, page)) {
             c.end = index;
             break;
         }
@@ -811,65 +885,64 @@ PoolEnd read_pages_here(PdfDocument &doc, Collected &c, long long deadline)
     }
     return PoolEnd::done;
 }
-
-// The pages of the document in order, as far as they go, or until the
-// time ran out.
-PoolEnd read_pages(PdfDocument &doc, int count, std::vector<PdfPage> &pages)
+#else
+// The pages, read by confined workers in parallel, as far as they go or
+// until the time ran out.
+PoolEnd read_pages(std::string_view bytes, long long deadline, Collected &c)
 {
-    Collected c;
-    c.pages.resize(static_cast<size_t>(count));
-    c.received.assign(static_cast<size_t>(count), false);
-    c.end = count;
-    long long deadline = clock_ms() + seconds_bound * 1000LL;
-    PoolEnd outcome;
-    int n = worker_count(count);
+    int n = worker_count();
     std::vector<Worker> workers;
-    if (n > 0 && pool_start(n, [&](int k, int fd) { work_pages(doc, k, n, count, fd); }, workers)) {
-        c.step = n;
-        for (int k = 0; k < n; k++)
-            c.next.push_back(k);
-        outcome = pool_collect(
-            workers, [&c](size_t k, std::string_view record) { return take_page(c, k, record); },
-            [&c] { return c.prefix >= c.end; }, deadline);
-        pool_stop(workers);
-    } else {
-        outcome = read_pages_here(doc, c, deadline);
-    }
-    if (outcome == PoolEnd::failed)
-        return outcome;
-    // Up to the first page the document does not have, as one pass would
-    // stop there, whatever other workers read past it.
-    c.pages.resize(static_cast<size_t>(std::min(c.prefix, c.end)));
-    pages = std::move(c.pages);
+    // A worker ends its page a little before the parent stops listening,
+    // so that what it drew of it still arrives.
+    const long long page_deadline = deadline - 300;
+    if (!pool_start(n, [&](int k, int fd) { work_pages(bytes, k, n, n, page_deadline, fd); }, workers))
+        return PoolEnd::failed;
+    c.step = n;
+    for (int k = 0; k < n; k++)
+        c.next.push_back(k);
+    PoolEnd outcome = pool_collect(
+        workers, [&c](size_t k, std::string_view record) { return take_page(c, k, record); },
+        [&c] { return c.opened && c.prefix >= c.end; }, deadline);
+    pool_stop(workers);
     return outcome;
 }
+#endif
 
 } // namespace
 
 ReadResult read_pdf(const Input &in, Document &doc)
 {
-    // The document reads the bytes where they are, and goes before `in` does.
-    PdfOpened opened;
-    PdfDocumentPtr pdf = pdf_open(in.bytes, &opened);
-    if (opened == PdfOpened::encrypted)
+    // An honest document's time grows with its size; a hostile one's may not.
+    long long deadline = clock_ms() + (read_seconds + static_cast<long long>(in.bytes.size() >> 24)) * 1000;
+    Collected c;
+    PoolEnd outcome = read_pages(in.bytes, deadline, c);
+    if (c.how == PdfOpened::encrypted)
         return notice(doc, NoticeKind::encrypted, in.name);
-    if (!pdf)
+    if (outcome == PoolEnd::failed && c.prefix == 0)
+        return notice(doc, NoticeKind::unreadable, in.name, "PDF", "its reader crashed or was stopped");
+    if (!c.opened || c.how != PdfOpened::ok || c.count == 0)
         return ReadResult::not_this_format;
-    int count = std::min(pdf_page_count(*pdf), page_bound);
-    if (count <= 0)
-        return ReadResult::not_this_format;
-    std::vector<PdfPage> pages;
-    PoolEnd outcome = read_pages(*pdf, count, pages);
-    if (outcome == PoolEnd::failed || pages.empty())
-        return ReadResult::not_this_format;
+    // Up to the first page the document does not have, as one pass would
+    // stop there, whatever other workers read past it.
+    c.pages.resize(static_cast<size_t>(std::min(c.prefix, c.end)));
+    if (c.pages.empty())
+        return notice(doc, NoticeKind::unreadable, in.name, "PDF", "it takes too long to read");
     // Scanned pages, or drawings: there is no text to show.
-    if (std::all_of(pages.begin(), pages.end(), [](const PdfPage &p) { return p.lines.empty(); }))
+    if (std::all_of(c.pages.begin(), c.pages.end(), [](const PdfPage &p) { return p.lines.empty(); }))
         return notice(doc, NoticeKind::no_text, in.name, "PDF");
-    pdf_blocks(pages, doc);
-    if (outcome == PoolEnd::timed_out) {
+    pdf_blocks(c.pages, doc);
+    for (size_t i = 0; i < c.pages.size(); i++)
+        if (c.pages[i].cut_short) {
+            Block note;
+            note.text = "(" + in.name + ": page " + std::to_string(i + 1) + " takes too long to draw, and was read only in part)";
+            doc.blocks.push_back(std::move(note));
+            break;
+        }
+    if (c.prefix < c.end) {
         Block note;
-        note.text = "(" + in.name + ": the pages after page " + std::to_string(pages.size()) +
-                    " of " + std::to_string(count) + " were not read in time)";
+        note.text = "(" + in.name + ": the pages after page " + std::to_string(c.pages.size()) + " of " +
+                    std::to_string(c.count) +
+                    (outcome == PoolEnd::timed_out ? " were not read in time)" : " could not be read)");
         doc.blocks.push_back(std::move(note));
     }
     return ReadResult::read;
