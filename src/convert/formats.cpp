@@ -33,8 +33,8 @@ const std::vector<Format> &formats()
          read_djvu, {}, 0, false, false, "/usr/share/djvu"},
         {Kind::chm, "chm", "CHM", "ITSF"sv, 0, nullptr, nullptr, "chm", "libchm", "libchm1", read_chm, {}, 0,
          false, false, nullptr, true},
-        {Kind::postscript, "postscript", "PostScript", "%!PS"sv, 0, nullptr, nullptr, "ps eps epsf epsi", "ps2ascii",
-         "ghostscript", read_postscript, "\xc5\xd0\xd3\xc6"sv, 0, false, true},
+        {Kind::postscript, "postscript", "PostScript", "%!PS"sv, 0, nullptr, nullptr, "ps eps epsf epsi",
+         "gs (to PDF), then libpoppler", "ghostscript", read_postscript, "\xc5\xd0\xd3\xc6"sv, 0, false, true},
         // compress(1)'s .Z files too, which gzip undoes.
         {Kind::gzip, "gzip", "gzip", "\x1f\x8b"sv, 0, nullptr, nullptr, "gz z", "gzip (in the filter)", "gzip", nullptr,
          "\x1f\x9d"sv, 0},

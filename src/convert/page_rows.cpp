@@ -1,5 +1,5 @@
 // Rows of text to paragraphs. Laid out on a page (DjVu's text layer,
-// ps2ascii's rows), the layout says where a paragraph ends, and words
+// a program's rows), the layout says where a paragraph ends, and words
 // broken at a line's end by a hyphen are joined again.
 #include <algorithm>
 #include <cctype>

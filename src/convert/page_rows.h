@@ -1,5 +1,5 @@
 // Rows of text to paragraphs, for the readers whose text comes as rows:
-// with their places on a page (DjVu's text layer, ps2ascii's rows), the
+// with their places on a page (DjVu's text layer), the
 // layout says where a paragraph ends; without (a program's output, a
 // PalmDOC book), a row or a run of rows between blank ones is one.
 #pragma once
