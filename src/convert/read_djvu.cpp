@@ -188,6 +188,7 @@ ReadResult read_djvu(const Input &in, Document &doc)
         // Form feeds and the other control characters a layer may hold
         // are no text.
         paragraph_list_blocks(layout_paragraphs(walk.lines), doc);
+        document_flush(doc, "page " + std::to_string(page + 1));
     }
     ddjvu_document_release(document);
     ddjvu_context_release(ctx);

@@ -189,9 +189,14 @@ ReadResult read_chm(const Input &in, Document &doc)
         return ReadResult::not_this_format;
     if (!doc.notice.empty())
         return ReadResult::notice;
-    for (const std::string &page : pages)
-        html_bytes_blocks(page, doc);
-    if (doc.blocks.empty())
+    for (size_t k = 0; k < pages.size(); k++) {
+        bool too_large = false;
+        html_bytes_blocks(pages[k], doc, &too_large);
+        if (too_large)
+            return book_stopped(doc, in, "CHM", "page " + std::to_string(k));
+        document_flush(doc, "page " + std::to_string(k + 1));
+    }
+    if (!document_has_blocks(doc))
         return notice(doc, NoticeKind::no_text, in.name, "CHM");
     return ReadResult::read;
 }

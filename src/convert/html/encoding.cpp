@@ -158,19 +158,113 @@ std::string html_parser_input(std::string_view bytes, std::string &encoding)
     return text;
 }
 
-XmlDoc markup_parse(std::string_view bytes, bool html_root)
+// ---------------------------------------------------------------- flat
+
+// Elements whose content is no text of the page.
+static bool unseen_element(std::string_view name)
+{
+    for (std::string_view unseen : {"head", "script", "style", "title", "template"})
+        if (name == unseen)
+            return true;
+    return false;
+}
+
+// Elements that part paragraphs when the page is read flat.
+static bool parting_element(std::string_view name)
+{
+    static const char *const parting[] = {"p",  "div", "br", "h1",    "h2",      "h3",     "h4",    "h5",
+                                          "h6", "li",  "ul", "ol",    "dl",      "dt",     "dd",    "table",
+                                          "tr", "td",  "th", "pre",   "section", "article", "header", "footer",
+                                          "hr", "nav", "aside", "blockquote", "body", "figure", "address"};
+    for (const char *part : parting)
+        if (name == part)
+            return true;
+    return false;
+}
+
+// The end of the tag opened at `at` (past its ">"), quoted values skipped.
+static size_t tag_end(std::string_view text, size_t at)
+{
+    char quote = 0;
+    for (; at < text.size(); at++) {
+        char c = text[at];
+        if (quote != 0)
+            quote = c == quote ? 0 : quote;
+        else if (c == '"' || c == '\'')
+            quote = c;
+        else if (c == '>')
+            return at + 1;
+    }
+    return text.size();
+}
+
+// A page nested past the parser's depth, flat: its text and entities as
+// they are, each element that parts paragraphs one <p>, no other markup,
+// so that its words are read without its structure.
+static std::string flattened_markup(std::string_view text)
+{
+    std::string out = "<html><body>";
+    bool parted = true;
+    size_t at = 0;
+    while (at < text.size()) {
+        size_t open = text.find('<', at);
+        std::string_view run = text.substr(at, open == std::string_view::npos ? std::string_view::npos : open - at);
+        out += run;
+        parted = parted && trim_blank(run).empty();
+        if (open == std::string_view::npos)
+            break;
+        if (text.substr(open, 4) == "<!--") {
+            size_t close = text.find("-->", open + 4);
+            at = close == std::string_view::npos ? text.size() : close + 3;
+            continue;
+        }
+        size_t name_at = open + 1 + (open + 1 < text.size() && text[open + 1] == '/');
+        size_t name_end = name_at;
+        while (name_end < text.size() && std::isalnum(static_cast<unsigned char>(text[name_end])))
+            name_end++;
+        if (name_end == name_at && text.substr(open + 1, 1) != "!" && text.substr(open + 1, 1) != "?") {
+            out += "&lt;"; // a "<" that opens no tag is text
+            at = open + 1;
+            continue;
+        }
+        std::string name = ascii_lower(text.substr(name_at, name_end - name_at));
+        at = tag_end(text, open);
+        if (text[open + 1] != '/' && unseen_element(name)) {
+            size_t close = find_ci(text, "</" + name, at);
+            at = close == std::string_view::npos ? text.size() : tag_end(text, close);
+        } else if (parting_element(name) && !parted) {
+            out += "<p>";
+            parted = true;
+        }
+    }
+    return out;
+}
+
+XmlDoc markup_parse(std::string_view bytes, bool html_root, bool *too_large)
 {
     // Well-formed XHTML reads right under the XML parser, which honours the
     // XML declaration; the rest (a literal "<year>" in a chapter) under the
     // HTML parser, told the encoding that it would not find itself.
-    XmlDoc parsed = xml_parse(bytes);
-    if (parsed != nullptr)
+    ParseEnd end = ParseEnd::whole;
+    XmlDoc parsed = xml_parse(bytes, &end);
+    if (parsed != nullptr || end == ParseEnd::too_large) {
+        if (too_large != nullptr)
+            *too_large = end == ParseEnd::too_large;
         return parsed;
+    }
     std::string encoding = declared_encoding(bytes);
     std::string text = html_parser_input(bytes, encoding);
     // Without a root of its own the parser nests each list that follows a
     // list at the top into the one before.
     if (html_root && find_ci(text, "<html") == std::string::npos)
         text.insert(0, "<html>");
-    return html_parse(text, encoding.c_str());
+    parsed = html_parse(text, encoding.c_str(), &end);
+    // A page nested past the parser's depth keeps its words, read flat.
+    if (html_root && end == ParseEnd::too_deep) {
+        xml_free(parsed);
+        parsed = html_parse(flattened_markup(text), encoding.c_str(), &end);
+    }
+    if (too_large != nullptr)
+        *too_large = end == ParseEnd::too_large;
+    return parsed;
 }
