@@ -106,17 +106,15 @@ bool send_document(int fd, ReadResult result, const Document &doc)
     return write_all(fd, out);
 }
 
-// What has come from the child so far: its blocks laid out as they come,
-// the place it last said it had read up to, and its end.
+// What has come from the child so far: the blocks it sent before its
+// last place laid out, those since as blocks; the place; its end.
 struct Answer {
     std::string pending; // bytes of a record not yet whole
     Document doc;
     std::string place;
-    LaidOut placed; // the layout as it stood at the place, without its text
-    size_t placed_size = 0;
+    size_t received = 0;
     bool ended = false;
     ReadResult result = ReadResult::read;
-    bool too_long = false; // more text than a document may hold
 };
 
 bool take_record(Answer &answer, std::string_view record)
@@ -125,16 +123,15 @@ bool take_record(Answer &answer, std::string_view record)
     if (answer.ended || !take_value(record, tag))
         return false;
     if (tag == 'B') {
-        Block block;
-        if (!take_block(record, block) || !record.empty())
-            return false;
-        layout_append(answer.doc.laid_out, block);
-        return true;
+        answer.doc.blocks.emplace_back();
+        return take_block(record, answer.doc.blocks.back()) && record.empty();
     }
     if (tag == 'P') {
-        answer.placed.any = answer.doc.laid_out.any;
-        answer.placed.last = answer.doc.laid_out.last;
-        answer.placed_size = answer.doc.laid_out.text.size();
+        // Blocks sent at a place are final: laid out now, they cost their
+        // text alone, however many they are.
+        for (const Block &block : answer.doc.blocks)
+            layout_append(answer.doc.laid_out, block);
+        answer.doc.blocks.clear();
         return take_text(record, answer.place) && record.empty();
     }
     if (tag != 'E' || !take_value(record, said) || said > static_cast<uint8_t>(ReadResult::notice) ||
@@ -146,17 +143,17 @@ bool take_record(Answer &answer, std::string_view record)
 }
 
 // Takes the whole records of `chunk` and what came before it; false, to
-// stop the child, on one that makes no sense or on too much text.
+// stop the child, on one that makes no sense or on too much.
 bool take_answer(Answer &answer, std::string_view chunk)
 {
+    answer.received += chunk.size();
     answer.pending += chunk;
     std::string_view in = answer.pending, record;
     while (record_next(in, record))
         if (!take_record(answer, record))
             return false;
     answer.pending.erase(0, answer.pending.size() - in.size());
-    answer.too_long = answer.doc.laid_out.text.size() > archive_limit;
-    return !answer.too_long;
+    return answer.received <= 2 * archive_limit;
 }
 
 [[noreturn]] void out_of_memory()
@@ -168,7 +165,7 @@ bool take_answer(Answer &answer, std::string_view chunk)
 std::string why_unread(const ChildOutput &child, const Answer &answer)
 {
     int status = child.status;
-    if (answer.too_long)
+    if (answer.received > 2 * archive_limit)
         return "it holds more text than a document may";
     if (child.timed_out || (WIFSIGNALED(status) && WTERMSIG(status) == SIGXCPU))
         return "it takes too long to read";
@@ -235,10 +232,8 @@ ReadResult read_confined(ReadFunction read, const Input &in, const char *type, D
     std::string why = why_unread(child, answer);
     // What it read whole before it stopped is shown, then where and why
     // it stopped.
-    if (answer.placed.any) {
-        doc.laid_out = std::move(answer.placed);
-        doc.laid_out.text = std::move(answer.doc.laid_out.text);
-        doc.laid_out.text.resize(answer.placed_size);
+    if (answer.doc.laid_out.any) {
+        doc.laid_out = std::move(answer.doc.laid_out);
         document_stop(doc, in.name, type, answer.place, why.c_str());
         return ReadResult::read;
     }
