@@ -1155,4 +1155,40 @@ TEST(ReadFormats, IndirectDjvuReadsNoOtherFile)
     EXPECT_TRUE(doc.blocks.empty());
 }
 
+// Code inside libmobi, djvulibre and libchm, reached through a stand-in
+// for each one's entry point, reads no file under HOME and runs nothing.
+TEST(ReadFormats, LibrariesReachNothingFromTheirChild)
+{
+    std::vector<Zone> zones = {line_zone(300, 3000, 2200, 3050, "Words of a page.")};
+    const struct {
+        const char *name;
+        std::string bytes;
+    } rows[] = {
+        {"book.mobi", make_mobi({"BOOKMOBI", "<p>Words of a book.</p>"})},
+        {"page.djvu", make_djvu(&zones)},
+        {"help.chm", make_chm({{"/a.htm", page("Words of help.")}})},
+    };
+    for (const auto &row : rows) {
+        SCOPED_TRACE(row.name);
+        Sandbox box;
+        write_file(box.home + "/secret", "the secret words\n");
+        write_file(box.dir.path + "/" + row.name, row.bytes);
+        Launch launch;
+        launch.program = DRIFTERM_CONVERT_BINARY;
+        launch.args = {box.dir.path + "/" + row.name};
+        launch.home = box.home;
+        launch.env = {{"LD_PRELOAD", LIBRARY_PROBE}, {"ASAN_OPTIONS", "detect_leaks=0:verify_asan_link_order=0"}};
+        RunResult r = run_plain(launch, 10000);
+        EXPECT_NE(r.err.find("library probe: a file under HOME: EACCES"), std::string::npos) << r.err;
+        EXPECT_NE(r.err.find("library probe: a program: starting"), std::string::npos) << r.err;
+        EXPECT_EQ(r.err.find("ran"), std::string::npos) << r.err;
+        EXPECT_EQ(r.out.find("secret"), std::string::npos) << r.out;
+        // A sanitizer build refuses the program softly, and the book is read.
+#if !defined(__SANITIZE_ADDRESS__)
+        EXPECT_EQ(r.out, std::string(row.name) + " could not be read (" + format_for(detect_kind(row.bytes, row.name))->name +
+                             "): its reader tried what no reader may do, and was stopped\n");
+#endif
+    }
+}
+
 } // namespace
