@@ -18,6 +18,7 @@
 static ReadResult read_with(const Format *format, ReadFunction read, const Input &in, Document &doc)
 {
 #ifdef DRIFTERM_FUZZING
+    (void)format;
     return read(in, doc);
 #else
     if (format->runs_programs)
