@@ -1272,13 +1272,19 @@ TEST(ReadFormats, HostileFilesEndInANoticeOrTheirWords)
         launch.home = box.home;
         launch.env = {{"DRIFTERM_CONVERT", DRIFTERM_CONVERT_BINARY}};
         RunResult r = run_plain(launch, 60000);
+        EXPECT_EQ(r.out.find_first_of(std::string("\0\1\2\3\4\5\6\7\b\v\f\r\x1b\x7f", 14)), std::string::npos);
+#if defined(__SANITIZE_ADDRESS__)
+        // An instrumented build runs several times slower: its reader may
+        // meet the time limit first, which is a notice too.
+        if (r.out.find("it takes too long to read") != std::string::npos)
+            continue;
+#endif
         size_t at = 0;
         for (const std::string &text : row.shown) {
             size_t found = r.out.find(text, at);
             EXPECT_NE(found, std::string::npos) << "\"" << text << "\" in:\n" << r.out.substr(0, 300);
             at = found == std::string::npos ? at : found + text.size();
         }
-        EXPECT_EQ(r.out.find_first_of(std::string("\0\1\2\3\4\5\6\7\b\v\f\r\x1b\x7f", 14)), std::string::npos);
         if (!row.on_screen)
             continue;
         launch = reader_launch(box.home, {"-s", "20"}, path);

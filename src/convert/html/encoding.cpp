@@ -1,6 +1,7 @@
 // The encoding an HTML page declares, its bytes made fit for libxml2's
 // HTML parser (which reads only a BOM and <meta charset>), and the parse
 // that tries XML first.
+#include <algorithm>
 #include <cctype>
 #include <cstring>
 #include <string>
@@ -24,18 +25,28 @@ static bool starts_with_ci(std::string_view text, std::string_view prefix)
 }
 
 // Where `needle` (lower case) first occurs in `text`, any case; npos.
+// Its first letter (the "h" of "<html") is looked for in either case by
+// memchr, each from where it was last found, so that a page of many
+// megabytes, or of millions of "<", costs one pass.
 static size_t find_ci(std::string_view text, std::string_view needle, size_t from = 0)
 {
-    if (std::isalpha(static_cast<unsigned char>(needle[0]))) {
-        for (size_t at = from; at + needle.size() <= text.size(); at++)
-            if (starts_with_ci(text.substr(at), needle))
-                return at;
-        return std::string_view::npos;
-    }
-    for (size_t at = text.find(needle[0], from); at != std::string_view::npos; at = text.find(needle[0], at + 1))
-        if (starts_with_ci(text.substr(at), needle))
+    size_t k = 0;
+    while (k + 1 < needle.size() && !std::isalpha(static_cast<unsigned char>(needle[k])))
+        k++;
+    const char lower = needle[k], upper = static_cast<char>(std::toupper(static_cast<unsigned char>(lower)));
+    size_t at_lower = text.find(lower, from + k);
+    size_t at_upper = upper == lower ? std::string_view::npos : text.find(upper, from + k);
+    while (true) {
+        size_t at = std::min(at_lower, at_upper);
+        if (at == std::string_view::npos)
             return at;
-    return std::string_view::npos;
+        if (starts_with_ci(text.substr(at - k), needle))
+            return at - k;
+        if (at == at_lower)
+            at_lower = text.find(lower, at + 1);
+        else
+            at_upper = text.find(upper, at + 1);
+    }
 }
 
 // The value after `name` in an attribute-like text: charset=x, encoding="x".
@@ -185,8 +196,7 @@ static bool parting_element(std::string_view name)
 // The end of the tag opened at `at` (past its ">"), quoted values skipped.
 static size_t tag_end(std::string_view text, size_t at)
 {
-    char quote = 0;
-    for (; at < text.size(); at++) {
+    for (char quote = 0; at < text.size(); at++) {
         char c = text[at];
         if (quote != 0)
             quote = c == quote ? 0 : quote;
@@ -198,9 +208,22 @@ static size_t tag_end(std::string_view text, size_t at)
     return text.size();
 }
 
+// The element name of the tag at `open`, lower case, at most 15 letters
+// and digits ("" for none); `closing` when it is an end tag.
+static std::string_view tag_name(std::string_view text, size_t open, char (&name)[16], bool &closing)
+{
+    size_t at = open + 1;
+    closing = at < text.size() && text[at] == '/';
+    at += closing;
+    size_t length = 0;
+    for (; at < text.size() && length < sizeof name - 1 && std::isalnum(static_cast<unsigned char>(text[at])); at++)
+        name[length++] = static_cast<char>(std::tolower(static_cast<unsigned char>(text[at])));
+    return std::string_view(name, length);
+}
+
 // A page nested past the parser's depth, flat: its text and entities as
 // they are, each element that parts paragraphs one <p>, no other markup,
-// so that its words are read without its structure.
+// so that its words are read without its structure. One pass, by memchr.
 static std::string flattened_markup(std::string_view text)
 {
     std::string out = "<html><body>";
@@ -209,30 +232,31 @@ static std::string flattened_markup(std::string_view text)
     while (at < text.size()) {
         size_t open = text.find('<', at);
         std::string_view run = text.substr(at, open == std::string_view::npos ? std::string_view::npos : open - at);
-        out += run;
-        parted = parted && trim_blank(run).empty();
+        if (!run.empty()) {
+            out += run;
+            parted = parted && trim_blank(run).empty();
+        }
         if (open == std::string_view::npos)
             break;
-        if (text.substr(open, 4) == "<!--") {
+        if (text.compare(open, 4, "<!--") == 0) {
             size_t close = text.find("-->", open + 4);
             at = close == std::string_view::npos ? text.size() : close + 3;
             continue;
         }
-        size_t name_at = open + 1 + (open + 1 < text.size() && text[open + 1] == '/');
-        size_t name_end = name_at;
-        while (name_end < text.size() && std::isalnum(static_cast<unsigned char>(text[name_end])))
-            name_end++;
-        if (name_end == name_at && text.substr(open + 1, 1) != "!" && text.substr(open + 1, 1) != "?") {
+        char buffer[16];
+        bool closing = false;
+        std::string_view name = tag_name(text, open, buffer, closing);
+        char after = open + 1 < text.size() ? text[open + 1] : ' ';
+        if (name.empty() && after != '!' && after != '?' && !closing) {
             out += "&lt;"; // a "<" that opens no tag is text
             at = open + 1;
             continue;
         }
-        std::string name = ascii_lower(text.substr(name_at, name_end - name_at));
         at = tag_end(text, open);
-        if (text[open + 1] != '/' && unseen_element(name)) {
-            size_t close = find_ci(text, "</" + name, at);
+        if (!closing && unseen_element(name)) {
+            size_t close = find_ci(text, "</" + std::string(name), at);
             at = close == std::string_view::npos ? text.size() : tag_end(text, close);
-        } else if (parting_element(name) && !parted) {
+        } else if (!parted && parting_element(name)) {
             out += "<p>";
             parted = true;
         }
