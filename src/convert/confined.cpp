@@ -61,15 +61,17 @@ bool take_block(std::string_view &in, Block &b)
     return true;
 }
 
-// The child's answer: a record a block, then one with the result and the
-// notice. Written as it goes, so that a large document is never held twice.
-bool send_document(int fd, ReadResult result, const Document &doc)
+// The pipe to the parent, in a confined reader's child; -1 elsewhere.
+int parent_fd = -1;
+
+// Appends the records of `blocks` to `out`, writing them out whenever
+// they reach 64 KiB, so that a large document is never held twice.
+bool send_blocks(int fd, std::string &out, const Block *blocks, size_t count)
 {
-    std::string out;
-    for (const Block &b : doc.blocks) {
+    for (size_t i = 0; i < count; i++) {
         size_t start = record_open(out);
         put_value<uint8_t>(out, 'B');
-        put_block(out, b);
+        put_block(out, blocks[i]);
         record_close(out, start);
         if (out.size() >= 65536) {
             if (!write_all(fd, out))
@@ -77,6 +79,25 @@ bool send_document(int fd, ReadResult result, const Document &doc)
             out.clear();
         }
     }
+    return true;
+}
+
+void put_tagged_text(std::string &out, uint8_t tag, std::string_view text)
+{
+    size_t start = record_open(out);
+    put_value<uint8_t>(out, tag);
+    put_text(out, text);
+    record_close(out, start);
+}
+
+// The child's answer: a record a block, then one with the result and the
+// notice. Blocks sent before (document_flush) came with a record of the
+// place read up to.
+bool send_document(int fd, ReadResult result, const Document &doc)
+{
+    std::string out;
+    if (!send_blocks(fd, out, doc.blocks.data(), doc.blocks.size()))
+        return false;
     size_t start = record_open(out);
     put_value<uint8_t>(out, 'E');
     put_value<uint8_t>(out, static_cast<uint8_t>(result));
@@ -85,27 +106,54 @@ bool send_document(int fd, ReadResult result, const Document &doc)
     return write_all(fd, out);
 }
 
-// The child's Document, when its answer came whole.
-bool take_document(std::string_view bytes, ReadResult &result, Document &doc)
+// What has come from the child so far: the blocks it sent before its
+// last place laid out, those since as blocks; the place; its end.
+struct Answer {
+    std::string pending; // bytes of a record not yet whole
+    Document doc;
+    std::string place;
+    size_t received = 0;
+    bool ended = false;
+    ReadResult result = ReadResult::read;
+};
+
+bool take_record(Answer &answer, std::string_view record)
 {
-    std::string_view record;
-    while (record_next(bytes, record)) {
-        uint8_t tag, said;
-        if (!take_value(record, tag))
-            return false;
-        if (tag == 'B') {
-            doc.blocks.emplace_back();
-            if (!take_block(record, doc.blocks.back()) || !record.empty())
-                return false;
-            continue;
-        }
-        if (tag != 'E' || !take_value(record, said) || said > static_cast<uint8_t>(ReadResult::notice) ||
-            !take_text(record, doc.notice) || !record.empty() || !bytes.empty())
-            return false;
-        result = static_cast<ReadResult>(said);
-        return true;
+    uint8_t tag, said;
+    if (answer.ended || !take_value(record, tag))
+        return false;
+    if (tag == 'B') {
+        answer.doc.blocks.emplace_back();
+        return take_block(record, answer.doc.blocks.back()) && record.empty();
     }
-    return false;
+    if (tag == 'P') {
+        // Blocks sent at a place are final: laid out now, they cost their
+        // text alone, however many they are.
+        for (const Block &block : answer.doc.blocks)
+            layout_append(answer.doc.laid_out, block);
+        answer.doc.blocks.clear();
+        return take_text(record, answer.place) && record.empty();
+    }
+    if (tag != 'E' || !take_value(record, said) || said > static_cast<uint8_t>(ReadResult::notice) ||
+        !take_text(record, answer.doc.notice) || !record.empty())
+        return false;
+    answer.result = static_cast<ReadResult>(said);
+    answer.ended = true;
+    return true;
+}
+
+// Takes the whole records of `chunk` and what came before it; false, to
+// stop the child, on one that makes no sense or on too much.
+bool take_answer(Answer &answer, std::string_view chunk)
+{
+    answer.received += chunk.size();
+    answer.pending += chunk;
+    std::string_view in = answer.pending, record;
+    while (record_next(in, record))
+        if (!take_record(answer, record))
+            return false;
+    answer.pending.erase(0, answer.pending.size() - in.size());
+    return answer.received <= 2 * archive_limit;
 }
 
 [[noreturn]] void out_of_memory()
@@ -114,9 +162,11 @@ bool take_document(std::string_view bytes, ReadResult &result, Document &doc)
 }
 
 // Why a child gave no Document, in the words of the notice.
-std::string why_unread(const ChildOutput &child)
+std::string why_unread(const ChildOutput &child, const Answer &answer)
 {
     int status = child.status;
+    if (answer.received > 2 * archive_limit)
+        return "it holds more text than a document may";
     // SIGKILL is the parent's at its deadline, or the kernel's at the hard
     // limit on processor time.
     if (child.timed_out || (WIFSIGNALED(status) && (WTERMSIG(status) == SIGXCPU || WTERMSIG(status) == SIGKILL)))
@@ -134,6 +184,21 @@ std::string why_unread(const ChildOutput &child)
 
 } // namespace
 
+void document_flush(Document &doc, const std::string &place, size_t keep)
+{
+    if (parent_fd < 0 || doc.blocks.size() <= keep)
+        return;
+    size_t count = doc.blocks.size() - keep;
+    std::string out;
+    if (!send_blocks(parent_fd, out, doc.blocks.data(), count))
+        _exit(1);
+    put_tagged_text(out, 'P', place);
+    if (!write_all(parent_fd, out))
+        _exit(1); // the parent has gone
+    doc.blocks.erase(doc.blocks.begin(), doc.blocks.begin() + static_cast<long>(count));
+    doc.blocks_sent += count;
+}
+
 ReadResult read_confined(ReadFunction read, const Input &in, const char *type, Document &doc,
                          const std::vector<std::string> &read_only_paths)
 {
@@ -143,6 +208,7 @@ ReadResult read_confined(ReadFunction read, const Input &in, const char *type, D
     // must not, whatever it says.
     const int seconds = read_seconds + static_cast<int>(in.bytes.size() >> 24);
     ChildOutput child;
+    Answer answer;
     run_in_child(
         [&](int fd) {
             Confinement confinement;
@@ -154,15 +220,24 @@ ReadResult read_confined(ReadFunction read, const Input &in, const char *type, D
             if (!confine_child(confinement, failure))
                 _exit(not_confined_status);
             std::set_new_handler(out_of_memory);
+            parent_fd = fd;
             Document read_doc;
             ReadResult result = read(in, read_doc);
             _exit(send_document(fd, result, read_doc) ? 0 : 1);
         },
-        archive_limit * 2, seconds, child);
+        [&](std::string_view chunk) { return take_answer(answer, chunk); }, seconds, child);
+    if (child.succeeded && answer.ended && answer.pending.empty()) {
+        doc = std::move(answer.doc);
+        return answer.result;
+    }
     doc = Document{};
-    ReadResult result = ReadResult::read;
-    if (child.succeeded && take_document(child.out, result, doc))
-        return result;
-    doc = Document{};
-    return notice(doc, NoticeKind::unreadable, in.name, type, why_unread(child).c_str());
+    std::string why = why_unread(child, answer);
+    // What it read whole before it stopped is shown, then where and why
+    // it stopped.
+    if (answer.doc.laid_out.any) {
+        doc.laid_out = std::move(answer.doc.laid_out);
+        document_stop(doc, in.name, type, answer.place, why.c_str());
+        return ReadResult::read;
+    }
+    return notice(doc, NoticeKind::unreadable, in.name, type, why.c_str());
 }

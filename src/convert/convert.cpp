@@ -1,6 +1,7 @@
 // One file's bytes to the text to print. Also the fuzz target's entry:
 // any bytes in, bounded work, text out.
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "convert/charset.h"
@@ -17,6 +18,7 @@
 static ReadResult read_with(const Format *format, ReadFunction read, const Input &in, Document &doc)
 {
 #ifdef DRIFTERM_FUZZING
+    (void)format;
     return read(in, doc);
 #else
     if (format->confines_itself)
@@ -78,10 +80,11 @@ bool convert_document(const Input &in, const OutputCharset &out, std::string &te
     }
     Document doc;
     read_as(format, in, doc);
-    std::string laid_out = layout_text(doc);
+    std::string laid_out = layout_text(std::move(doc));
     // A document that holds nothing to show says so: an empty output would
     // have the file itself shown, raw bytes and all.
     if (laid_out.empty() && kind != Kind::text) {
+        doc = Document{};
         notice(doc, NoticeKind::no_text, in.name, format->name);
         laid_out = layout_text(doc);
     }

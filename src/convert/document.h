@@ -28,10 +28,40 @@ struct Block {
     std::string label;                   // note: its marker without brackets ("1", "*")
 };
 
+// Rows laid out so far, and the block the last of them came from: a
+// confined reader's blocks are laid out as they come from its child, so
+// that a document of millions of them is never held as blocks.
+struct LaidOut {
+    std::string text;
+    bool any = false;                      // a row was written
+    BlockKind last = BlockKind::paragraph; // the block of the last row
+};
+
 struct Document {
     std::vector<Block> blocks;
-    std::string notice; // when set, printed instead of the blocks (a line, UTF-8)
+    std::string notice;     // when set, printed instead of the blocks (a line, UTF-8)
+    LaidOut laid_out;       // rows that come before the blocks (read_confined)
+    size_t blocks_sent = 0; // blocks already handed to the parent (document_flush)
 };
+
+// Whether the reader has made any block, those already sent or laid out
+// included.
+inline bool document_has_blocks(const Document &doc)
+{
+    return !doc.blocks.empty() || doc.blocks_sent > 0 || doc.laid_out.any;
+}
+// Inside a confined reader's child (process.h, read_confined): hands the
+// blocks made so far but the last `keep` to the parent and drops them,
+// `place` naming what has been read whole ("chapter 3"). Should the child
+// then crash or reach a limit, the parent shows them, then a line saying
+// it stopped past `place` and why. A reader calls it where its blocks are
+// final: none of them will change, move or be looked at again but the
+// last `keep`. Outside a child it does nothing.
+void document_flush(Document &doc, const std::string &place, size_t keep = 0);
+// A reader's own line at the end of what it read, when it stopped early:
+// "NAME could not be read past PLACE (TYPE): REASON", as a paragraph.
+void document_stop(Document &doc, const std::string &name, const char *type, const std::string &place,
+                   const char *reason);
 
 // The output's character set, from the locale: UTF-8 as it is, ASCII by
 // transliteration (C and POSIX), or another set through iconv.
@@ -43,9 +73,13 @@ struct OutputCharset {
 
 // Blocks to text: one row per heading, paragraph, list item, quote, table
 // row and note, a blank line between blocks (none between items of one
-// list), notes as "[label] text", NBSP-only rows blank. UTF-8 out; a
-// notice is its one row instead.
+// list), notes as "[label] text", NBSP-only rows blank. UTF-8 out, after
+// the rows laid out already; a notice is its one row instead.
 std::string layout_text(const Document &doc);
+// The same, taking the rows laid out already rather than copying them.
+std::string layout_text(Document &&doc);
+// Appends the row of `block` to `layout`.
+void layout_append(LaidOut &layout, const Block &block);
 // UTF-8 text to the output set: transliterated for ASCII ("Café" -> "Cafe")
 // (transliterate.cpp).
 std::string to_output_charset(std::string_view utf8, const OutputCharset &out);

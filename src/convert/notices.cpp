@@ -11,7 +11,7 @@ namespace {
 
 struct Wording {
     NoticeKind kind;
-    const char *words; // NAME, WHAT and DETAIL stand for what the notice names
+    const char *words; // NAME, WHAT, DETAIL and PLACE stand for what the notice names
 };
 
 const Wording wordings[] = {
@@ -21,11 +21,15 @@ const Wording wordings[] = {
     {NoticeKind::drm, "NAME is protected by DRM: its text cannot be shown"},
     {NoticeKind::encrypted, "NAME is encrypted"},
     {NoticeKind::unreadable, "NAME could not be read (WHAT): DETAIL"},
+    {NoticeKind::cut_short, "NAME could not be read past PLACE (WHAT): DETAIL"},
 };
 
 } // namespace
 
-std::string notice_text(NoticeKind kind, const std::string &name, const char *what, const char *detail)
+const char *const too_much_markup = "it holds too much markup for its text";
+
+std::string notice_text(NoticeKind kind, const std::string &name, const char *what, const char *detail,
+                        const std::string &place)
 {
     std::string_view words;
     for (const Wording &w : wordings)
@@ -42,6 +46,9 @@ std::string notice_text(NoticeKind kind, const std::string &name, const char *wh
         } else if (words.starts_with("DETAIL")) {
             out += detail;
             words.remove_prefix(6);
+        } else if (words.starts_with("PLACE")) {
+            out += place;
+            words.remove_prefix(5);
         } else {
             out += words.front();
             words.remove_prefix(1);
@@ -54,4 +61,12 @@ ReadResult notice(Document &doc, NoticeKind kind, const std::string &name, const
 {
     doc.notice = notice_text(kind, name, what, detail);
     return ReadResult::notice;
+}
+
+void document_stop(Document &doc, const std::string &name, const char *type, const std::string &place,
+                   const char *reason)
+{
+    Block line;
+    line.text = notice_text(NoticeKind::cut_short, name, type, reason, place);
+    doc.blocks.push_back(std::move(line));
 }

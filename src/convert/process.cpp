@@ -62,9 +62,10 @@ bool write_all(int fd, std::string_view bytes)
 }
 
 // The child's side before it execs or works: a process group of its own
-// (so that the whole group can be killed), stdin and stderr on /dev/null,
-// default signals. `out` becomes stdout unless the work writes on it itself.
-static void child_setup(int out, int read_end, bool out_as_stdout)
+// (so that the whole group can be killed), stdin on /dev/null, default
+// signals. `out` becomes stdout unless the work writes on it itself; stderr
+// goes to /dev/null unless kept.
+static void child_setup(int out, int read_end, bool out_as_stdout, bool keep_stderr = false)
 {
     setpgid(0, 0);
     signal(SIGPIPE, SIG_DFL);
@@ -77,16 +78,20 @@ static void child_setup(int out, int read_end, bool out_as_stdout)
     close(read_end);
     dup2(null, 0);
     dup2(out_as_stdout ? out : null, 1);
-    dup2(null, 2);
+    if (!keep_stderr)
+        dup2(null, 2);
     if (null > 2)
         close(null);
     if (out_as_stdout && out > 2)
         close(out);
 }
 
-// Reads the child's output until it ends, the cap or the time limit; then
-// waits for it, kills what is left of its group and reaps it.
-static void collect_child(pid_t pid, int fd, size_t cap, int seconds, ChildOutput &result)
+using Sink = std::function<bool(std::string_view chunk)>;
+
+// Reads the child's output into `take` until it ends, `take` wants no more
+// or the time limit; then waits for it, kills what is left of its group
+// and reaps it.
+static void collect_child(pid_t pid, int fd, const Sink &take, int seconds, ChildOutput &result)
 {
     const long long deadline = clock_ms() + static_cast<long long>(seconds) * 1000;
     bool ended = false, stop = false;
@@ -112,9 +117,7 @@ static void collect_child(pid_t pid, int fd, size_t cap, int seconds, ChildOutpu
             ended = got == 0;
             break;
         }
-        size_t room = cap - result.out.size();
-        result.out.append(buffer, std::min(room, static_cast<size_t>(got)));
-        stop = result.out.size() >= cap;
+        stop = !take(std::string_view(buffer, static_cast<size_t>(got)));
     }
     close(fd);
     // Its output is closed: give it until the deadline to exit, without
@@ -153,9 +156,9 @@ static bool open_pipe(int fds[2])
 }
 
 // Forks a child of its own group that runs `work` with the pipe's write
-// end (or, when out_as_stdout, with it as its standard output), and reads
-// what it writes within the limits.
-static void run_child(const std::function<void(int fd)> &work, bool out_as_stdout, size_t cap, int seconds,
+// end (or, when out_as_stdout, with it as its standard output), and hands
+// what it writes to `take` within the time limit.
+static void run_child(const std::function<void(int fd)> &work, bool out_as_stdout, const Sink &take, int seconds,
                       ChildOutput &result)
 {
     result = ChildOutput{};
@@ -174,13 +177,23 @@ static void run_child(const std::function<void(int fd)> &work, bool out_as_stdou
         return;
     }
     if (pid == 0) {
-        child_setup(fds[1], fds[0], out_as_stdout);
+        // A library's report of what went wrong is the converter's own.
+        child_setup(fds[1], fds[0], out_as_stdout, !out_as_stdout);
         work(out_as_stdout ? 1 : fds[1]);
         _exit(0);
     }
     setpgid(pid, pid);
     close(fds[1]);
-    collect_child(pid, fds[0], cap, seconds, result);
+    collect_child(pid, fds[0], take, seconds, result);
+}
+
+// A sink that keeps what comes in `result.out`, up to `cap` bytes.
+static Sink capped(ChildOutput &result, size_t cap)
+{
+    return [&result, cap](std::string_view chunk) {
+        result.out.append(chunk.substr(0, cap - result.out.size()));
+        return result.out.size() < cap;
+    };
 }
 
 struct Exec {
@@ -224,12 +237,18 @@ void run_program(const std::vector<std::string> &argv, const std::vector<std::st
             execve(exec.args[0], exec.args.data(), exec.env.data());
             _exit(127);
         },
-        true, cap, seconds, result);
+        true, capped(result, cap), seconds, result);
 }
 
 void run_in_child(const std::function<void(int fd)> &work, size_t cap, int seconds, ChildOutput &result)
 {
-    run_child(work, false, cap, seconds, result);
+    run_child(work, false, capped(result, cap), seconds, result);
+}
+
+void run_in_child(const std::function<void(int fd)> &work, const std::function<bool(std::string_view)> &take,
+                  int seconds, ChildOutput &result)
+{
+    run_child(work, false, take, seconds, result);
 }
 
 // ---------------------------------------------------------------- workers

@@ -59,8 +59,12 @@ void run_program(const std::vector<std::string> &argv, const std::vector<std::st
                  const InputFile &file, const std::vector<std::string> &data_paths, size_t cap, int seconds,
                  ChildOutput &result);
 // Runs `work(fd)` in a child process of its own, which writes on `fd`,
-// under the same limits.
+// under the same limits; its standard error is this process's.
 void run_in_child(const std::function<void(int fd)> &work, size_t cap, int seconds, ChildOutput &result);
+// The same, handing what it writes to `take` as it comes instead of
+// keeping it; once `take` returns false the child is killed.
+void run_in_child(const std::function<void(int fd)> &work, const std::function<bool(std::string_view)> &take,
+                  int seconds, ChildOutput &result);
 
 // A pool of workers, each a child that sends records on its own pipe.
 struct Worker {

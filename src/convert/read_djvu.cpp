@@ -153,6 +153,15 @@ bool page_text(ddjvu_context_t *ctx, ddjvu_document_t *document, int page, long 
     return false;
 }
 
+// An indirect book keeps its pages in files of their own, which are never
+// read: no text can come of it, and djvulibre, asked for them, may loop on
+// their names ("../../x").
+bool indirect_book(std::string_view bytes)
+{
+    return bytes.size() > 24 && bytes.substr(12, 4) == "DJVM" && bytes.substr(16, 4) == "DIRM" &&
+           (static_cast<unsigned char>(bytes[24]) & 0x80) == 0;
+}
+
 } // namespace
 
 ReadResult read_djvu(const Input &in, Document &doc)
@@ -160,6 +169,8 @@ ReadResult read_djvu(const Input &in, Document &doc)
     std::string_view form = in.bytes.size() >= 16 ? in.bytes.substr(12, 4) : std::string_view();
     if (!in.bytes.starts_with("AT&TFORM") || (form != "DJVU" && form != "DJVM"))
         return ReadResult::not_this_format;
+    if (indirect_book(in.bytes))
+        return notice(doc, NoticeKind::no_text_layer, in.name);
     const long long deadline = clock_ms() + static_cast<long long>(child_seconds) * 1000;
     ddjvu_context_t *ctx = ddjvu_context_create("drifterm-convert");
     if (ctx == nullptr)
@@ -188,6 +199,7 @@ ReadResult read_djvu(const Input &in, Document &doc)
         // Form feeds and the other control characters a layer may hold
         // are no text.
         paragraph_list_blocks(layout_paragraphs(walk.lines), doc);
+        document_flush(doc, "page " + std::to_string(page + 1));
     }
     ddjvu_document_release(document);
     ddjvu_context_release(ctx);

@@ -194,31 +194,44 @@ static bool runs_on(BlockKind before, BlockKind kind)
            (kind == BlockKind::list_item || kind == BlockKind::table_row || kind == BlockKind::note);
 }
 
-std::string layout_text(const Document &doc)
+void layout_append(LaidOut &layout, const Block &block)
 {
-    if (!doc.notice.empty())
-        return collapsed(doc.notice) + "\n";
-    size_t size = 0;
-    for (const Block &block : doc.blocks) {
+    std::string row = block_row(block);
+    if (row.empty())
+        return;
+    if (layout.any && !runs_on(layout.last, block.kind))
+        layout.text += '\n';
+    layout.text += row;
+    if (layout.text.back() != '\n')
+        layout.text += '\n';
+    layout.any = true;
+    layout.last = block.kind;
+}
+
+static std::string laid_out_after(LaidOut layout, const std::vector<Block> &blocks)
+{
+    size_t size = layout.text.size();
+    for (const Block &block : blocks) {
         size += block.text.size() + block.label.size() + 16;
         for (const std::string &cell : block.cells)
             size += cell.size() + 3;
     }
-    std::string out;
-    out.reserve(size);
-    bool first = true;
-    BlockKind before = BlockKind::paragraph;
-    for (const Block &block : doc.blocks) {
-        std::string row = block_row(block);
-        if (row.empty())
-            continue;
-        if (!first && !runs_on(before, block.kind))
-            out += '\n';
-        out += row;
-        if (out.back() != '\n')
-            out += '\n';
-        first = false;
-        before = block.kind;
-    }
-    return out;
+    layout.text.reserve(size);
+    for (const Block &block : blocks)
+        layout_append(layout, block);
+    return std::move(layout.text);
+}
+
+std::string layout_text(const Document &doc)
+{
+    if (!doc.notice.empty())
+        return collapsed(doc.notice) + "\n";
+    return laid_out_after(doc.laid_out, doc.blocks);
+}
+
+std::string layout_text(Document &&doc)
+{
+    if (!doc.notice.empty())
+        return collapsed(doc.notice) + "\n";
+    return laid_out_after(std::move(doc.laid_out), doc.blocks);
 }

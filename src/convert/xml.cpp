@@ -4,8 +4,10 @@
 // (a SYSTEM entity naming /etc/passwd, /dev/tty or a FIFO reads nothing)
 // and an entity bomb is never expanded.
 #include <libxml/HTMLparser.h>
+#include <libxml/SAX2.h>
 #include <libxml/parser.h>
 #include <libxml/tree.h>
+#include <libxml/xmlreader.h>
 
 #include <cctype>
 
@@ -32,19 +34,148 @@ static const int xml_options = XML_PARSE_NONET | XML_PARSE_NOERROR | XML_PARSE_N
 static const int html_options =
     HTML_PARSE_NONET | HTML_PARSE_NOERROR | HTML_PARSE_NOWARNING | HTML_PARSE_RECOVER | HTML_PARSE_NOIMPLIED;
 
-XmlDoc xml_parse(std::string_view bytes, const char *encoding)
+// ---------------------------------------------------------------- budgeted trees
+
+// What a parse has left to spend, kept in its context.
+struct Budget {
+    size_t elements = max_elements;
+    bool reached = false;
+};
+
+// False, and the parser stopped, once the budget is spent.
+static bool spend_element(void *context)
 {
-    if (bytes.size() > member_limit)
-        return nullptr;
-    return xmlReadMemory(bytes.data(), static_cast<int>(bytes.size()), nullptr, encoding, xml_options);
+    auto ctxt = static_cast<xmlParserCtxtPtr>(context);
+    auto budget = static_cast<Budget *>(ctxt->_private);
+    if (budget->elements > 0) {
+        --budget->elements;
+        return true;
+    }
+    budget->reached = true;
+    xmlStopParser(ctxt);
+    return false;
 }
 
-XmlDoc html_parse(std::string_view bytes, const char *encoding)
+static void counted_element_ns(void *context, const xmlChar *local, const xmlChar *prefix, const xmlChar *uri,
+                               int namespaces, const xmlChar **ns, int attributes, int defaulted,
+                               const xmlChar **attrs)
 {
+    if (spend_element(context))
+        xmlSAX2StartElementNs(context, local, prefix, uri, namespaces, ns, attributes, defaulted, attrs);
+}
+
+static void counted_element(void *context, const xmlChar *name, const xmlChar **attrs)
+{
+    if (spend_element(context))
+        xmlSAX2StartElement(context, name, attrs);
+}
+
+// Why a parse stopped short: its budget, the parser's depth, or neither.
+static ParseEnd parse_end(xmlParserCtxtPtr ctxt, const Budget &budget)
+{
+    if (budget.reached)
+        return ParseEnd::too_large;
+    const char *message = ctxt->lastError.message;
+    bool deep = ctxt->errNo == XML_ERR_INTERNAL_ERROR && message != nullptr &&
+                std::string_view(message).starts_with("Excessive depth");
+    return deep ? ParseEnd::too_deep : ParseEnd::whole;
+}
+
+XmlDoc xml_parse(std::string_view bytes, ParseEnd *end, const char *encoding)
+{
+    if (end != nullptr)
+        *end = ParseEnd::whole;
     if (bytes.size() > member_limit)
         return nullptr;
-    return htmlReadMemory(bytes.data(), static_cast<int>(bytes.size()), nullptr,
-                          encoding && *encoding ? encoding : nullptr, html_options);
+    xmlParserCtxtPtr ctxt = xmlNewParserCtxt();
+    if (ctxt == nullptr)
+        return nullptr;
+    Budget budget;
+    ctxt->_private = &budget;
+    ctxt->sax->startElementNs = counted_element_ns;
+    XmlDoc doc =
+        xmlCtxtReadMemory(ctxt, bytes.data(), static_cast<int>(bytes.size()), nullptr, encoding, xml_options);
+    if (budget.reached) {
+        xml_free(doc);
+        doc = nullptr;
+    }
+    if (end != nullptr)
+        *end = parse_end(ctxt, budget);
+    xmlFreeParserCtxt(ctxt);
+    return doc;
+}
+
+XmlDoc html_parse(std::string_view bytes, const char *encoding, ParseEnd *end)
+{
+    if (end != nullptr)
+        *end = ParseEnd::whole;
+    if (bytes.size() > member_limit)
+        return nullptr;
+    htmlParserCtxtPtr ctxt = htmlNewParserCtxt();
+    if (ctxt == nullptr)
+        return nullptr;
+    Budget budget;
+    ctxt->_private = &budget;
+    ctxt->sax->startElement = counted_element;
+    XmlDoc doc = htmlCtxtReadMemory(ctxt, bytes.data(), static_cast<int>(bytes.size()), nullptr,
+                                    encoding && *encoding ? encoding : nullptr, html_options);
+    if (budget.reached) {
+        xml_free(doc);
+        doc = nullptr;
+    }
+    if (end != nullptr)
+        *end = parse_end(ctxt, budget);
+    htmlFreeParserCtxt(ctxt);
+    return doc;
+}
+
+// ---------------------------------------------------------------- streams
+
+static int read_source(void *context, char *buffer, int size)
+{
+    return (*static_cast<const XmlSource *>(context))(buffer, size);
+}
+
+static int close_source(void *)
+{
+    return 0;
+}
+
+StreamEnd xml_stream(const XmlSource &source, const std::function<XmlStep(XmlNode element, int depth)> &choose,
+                     const std::function<bool(XmlNode element)> &take)
+{
+    xmlTextReaderPtr reader = xmlReaderForIO(read_source, close_source, const_cast<XmlSource *>(&source), nullptr,
+                                             nullptr, xml_options);
+    if (reader == nullptr)
+        return StreamEnd::broken;
+    bool stopped = false;
+    int at = xmlTextReaderRead(reader);
+    while (at == 1) {
+        if (xmlTextReaderNodeType(reader) != XML_READER_TYPE_ELEMENT) {
+            at = xmlTextReaderRead(reader);
+            continue;
+        }
+        XmlStep step = choose(xmlTextReaderCurrentNode(reader), xmlTextReaderDepth(reader));
+        if (step == XmlStep::enter) {
+            at = xmlTextReaderRead(reader);
+            continue;
+        }
+        if (step == XmlStep::take) {
+            XmlNode whole = xmlTextReaderExpand(reader);
+            if (whole == nullptr) {
+                at = -1;
+                break;
+            }
+            if (!take(whole)) {
+                stopped = true;
+                break;
+            }
+        }
+        // Moving on lets the reader free what it has passed.
+        at = xmlTextReaderNext(reader);
+    }
+    xmlFreeTextReader(reader);
+    return stopped ? StreamEnd::stopped : at == 0 ? StreamEnd::whole : StreamEnd::broken;
 }
 
 void xml_free(XmlDoc doc)

@@ -3,6 +3,8 @@
 // all), and the few tree helpers the readers share.
 #pragma once
 
+#include <cstddef>
+#include <functional>
 #include <memory>
 #include <string>
 #include <string_view>
@@ -14,11 +16,40 @@ using XmlNode = _xmlNode *;
 
 // Installs the refusing entity loader; main and every test call it first.
 void xml_init();
-// nullptr when the bytes are not well-formed enough to read; `encoding`
-// overrides the one the bytes declare.
-XmlDoc xml_parse(std::string_view bytes, const char *encoding = nullptr);
-// HTML in `encoding` ("" to let libxml2 look for a BOM or <meta charset>).
-XmlDoc html_parse(std::string_view bytes, const char *encoding);
+
+// A tree costs some hundred bytes an element whatever the text, so that
+// a parse stops at this many: a tree of more would not fit a reader's
+// memory, and no honest page or part comes near.
+constexpr size_t max_elements = 500000;
+// How a parse ended: read whole, or stopped at the parser's depth (256
+// levels) or at max_elements.
+enum class ParseEnd { whole, too_deep, too_large };
+// nullptr when the bytes are not well-formed enough to read, or hold more
+// than max_elements elements; `encoding` overrides the one they declare.
+XmlDoc xml_parse(std::string_view bytes, ParseEnd *end = nullptr, const char *encoding = nullptr);
+// HTML in `encoding` ("" to let libxml2 look for a BOM or <meta charset>);
+// what came before a stop at the depth, nullptr past max_elements.
+XmlDoc html_parse(std::string_view bytes, const char *encoding, ParseEnd *end = nullptr);
+
+// A large document read as a stream, with the same safe options, so that
+// memory follows the part in hand rather than the whole. What the stream
+// does with an element it reaches:
+enum class XmlStep {
+    enter, // go on into its content
+    take,  // expand it whole, hand it over, then free it
+    skip,  // pass over it and all it holds
+};
+// Bytes in order: at most `size` into `buffer`; 0 at the end, -1 on a failure.
+using XmlSource = std::function<int(char *buffer, int size)>;
+// How a stream ended: read to its end; broken off, the bytes not
+// well-formed or failing; or stopped when `take` wanted no more.
+enum class StreamEnd { whole, broken, stopped };
+// Reads the XML of `source`: `choose(element, depth)` decides for each
+// element reached (its name and attributes read, its content not yet);
+// `take(element)` gets the elements chosen, expanded, and returns false
+// to stop.
+StreamEnd xml_stream(const XmlSource &source, const std::function<XmlStep(XmlNode element, int depth)> &choose,
+                     const std::function<bool(XmlNode element)> &take);
 void xml_free(XmlDoc doc);
 // A parsed document freed when it goes out of scope.
 struct XmlFree {

@@ -75,3 +75,38 @@ bool zip_read(ZipArchive *zip, const std::string &name, std::string &out)
         out.clear();
     return ok;
 }
+
+struct ZipMember {
+    ZipArchive *zip;
+    zip_file_t *file;
+    size_t read = 0;
+    size_t room; // what it may still expand to
+};
+
+ZipMember *zip_member_open(ZipArchive *zip, const std::string &name)
+{
+    if (!zip_has(zip, name))
+        return nullptr;
+    zip_file_t *file = zip_fopen(zip->archive, name.c_str(), 0);
+    if (file == nullptr)
+        return nullptr;
+    return new ZipMember{zip, file, 0, std::min(member_limit, archive_limit - zip->expanded)};
+}
+
+int zip_member_read(ZipMember *member, char *buffer, int size)
+{
+    zip_int64_t got = zip_fread(member->file, buffer, static_cast<zip_uint64_t>(std::max(size, 0)));
+    if (got < 0 || static_cast<size_t>(got) > member->room - member->read)
+        return -1; // damaged, a bomb, or a book past the limits
+    member->read += static_cast<size_t>(got);
+    member->zip->expanded += static_cast<size_t>(got);
+    return static_cast<int>(got);
+}
+
+void zip_member_close(ZipMember *member)
+{
+    if (member == nullptr)
+        return;
+    zip_fclose(member->file);
+    delete member;
+}

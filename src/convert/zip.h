@@ -22,3 +22,13 @@ bool zip_has(ZipArchive *zip, const std::string &name);
 // member_limit bytes and what is left of archive_limit; false when it is
 // absent, unreadable or over a limit.
 bool zip_read(ZipArchive *zip, const std::string &name, std::string &out);
+
+// A member read as it is expanded, for a parse that streams it: within the
+// same limits, never held whole.
+struct ZipMember;
+// nullptr when the member is absent or unreadable.
+ZipMember *zip_member_open(ZipArchive *zip, const std::string &name);
+// Up to `size` bytes more of it into `buffer`: their count, 0 at its end,
+// -1 on a failure or past a limit.
+int zip_member_read(ZipMember *member, char *buffer, int size);
+void zip_member_close(ZipMember *member);

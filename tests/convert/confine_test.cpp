@@ -16,6 +16,8 @@
 #include <thread>
 
 #include "convert/confine.h"
+#include "convert/document.h"
+#include "convert/process.h"
 #include "helpers.h"
 
 namespace {
@@ -129,6 +131,49 @@ TEST(Confine, AChildUsesWhatItWasLeftAndNothingElse)
         EXPECT_EQ(outcome_in_confined_child(s, row.probe), row.expected) << row.what;
     close(s.kept);
     close(s.dropped);
+}
+
+// A reader that hands over "one" and the list item "a" at "part 1",
+// then, as its file's name says, ends or crashes before or after making
+// "b" and "two".
+ReadResult stopping_reader(const Input &in, Document &doc)
+{
+    auto add = [&doc](BlockKind kind, const char *text) {
+        doc.blocks.emplace_back();
+        doc.blocks.back().kind = kind;
+        doc.blocks.back().text = text;
+    };
+    if (in.name == "crash-first")
+        abort();
+    add(BlockKind::paragraph, "one");
+    add(BlockKind::list_item, "a");
+    document_flush(doc, "part 1");
+    add(BlockKind::list_item, "b");
+    if (in.name == "crash-later")
+        abort();
+    add(BlockKind::paragraph, "two");
+    return ReadResult::read;
+}
+
+// What a confined reader had read whole when it stopped is shown, then
+// where and why it stopped; one that ends shows all, laid out as if never
+// handed over in parts.
+TEST(Confine, AReaderThatStopsLeavesWhatItReadWhole)
+{
+    const struct {
+        const char *name;
+        std::string shown;
+    } rows[] = {
+        {"ends", "one\n\n\u2022 a\n\u2022 b\n\ntwo\n"},
+        {"crash-later", "one\n\n\u2022 a\n\ncrash-later could not be read past part 1 (TEST): its reader crashed (" +
+                            std::string(strsignal(SIGABRT)) + ")\n"},
+        {"crash-first", "crash-first could not be read (TEST): its reader crashed (" + std::string(strsignal(SIGABRT)) + ")\n"},
+    };
+    for (const auto &row : rows) {
+        Document doc;
+        read_confined(stopping_reader, Input{"bytes", row.name}, "TEST", doc);
+        EXPECT_EQ(layout_text(doc), row.shown) << row.name;
+    }
 }
 
 } // namespace

@@ -1,8 +1,9 @@
-// A stand-in for libmobi's entry point mobi_init, preloaded into the
+// Stand-ins for the entry points of libmobi (mobi_init), djvulibre
+// (ddjvu_context_create) and libchm (chm_open), preloaded into the
 // converter (LD_PRELOAD) by a test: code reached inside the library tries
 // what a hostile book's exploit would, reading a file under HOME and
 // running a program, says on standard error what came of each, then hands
-// over to the real mobi_init. In a sanitizer build the run needs
+// over to the real entry point. In a sanitizer build the run needs
 // ASAN_OPTIONS=verify_asan_link_order=0, since this comes before ASan.
 #include <dlfcn.h>
 #include <fcntl.h>
@@ -15,6 +16,9 @@
 #include <string>
 
 struct MOBIData;
+struct ddjvu_context_s;
+typedef struct ddjvu_context_s ddjvu_context_t;
+struct chmFile;
 
 namespace {
 
@@ -23,9 +27,7 @@ void report(const char *what, const char *outcome)
     dprintf(2, "library probe: %s: %s\n", what, outcome);
 }
 
-} // namespace
-
-extern "C" MOBIData *mobi_init(void)
+void try_what_an_exploit_would()
 {
     const char *home = getenv("HOME");
     std::string secret = std::string(home != nullptr ? home : "") + "/secret";
@@ -37,6 +39,32 @@ extern "C" MOBIData *mobi_init(void)
     char *argv[] = {sh, dash_c, line, nullptr};
     execv("/bin/sh", argv);
     report("a program", strerrorname_np(errno));
-    auto real = reinterpret_cast<MOBIData *(*)()>(dlsym(RTLD_NEXT, "mobi_init"));
-    return real != nullptr ? real() : nullptr;
+}
+
+template <typename Entry> Entry real(const char *name)
+{
+    return reinterpret_cast<Entry>(dlsym(RTLD_NEXT, name));
+}
+
+} // namespace
+
+extern "C" MOBIData *mobi_init(void)
+{
+    try_what_an_exploit_would();
+    auto entry = real<MOBIData *(*)()>("mobi_init");
+    return entry != nullptr ? entry() : nullptr;
+}
+
+extern "C" ddjvu_context_t *ddjvu_context_create(const char *program)
+{
+    try_what_an_exploit_would();
+    auto entry = real<ddjvu_context_t *(*)(const char *)>("ddjvu_context_create");
+    return entry != nullptr ? entry(program) : nullptr;
+}
+
+extern "C" chmFile *chm_open(const char *path)
+{
+    try_what_an_exploit_would();
+    auto entry = real<chmFile *(*)(const char *)>("chm_open");
+    return entry != nullptr ? entry(path) : nullptr;
 }

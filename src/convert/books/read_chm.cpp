@@ -4,10 +4,12 @@
 // with the book's notes shared across its pages.
 //
 // libchm follows the directory's block links wherever they point, so a
-// hostile book can make it loop, and it trusts the lengths it reads: like
-// every reader it runs in a confined child under the time limit, and
-// takes 64 MiB a member, 256 MiB in all.
+// hostile book could make it loop: the chain is walked here first, and a
+// book whose chain comes back on itself is damaged. It trusts the lengths
+// it reads: like every reader it runs in a confined child under the time
+// limit, and takes 64 MiB a member, 256 MiB in all.
 #include <algorithm>
+#include <cstdint>
 #include <chm_lib.h>
 #include <cstring>
 #include <set>
@@ -39,6 +41,44 @@ bool is_toc(std::string_view path)
 bool is_page(std::string_view path)
 {
     return has_suffix(path, ".htm") || has_suffix(path, ".html") || has_suffix(path, ".xhtml") || is_toc(path);
+}
+
+// ---- the directory's chain of listing blocks
+
+uint64_t le_at(std::string_view bytes, size_t at, int size)
+{
+    uint64_t value = 0;
+    for (int i = size - 1; i >= 0; --i)
+        value = value << 8 | static_cast<unsigned char>(bytes[at + static_cast<size_t>(i)]);
+    return value;
+}
+
+// Whether the listing blocks libchm walks, from the first one by their
+// "next" links, end; true too for headers too short to tell, which libchm
+// refuses itself.
+bool chm_chain_ends(std::string_view bytes)
+{
+    constexpr size_t itsf_dir_offset = 0x48, itsp_size = 0x54;
+    if (bytes.size() < itsf_dir_offset + 8)
+        return true;
+    uint64_t dir = le_at(bytes, itsf_dir_offset, 8);
+    if (dir > bytes.size() || bytes.size() - dir < itsp_size)
+        return true;
+    uint64_t header_len = le_at(bytes, dir + 8, 4), block_len = le_at(bytes, dir + 0x10, 4);
+    uint64_t blocks = le_at(bytes, dir + 0x28, 4);
+    auto block = static_cast<int32_t>(le_at(bytes, dir + 0x20, 4));
+    if (block_len < 0x14)
+        return true;
+    std::set<int32_t> seen;
+    while (block != -1) {
+        uint64_t at = dir + header_len + static_cast<uint64_t>(block) * block_len;
+        if (block < 0 || at + 0x14 > bytes.size() || at < dir)
+            return true; // libchm stops where it cannot read
+        if (!seen.insert(block).second || seen.size() > blocks)
+            return false;
+        block = static_cast<int32_t>(le_at(bytes, at + 0x10, 4));
+    }
+    return true;
 }
 
 // ---- libchm's reads: the pages and sitemaps, each a member
@@ -156,6 +196,10 @@ bool chm_pages(const Input &in, std::vector<std::string> &pages, std::string &no
     notice.clear();
     if (!in.bytes.starts_with("ITSF"sv))
         return false;
+    if (!chm_chain_ends(in.bytes)) {
+        notice = notice_text(NoticeKind::unreadable, in.name, "CHM", "it is damaged");
+        return true;
+    }
     std::vector<Member> members = read_members(in);
 
     // The sitemap nearest the top is the book's table of contents.
@@ -193,9 +237,14 @@ ReadResult read_chm(const Input &in, Document &doc)
     if (!doc.notice.empty())
         return ReadResult::notice;
     Notes notes; // a note's text may stand on another page than its marker
-    for (const std::string &page : pages)
-        html_bytes_walk(page, notes, doc);
-    if (doc.blocks.empty())
+    for (size_t k = 0; k < pages.size(); k++) {
+        bool too_large = false;
+        html_bytes_walk(pages[k], notes, doc, &too_large);
+        if (too_large)
+            return book_stopped(doc, in, "CHM", "page " + std::to_string(k));
+        document_flush(doc, "page " + std::to_string(k + 1));
+    }
+    if (!document_has_blocks(doc))
         return notice(doc, NoticeKind::no_text, in.name, "CHM");
     return ReadResult::read;
 }

@@ -153,16 +153,26 @@ ReadResult read_epub(const Input &in, Document &doc)
     std::unordered_set<std::string> enciphered = enciphered_members(zip);
     Notes notes;
     size_t withheld = 0;
-    for (const std::string &member : order) {
-        if (enciphered.count(member)) {
+    std::string read_up_to;
+    for (size_t k = 0; k < order.size(); k++) {
+        if (enciphered.count(order[k])) {
             withheld++;
             continue;
         }
-        if (zip_read(zip, member, bytes))
-            html_bytes_walk(bytes, notes, doc);
+        bool too_large = false;
+        if (zip_read(zip, order[k], bytes))
+            html_bytes_walk(bytes, notes, doc, &too_large);
+        if (too_large) {
+            zip_close(zip);
+            return book_stopped(doc, in, "EPUB", read_up_to);
+        }
+        // A page's blocks are final once it is walked: notes to come take
+        // their labels from the references, never the other way.
+        read_up_to = "chapter " + std::to_string(k + 1);
+        document_flush(doc, read_up_to);
     }
     zip_close(zip);
-    if (doc.blocks.empty() && withheld > 0)
+    if (!document_has_blocks(doc) && withheld > 0)
         return notice(doc, NoticeKind::drm, in.name);
     return ReadResult::read;
 }

@@ -5,6 +5,7 @@
 #include <unordered_map>
 
 #include "convert/html/html.h"
+#include "convert/notices.h"
 #include "convert/readers.h"
 
 static Role fb2_name_role(std::string_view name)
@@ -64,7 +65,10 @@ ReadResult read_fb2(const Input &in, Document &doc)
 {
     // A book that is not well-formed (or nests past the XML parser's
     // depth) is read by the HTML parser, which keeps unknown elements.
-    XmlDocPtr parsed(markup_parse(in.bytes, false));
+    bool too_large = false;
+    XmlDocPtr parsed(markup_parse(in.bytes, false, &too_large));
+    if (too_large)
+        return notice(doc, NoticeKind::unreadable, in.name, "FictionBook", too_much_markup);
     XmlNode root = fiction_book(parsed.get());
     if (root == nullptr)
         return ReadResult::not_this_format;

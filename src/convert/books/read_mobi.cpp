@@ -117,8 +117,13 @@ ReadResult read_mobi(const Input &in, Document &doc)
         // charset the markup still declares from before libmobi's conversion.
         // A note's text may stand in another part than its marker.
         Notes notes;
-        for (const std::string &part : book.html)
-            html_bytes_walk("\xef\xbb\xbf" + part, notes, doc);
+        for (size_t k = 0; k < book.html.size(); k++) {
+            bool too_large = false;
+            html_bytes_walk("\xef\xbb\xbf" + book.html[k], notes, doc, &too_large);
+            if (too_large)
+                return book_stopped(doc, in, "MOBI", "part " + std::to_string(k));
+            document_flush(doc, "part " + std::to_string(k + 1));
+        }
     } else {
         std::string charset = detect_charset(book.text);
         std::string text = to_utf8(book.text, charset.empty() ? "WINDOWS-1252" : charset);
@@ -129,7 +134,7 @@ ReadResult read_mobi(const Input &in, Document &doc)
         else
             line_blocks(text, doc);
     }
-    if (doc.blocks.empty())
+    if (!document_has_blocks(doc))
         return notice(doc, NoticeKind::no_text, in.name, "MOBI");
     return ReadResult::read;
 }

@@ -10,6 +10,7 @@
 #include <unordered_set>
 
 #include "convert/document.h"
+#include "convert/readers.h"
 #include "convert/xml.h"
 
 // What an element is to the walk.
@@ -72,10 +73,15 @@ std::string link_target(XmlNode link);
 std::string marker_label(std::string_view text);
 
 // HTML or XHTML bytes to blocks, notes shared with the other pages of a
-// book; false when neither parser makes anything of them (read_html.cpp).
-bool html_bytes_walk(std::string_view bytes, Notes &notes, Document &doc);
+// book; false when neither parser makes anything of them, and then
+// `too_large` tells whether they hold too much markup (read_html.cpp).
+bool html_bytes_walk(std::string_view bytes, Notes &notes, Document &doc, bool *too_large = nullptr);
 // The same for a page of its own.
-bool html_bytes_blocks(std::string_view bytes, Document &doc);
+bool html_bytes_blocks(std::string_view bytes, Document &doc, bool *too_large = nullptr);
+// A book's reader stopped at a part of too much markup: what came before
+// it, then the line saying so past `place`, the last part read whole; the
+// notice when nothing came.
+ReadResult book_stopped(Document &doc, const Input &in, const char *type, const std::string &place);
 
 // The encoding that the bytes declare: a BOM, the byte pattern of UTF-16,
 // the XML declaration, then <meta charset> or its http-equiv form; ""
@@ -87,6 +93,8 @@ std::string declared_encoding(std::string_view bytes);
 // without a UTF-8 BOM or an inline DTD (which that parser shows as text).
 std::string html_parser_input(std::string_view bytes, std::string &encoding);
 // The bytes parsed as XML, else as HTML in the encoding they declare,
-// under an <html> root of its own when `html_root` and they have none;
-// nullptr when neither parser makes anything of them.
-XmlDoc markup_parse(std::string_view bytes, bool html_root);
+// under an <html> root of its own when `html_root` and they have none
+// (such a page nested past the parser's depth read flat: its words
+// without its structure); nullptr when neither parser makes anything of
+// them, `too_large` set when they hold more than max_elements elements.
+XmlDoc markup_parse(std::string_view bytes, bool html_root, bool *too_large = nullptr);

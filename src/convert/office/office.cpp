@@ -2,6 +2,7 @@
 // characters, bullets, notes' and cells' text, table rows.
 #include <algorithm>
 
+#include "convert/notices.h"
 #include "convert/office/office.h"
 #include "convert/text.h"
 #include "convert/zip.h"
@@ -214,3 +215,59 @@ XmlDocPtr office_parse_member(ZipArchive *zip, const char *name)
     return XmlDocPtr(zip_read(zip, name, bytes) ? xml_parse(bytes) : nullptr);
 }
 
+
+MemberRead office_stream_member(ZipArchive *zip, const char *name,
+                                const std::function<XmlStep(XmlNode element, int depth)> &choose,
+                                const std::function<bool(XmlNode element)> &take)
+{
+    ZipMember *member = zip_member_open(zip, name);
+    if (member == nullptr)
+        return MemberRead::absent;
+    StreamEnd end = xml_stream(
+        [member](char *buffer, int size) { return zip_member_read(member, buffer, size); }, choose, take);
+    zip_member_close(member);
+    return end == StreamEnd::whole ? MemberRead::whole : end == StreamEnd::broken ? MemberRead::broken
+                                                                                   : MemberRead::stopped;
+}
+
+bool office_part_within(PartBudget &budget, const std::vector<Block> &blocks, size_t from)
+{
+    for (size_t i = from; i < blocks.size(); i++) {
+        budget.text += blocks[i].text.size();
+        for (const std::string &cell : blocks[i].cells)
+            budget.text += cell.size();
+    }
+    return ++budget.parts <= (size_t{1} << 18) + budget.text / 8;
+}
+
+ReadResult office_stream_end(MemberRead read, bool found, const Input &in, const char *type, Document &doc)
+{
+    const char *why = read == MemberRead::stopped ? too_much_markup : "it is damaged";
+    bool shown = read == MemberRead::stopped ? document_has_blocks(doc) : doc.blocks_sent > 0;
+    if (read != MemberRead::whole && found && shown) {
+        std::string place = "paragraph " + std::to_string(doc.blocks_sent + doc.blocks.size());
+        document_stop(doc, in.name, type, place, why);
+        return ReadResult::read;
+    }
+    if (read == MemberRead::stopped) {
+        doc.blocks.clear();
+        return notice(doc, NoticeKind::unreadable, in.name, type, why);
+    }
+    // What a document that is no XML showed before its fault is no text of
+    // its own: it is read as a tree would be, not at all.
+    if (read != MemberRead::whole || !found) {
+        doc.blocks.clear();
+        return ReadResult::not_this_format;
+    }
+    return ReadResult::read;
+}
+
+void office_flush(Document &doc, size_t keep)
+{
+    // A write per few hundred blocks: cheap beside the parse, and little
+    // lost to a limit.
+    constexpr size_t batch = 512;
+    if (doc.blocks.size() < batch + keep)
+        return;
+    document_flush(doc, "paragraph " + std::to_string(doc.blocks_sent + doc.blocks.size() - keep), keep);
+}

@@ -2,11 +2,14 @@
 // Included by office/ alone.
 #pragma once
 
+#include <cstddef>
+#include <functional>
 #include <string>
 #include <string_view>
 #include <vector>
 
 #include "convert/document.h"
+#include "convert/readers.h"
 #include "convert/xml.h"
 
 struct ZipArchive;
@@ -56,6 +59,31 @@ struct ListCounters {
 long office_count(ListCounters &counters, int level, long start, long set_to);
 // Member `name` of `zip` parsed, or nullptr.
 XmlDocPtr office_parse_member(ZipArchive *zip, const char *name);
+// Member `name` of `zip` read as a stream (xml_stream): absent, read to
+// its end, broken off by a fault in it, or stopped by `take`, after what
+// was taken.
+enum class MemberRead { absent, whole, broken, stopped };
+MemberRead office_stream_member(ZipArchive *zip, const char *name,
+                                const std::function<XmlStep(XmlNode element, int depth)> &choose,
+                                const std::function<bool(XmlNode element)> &take);
+// What a document's parts (paragraphs, the body's children) may number: a
+// quarter of a million, and one more for each 8 bytes of text they made,
+// so that a flood of empty ones ends early and honest text reads whole.
+struct PartBudget {
+    size_t parts = 0;
+    size_t text = 0;
+};
+// Counts a part, whose blocks are those of `blocks` from `from` on; false
+// once the parts outrun their text.
+bool office_part_within(PartBudget &budget, const std::vector<Block> &blocks, size_t from);
+// How a streamed document ends: read, not this format after all (nothing
+// taken, or a fault before anything was shown), or what was read and a
+// line saying why it stopped. `type` names the format in the notices.
+ReadResult office_stream_end(MemberRead read, bool found, const Input &in, const char *type, Document &doc);
+// Hands the blocks read so far but the last `keep` to the parent, once
+// there are enough of them to be worth a write (document_flush); the
+// place is the paragraph they reach.
+void office_flush(Document &doc, size_t keep = 0);
 // Appends `block` unless its text is blank, then what follows it (its notes,
 // its text boxes' paragraphs), which `after` gives up.
 void office_append(std::vector<Block> &out, Block block, std::vector<Block> &after);

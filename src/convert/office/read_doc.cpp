@@ -63,7 +63,7 @@ ReadResult read_doc(const Input &in, Document &doc)
     if (!has_word_stream(in.bytes))
         return notice(doc, NoticeKind::no_text, in.name, "Office document");
     ReadResult own = read_confined(read_word97, in, "Word document", doc);
-    if (own == ReadResult::read && doc.blocks.empty())
+    if (own == ReadResult::read && !document_has_blocks(doc))
         return notice(doc, NoticeKind::no_text, in.name, "Word document");
     if (own != ReadResult::not_this_format)
         return own;

@@ -434,22 +434,26 @@ void docx_table(Docx &docx, XmlNode table, std::vector<Block> &out, int depth)
     }
 }
 
+// One child of the body, a cell or a note: a paragraph, a table, or what holds them.
+void docx_block(Docx &docx, XmlNode child, std::vector<Block> &out, int depth)
+{
+    std::string name = xml_name(child);
+    if (name == "p")
+        docx_paragraph(docx, child, out, depth + 1);
+    else if (name == "tbl")
+        docx_table(docx, child, out, depth + 1);
+    else if (name == "sdt" || name == "sdtContent" || name == "customXml" || name == "ins" || name == "moveTo")
+        docx_blocks(docx, child, out, depth + 1);
+    else if (name == "AlternateContent")
+        docx_blocks(docx, docx_alternative(child), out, depth + 1);
+}
+
 void docx_blocks(Docx &docx, XmlNode parent, std::vector<Block> &out, int depth)
 {
     if (depth > office_max_depth)
         return;
-    for (XmlNode child : xml_children(parent)) {
-        std::string name = xml_name(child);
-        if (name == "p")
-            docx_paragraph(docx, child, out, depth + 1);
-        else if (name == "tbl")
-            docx_table(docx, child, out, depth + 1);
-        else if (name == "sdt" || name == "sdtContent" || name == "customXml" || name == "ins" ||
-                 name == "moveTo")
-            docx_blocks(docx, child, out, depth + 1);
-        else if (name == "AlternateContent")
-            docx_blocks(docx, docx_alternative(child), out, depth + 1);
-    }
+    for (XmlNode child : xml_children(parent))
+        docx_block(docx, child, out, depth);
 }
 
 // ---------------------------------------------------------------- notes
@@ -475,16 +479,39 @@ void docx_load_notes(Docx &docx, XmlNode root, std::map<std::string, Note> &note
     docx.in_notes = false;
 }
 
+// The body as a stream: its children one at a time, each freed once read,
+// so that memory follows the text and not the markup of a long document.
+// The first "body" under the root is the document's, as it is in a tree.
+ReadResult docx_read_body(Docx &docx, ZipArchive *zip, const Input &in, Document &doc)
+{
+    bool in_body = false;
+    auto choose = [&in_body](XmlNode element, int depth) {
+        if (depth == 0)
+            return XmlStep::enter;
+        if (depth == 1 && !in_body && xml_name(element) == "body") {
+            in_body = true;
+            return XmlStep::enter;
+        }
+        return depth == 2 ? XmlStep::take : XmlStep::skip;
+    };
+    PartBudget budget;
+    auto take = [&](XmlNode child) {
+        size_t from = doc.blocks.size();
+        docx_block(docx, child, doc.blocks, 0);
+        bool within = office_part_within(budget, doc.blocks, from);
+        office_flush(doc);
+        return within;
+    };
+    MemberRead read = office_stream_member(zip, "word/document.xml", choose, take);
+    return office_stream_end(read, in_body, in, "DOCX", doc);
+}
+
 } // namespace
 
 ReadResult read_docx(const Input &in, Document &doc)
 {
     std::unique_ptr<ZipArchive, decltype(&zip_close)> zip(zip_open_bytes(in.bytes), zip_close);
-    if (!zip)
-        return ReadResult::not_this_format;
-    XmlDocPtr main = office_parse_member(zip.get(), "word/document.xml");
-    XmlNode body = xml_child(xml_root(main.get()), "body");
-    if (body == nullptr)
+    if (!zip || !zip_has(zip.get(), "word/document.xml"))
         return ReadResult::not_this_format;
     Docx docx;
     if (XmlDocPtr styles = office_parse_member(zip.get(), "word/styles.xml"))
@@ -495,7 +522,9 @@ ReadResult read_docx(const Input &in, Document &doc)
         docx_load_notes(docx, xml_root(footnotes.get()), docx.footnotes);
     if (XmlDocPtr endnotes = office_parse_member(zip.get(), "word/endnotes.xml"))
         docx_load_notes(docx, xml_root(endnotes.get()), docx.endnotes);
-    docx_blocks(docx, body, doc.blocks, 0);
+    ReadResult result = docx_read_body(docx, zip.get(), in, doc);
+    if (result != ReadResult::read)
+        return result;
     for (Block &note : docx.endnote_blocks)
         doc.blocks.push_back(std::move(note));
     return ReadResult::read;

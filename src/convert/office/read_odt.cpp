@@ -391,24 +391,56 @@ void odt_blocks(Odt &odt, XmlNode parent, std::vector<Block> &out, int depth, co
         odt_block(odt, child, out, depth, at);
 }
 
+// content.xml as a stream: its automatic styles, then the text's children
+// one at a time, each freed once read; the first of each, as in a tree.
+ReadResult odt_read_content(Odt &odt, ZipArchive *zip, const Input &in, Document &doc)
+{
+    bool styles_seen = false, in_body = false, in_text = false, taking_styles = false;
+    auto choose = [&](XmlNode element, int depth) {
+        if (depth == 0)
+            return XmlStep::enter;
+        std::string name = xml_name(element);
+        taking_styles = depth == 1 && name == "automatic-styles" && !styles_seen;
+        if (taking_styles) {
+            styles_seen = true;
+            return XmlStep::take;
+        }
+        if ((depth == 1 && name == "body" && !in_body) || (depth == 2 && in_body && name == "text" && !in_text)) {
+            (depth == 1 ? in_body : in_text) = true;
+            return XmlStep::enter;
+        }
+        return depth == 3 && in_text ? XmlStep::take : XmlStep::skip;
+    };
+    PartBudget budget;
+    auto take = [&](XmlNode element) {
+        // The content's own automatic styles win over named ones of that name.
+        if (taking_styles) {
+            odt_load_styles(odt, element);
+            return true;
+        }
+        size_t from = doc.blocks.size();
+        odt_block(odt, element, doc.blocks, 0, ListAt{});
+        bool within = office_part_within(budget, doc.blocks, from);
+        office_flush(doc);
+        return within;
+    };
+    MemberRead read = office_stream_member(zip, "content.xml", choose, take);
+    return office_stream_end(read, in_text, in, "ODT", doc);
+}
+
 } // namespace
 
 ReadResult read_odt(const Input &in, Document &doc)
 {
     std::unique_ptr<ZipArchive, decltype(&zip_close)> zip(zip_open_bytes(in.bytes), zip_close);
-    if (!zip)
-        return ReadResult::not_this_format;
-    XmlDocPtr content = office_parse_member(zip.get(), "content.xml");
-    XmlNode root = xml_root(content.get());
-    XmlNode text = xml_child(xml_child(root, "body"), "text");
-    if (text == nullptr)
+    if (!zip || !zip_has(zip.get(), "content.xml"))
         return ReadResult::not_this_format;
     Odt odt;
     if (XmlDocPtr styles = office_parse_member(zip.get(), "styles.xml"))
         odt_load_styles(odt, xml_child(xml_root(styles.get()), "styles"));
-    // The content's own automatic styles win over named ones of that name.
-    odt_load_styles(odt, xml_child(root, "automatic-styles"));
-    odt_blocks(odt, text, doc.blocks, 0, ListAt{});
+    ReadResult result = odt_read_content(odt, zip.get(), in, doc);
+    if (result != ReadResult::read)
+        return result;
     for (Block &note : odt.endnotes)
         doc.blocks.push_back(std::move(note));
     return ReadResult::read;

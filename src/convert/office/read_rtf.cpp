@@ -10,14 +10,16 @@
 #include <vector>
 
 #include "convert/charset.h"
+#include "convert/notices.h"
 #include "convert/office/office.h"
 #include "convert/readers.h"
 #include "convert/text.h"
 
 namespace {
 
-// Groups deeper than this are read as skipped: no real document nests so
-// far, and a hostile one of 100,000 "{" costs a counter.
+// Groups deeper than this are read flat, as part of the deepest one kept:
+// their text and paragraphs, not their formatting. No real document nests
+// so far, and a hostile one of 100,000 "{" costs a counter.
 constexpr size_t max_groups = 256;
 constexpr int max_levels = 9;
 
@@ -42,6 +44,9 @@ struct Rtf {
     size_t at = 0;
     std::vector<Group> groups;
     size_t overflow = 0; // groups opened past max_groups
+    size_t skip_from = 0; // the overflow level of a destination skipped past them, 0 for none
+    PartBudget budget;
+    bool stopped = false; // paragraphs outran their text
 
     std::string doc_codepage = "CP1252";
     long default_font = -1;
@@ -74,6 +79,12 @@ struct Rtf {
 Group &top(Rtf &rtf)
 {
     return rtf.groups.back();
+}
+
+// Within a destination skipped past max_groups: nothing of it is text.
+bool skipping(const Rtf &rtf)
+{
+    return rtf.overflow > 0 && rtf.skip_from > 0;
 }
 
 // ---------------------------------------------------------------- code pages
@@ -118,7 +129,7 @@ const std::string &font_codepage(const Rtf &rtf, long font)
 
 std::string *text_target(Rtf &rtf)
 {
-    if (rtf.overflow > 0 || top(rtf).hidden)
+    if (skipping(rtf) || top(rtf).hidden)
         return nullptr;
     switch (top(rtf).dest) {
     case Dest::body:
@@ -283,11 +294,21 @@ BlockKind style_kind(const Rtf &rtf, const Group &group)
 }
 
 // The row's cells as one block, the notes they hold after it.
+// A paragraph or row made the blocks from `from` on: counted, and handed
+// on but the last, which the next item's numbering looks at.
+void part_done(Rtf &rtf, size_t from)
+{
+    rtf.stopped = rtf.stopped || !office_part_within(rtf.budget, rtf.doc->blocks, from);
+    office_flush(*rtf.doc, 1);
+}
+
 void flush_row(Rtf &rtf)
 {
+    size_t from = rtf.doc->blocks.size();
     append_table_row(rtf.doc->blocks, std::move(rtf.cells));
     rtf.cells.clear();
     office_append(rtf.doc->blocks, Block{}, rtf.after);
+    part_done(rtf, from);
 }
 
 // \row: text after the last \cell is a cell of its own.
@@ -306,7 +327,7 @@ void end_paragraph(Rtf &rtf)
 {
     lone_surrogate(rtf, text_target(rtf));
     flush_bytes(rtf);
-    if (rtf.overflow > 0)
+    if (skipping(rtf))
         return;
     const Group &group = top(rtf);
     if (group.dest == Dest::footnote) {
@@ -329,7 +350,9 @@ void end_paragraph(Rtf &rtf)
     rtf.para.clear();
     rtf.marker.clear();
     rtf.listed = false;
+    size_t from = rtf.doc->blocks.size();
     office_append(rtf.doc->blocks, std::move(block), rtf.after);
+    part_done(rtf, from);
 }
 
 void end_cell(Rtf &rtf)
@@ -433,6 +456,8 @@ void close_group(Rtf &rtf)
     flush_bytes(rtf);
     rtf.fallback_left = 0;
     if (rtf.overflow > 0) {
+        if (rtf.overflow == rtf.skip_from)
+            rtf.skip_from = 0;
         --rtf.overflow;
         return;
     }
@@ -630,6 +655,36 @@ bool is_destination(Word word)
            word == Word::listtext || word == Word::skip_dest;
 }
 
+// A word in a group past max_groups: a destination is skipped whole, what
+// makes text or ends a paragraph acts, formatting is let go.
+void past_depth_word(Rtf &rtf, Word word, bool has_param, long param)
+{
+    if (skipping(rtf))
+        return;
+    switch (word) {
+    case Word::skip_dest:
+    case Word::fonttbl:
+    case Word::stylesheet:
+    case Word::footnote:
+    case Word::listtext:
+        rtf.skip_from = rtf.overflow;
+        return;
+    case Word::par:
+    case Word::line:
+    case Word::page:
+    case Word::nest:
+    case Word::tab:
+    case Word::cell:
+    case Word::row:
+    case Word::u:
+        if (top(rtf).dest != Dest::fonttbl && top(rtf).dest != Dest::stylesheet)
+            text_word(rtf, word, has_param, param);
+        return;
+    default:
+        return;
+    }
+}
+
 void control_word(Rtf &rtf, std::string_view name, bool has_param, long param)
 {
     auto found = words().find(name);
@@ -647,8 +702,10 @@ void control_word(Rtf &rtf, std::string_view name, bool has_param, long param)
         rtf.at = count > rtf.in.size() - rtf.at ? rtf.in.size() : rtf.at + count;
         return;
     }
-    if (rtf.overflow > 0)
+    if (rtf.overflow > 0) {
+        past_depth_word(rtf, word, has_param, param);
         return;
+    }
     Dest dest = top(rtf).dest;
     if (dest == Dest::skip || unstar(rtf, is_destination(word)))
         return;
@@ -698,7 +755,7 @@ bool is_letter(char c)
 void text_char(Rtf &rtf, char c)
 {
     unstar(rtf, false);
-    Dest dest = rtf.overflow == 0 ? top(rtf).dest : Dest::skip;
+    Dest dest = skipping(rtf) ? Dest::skip : top(rtf).dest;
     if (dest == Dest::stylesheet || dest == Dest::fonttbl) {
         bool style = dest == Dest::stylesheet;
         if (c == ';')
@@ -757,7 +814,7 @@ void control(Rtf &rtf)
         if (high < 0 || low < 0)
             return;
         rtf.at = at + 3;
-        if (!fallback && rtf.overflow == 0 && top(rtf).dest != Dest::stylesheet)
+        if (!fallback && !skipping(rtf) && top(rtf).dest != Dest::stylesheet)
             emit_byte(rtf, static_cast<char>(high * 16 + low));
         return;
     }
@@ -773,14 +830,17 @@ void control(Rtf &rtf)
         end_paragraph(rtf);
     else if (c == '*' && rtf.overflow == 0 && top(rtf).dest != Dest::skip)
         top(rtf).starred = true;
+    else if (c == '*' && rtf.overflow > 0 && !skipping(rtf))
+        rtf.skip_from = rtf.overflow;
 }
 
 // A file that ends without its last \par or "}" keeps what it said.
 void finish(Rtf &rtf)
 {
-    if (rtf.overflow == 0)
+    if (!skipping(rtf))
         end_paragraph(rtf); // with the paragraph's own properties
     rtf.overflow = 0;
+    rtf.skip_from = 0;
     rtf.groups.resize(1);
     if (!rtf.cells.empty())
         end_row(rtf);
@@ -799,7 +859,7 @@ ReadResult read_rtf(const Input &in, Document &doc)
     rtf.in = in.bytes;
     rtf.doc = &doc;
     rtf.groups.emplace_back();
-    while (rtf.at < rtf.in.size()) {
+    while (rtf.at < rtf.in.size() && !rtf.stopped) {
         char c = rtf.in[rtf.at];
         if (c == '\\') {
             control(rtf);
@@ -819,5 +879,9 @@ ReadResult read_rtf(const Input &in, Document &doc)
         }
     }
     finish(rtf);
+    if (rtf.stopped) {
+        std::string place = "paragraph " + std::to_string(doc.blocks_sent + doc.blocks.size());
+        document_stop(doc, in.name, "RTF", place, too_much_markup);
+    }
     return ReadResult::read;
 }

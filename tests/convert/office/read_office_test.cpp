@@ -509,8 +509,11 @@ TEST_F(OfficeReaders, RtfDocumentsGiveTheirBlocks)
          R"({\rtf1{\stylesheet{\s0 Normal;}{\s1\sbasedon0 heading 1;}{\*\cs10 Default Paragraph Font;}{\s2 Quote;}})"
          R"(\pard\s1 Styled\par\pard\outlinelevel1 Outlined\par\pard Body\par\pard\s2 Quoted\par\pard\s1 Last})",
          {"H Styled", "H Outlined", "P Body", "Q Quoted", "H Last"}},
-        {"100,000 nested groups, unbalanced braces",
-         "{\\rtf1 " + deep_groups(100000) + " shallow\\par}}}} tail", {"P shallow", "P tail"}},
+        {"100,000 nested groups read flat, unbalanced braces",
+         "{\\rtf1 " + deep_groups(100000) + " shallow\\par}}}} tail", {"P deep shallow", "P tail"}},
+        {"destinations past the depth skipped",
+         "{\\rtf1 " + std::string(300, '{') + "flat{\\*\\gen gone}{\\pict ff} kept\\par two" + std::string(300, '}') + "}",
+         {"P flat kept", "P two"}},
         {"\\bin past the end", "{\\rtf1 before\\par\\bin99999999999 xyz\\par}", {"P before"}},
     };
     for (const auto &row : rows)
