@@ -17,6 +17,8 @@
 #include <memory>
 #include <string_view>
 
+#include <glib.h>
+
 #include "convert/charset.h"
 #include "convert/notices.h"
 #include "convert/pdf/layout.h"
@@ -95,38 +97,16 @@ uint32_t accent_mark(uint32_t c)
     }
 }
 
-// The letter a base and a mark make, or 0 when Unicode has none.
+// The letter a base and a mark make, or 0 when Unicode has none: glib
+// knows every canonical composition.
 uint32_t compose(uint32_t base, uint32_t mark)
 {
-    struct Row {
-        uint32_t mark;
-        const char *bases;
-        const char32_t *composed;
-    };
-    static const Row rows[] = {
-        {0x300, "AEINOUWYaeinouwy", U"ÀÈÌǸÒÙẀỲàèìǹòùẁỳ"},
-        {0x301, "ACEGIKLMNOPRSUWYZacegiklmnoprsuwyz", U"ÁĆÉǴÍḰĹḾŃÓṔŔŚÚẂÝŹáćéǵíḱĺḿńóṕŕśúẃýź"},
-        {0x302, "ACEGHIJOSUWYZaceghijosuwyz", U"ÂĈÊĜĤÎĴÔŜÛŴŶẐâĉêĝĥîĵôŝûŵŷẑ"},
-        {0x303, "AEINOUVYaeinouvy", U"ÃẼĨÑÕŨṼỸãẽĩñõũṽỹ"},
-        {0x304, "AEGIOUYaegiouy", U"ĀĒḠĪŌŪȲāēḡīōūȳ"},
-        {0x306, "AEGIOUaegiou", U"ĂĔĞĬŎŬăĕğĭŏŭ"},
-        {0x307, "CEGIZcegz", U"ĊĖĠİŻċėġż"},
-        {0x308, "AEIOUYaeiouy", U"ÄËÏÖÜŸäëïöüÿ"},
-        {0x30A, "AUau", U"ÅŮåů"},
-        {0x30B, "OUou", U"ŐŰőű"},
-        {0x30C, "ACDEGIKLNORSTUZacdegijklnorstuz", U"ǍČĎĚǦǏǨĽŇǑŘŠŤǓŽǎčďěǧǐǰǩľňǒřšťǔž"},
-        {0x327, "CGKLNRSTcgklnrst", U"ÇĢĶĻŅŖŞŢçģķļņŗşţ"},
-        {0x328, "AEIOUaeiou", U"ĄĘĮǪŲąęįǫų"},
-    };
     if (base == 0x131 || base == 0x237) // a dotless i or j, as set under an accent
         base = base == 0x131 ? 'i' : 'j';
-    if (base == 0 || base >= 0x80)
+    gunichar composed = 0;
+    if (base == 0 || mark == 0 || !g_unichar_compose(base, mark, &composed))
         return 0;
-    for (const Row &row : rows)
-        if (row.mark == mark)
-            if (const char *at = strchr(row.bases, static_cast<int>(base)))
-                return row.composed[at - row.bases];
-    return 0;
+    return composed;
 }
 
 // Whether a character is a letter of some script, not a sign or a control.
