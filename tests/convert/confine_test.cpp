@@ -160,10 +160,7 @@ ReadResult stopping_reader(const Input &in, Document &doc)
 // handed over in parts.
 TEST(Confine, AReaderThatStopsLeavesWhatItReadWhole)
 {
-    const struct {
-        const char *name;
-        std::string shown;
-    } rows[] = {
+    const harness::NamedText rows[] = {
         {"ends", "one\n\n\u2022 a\n\u2022 b\n\ntwo\n"},
         {"crash-later", "one\n\n\u2022 a\n\ncrash-later could not be read past part 1 (TEST): its reader crashed (" +
                             std::string(strsignal(SIGABRT)) + ")\n"},
@@ -172,7 +169,7 @@ TEST(Confine, AReaderThatStopsLeavesWhatItReadWhole)
     for (const auto &row : rows) {
         Document doc;
         read_confined(stopping_reader, Input{"bytes", row.name}, "TEST", doc);
-        EXPECT_EQ(layout_text(doc), row.shown) << row.name;
+        EXPECT_EQ(layout_text(doc), row.text) << row.name;
     }
 }
 

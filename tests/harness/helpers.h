@@ -50,6 +50,12 @@ struct Sandbox {
 
 // ---- sample texts ----
 
+// A row of the plainest table: what the case is, and its text or bytes.
+struct NamedText {
+    const char *name;
+    std::string text;
+};
+
 // "line 1\n" to "line <count>\n".
 std::string numbered_lines(int count);
 std::string repeat(const std::string &piece, size_t count);

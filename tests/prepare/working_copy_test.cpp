@@ -345,15 +345,12 @@ TEST(PrepareEndToEnd, FilterGetsThePathAndADashForPdfNames)
 
 TEST(PrepareEndToEnd, PlainCopyReachesFmtUnchanged)
 {
-    struct Case {
-        const char *name;
-        std::string text;
-    } cases[] = {
+    const harness::NamedText cases[] = {
         {"empty", ""},
         {"plain", "first line\n\n\n\nsecond\tline with a tab\r\nno newline at the end"},
         {"long lines", std::string(3000, 'a') + "\n" + std::string(1023, 'b') + "\n\n\nend\n"},
     };
-    for (const Case &c : cases) {
+    for (const harness::NamedText &c : cases) {
         Stage stage("home with a blank");
         write_file(stage.files + "/input", c.text);
         TermPtr t(term_spawn(stage.launch(reader_args("input"))));

@@ -381,10 +381,7 @@ TEST_F(OfficeReaders, OdtDocumentsGiveTheirBlocks)
 // What is no DOCX or ODT is refused, and nothing is made of it.
 TEST_F(OfficeReaders, ArchivesWithoutTheirDocumentAreRefused)
 {
-    const struct {
-        const char *name;
-        std::string bytes;
-    } rows[] = {
+    const harness::NamedText rows[] = {
         {"not a zip", "PK\x03\x04 but no archive"},
         {"a zip without the document", ziptest::make_zip({{"word/styles.xml", "<w:styles/>"}, {"content.xm", "x"}})},
         {"a document that is no XML", ziptest::make_zip({{"word/document.xml", "<w:document><w:body>"},
@@ -392,7 +389,7 @@ TEST_F(OfficeReaders, ArchivesWithoutTheirDocumentAreRefused)
     };
     for (const auto &row : rows) {
         Document doc;
-        EXPECT_EQ(read_docx(Input{row.bytes, "x.docx"}, doc), ReadResult::not_this_format) << row.name;
+        EXPECT_EQ(read_docx(Input{row.text, "x.docx"}, doc), ReadResult::not_this_format) << row.name;
         EXPECT_EQ(read_odt(Input{row.bytes, "x.odt"}, doc), ReadResult::not_this_format) << row.name;
         EXPECT_TRUE(doc.blocks.empty()) << row.name;
     }
