@@ -57,15 +57,9 @@ std::string usage_text(const std::string &program)
 
 // Files named by the cases; their first lines tell which one is shown.
 struct Fixture : Sandbox {
-    std::string file = dir.path + "/first.txt";
-    std::string file2 = dir.path + "/second.txt";
+    std::string file = put("first.txt", "alpha one\n");
+    std::string file2 = put("second.txt", "beta one\n");
     std::string missing = dir.path + "/missing.txt";
-
-    Fixture()
-    {
-        write_file(file, "alpha one\n");
-        write_file(file2, "beta one\n");
-    }
 
     // FILE, FILE2 and MISSING stand for the fixture's paths.
     std::vector<std::string> expand(const std::vector<std::string> &args) const

@@ -75,14 +75,8 @@ int storm_signal(const Moment &m, uint32_t pick)
 
 struct StormFixture : Sandbox {
     std::string text = dir.path + "/text.txt";
-    std::string filter = dir.path + "/slow_filter";
-    std::string editor = dir.path + "/slow_editor";
-
-    StormFixture()
-    {
-        write_script(filter, "sleep 0.2\ncat -- \"$1\"\n");
-        write_script(editor, "sleep 0.3\n");
-    }
+    std::string filter = put_script("slow_filter", "sleep 0.2\ncat -- \"$1\"\n");
+    std::string editor = put_script("slow_editor", "sleep 0.3\n");
 
     Launch launch(const Moment &m)
     {

@@ -61,6 +61,20 @@ Sandbox::Sandbox(const std::string &home_name) : home(dir.path + "/" + home_name
     mkdir(home.c_str(), 0700);
 }
 
+std::string Sandbox::put(const std::string &name, const std::string &text) const
+{
+    std::string path = dir.path + "/" + name;
+    write_file(path, text);
+    return path;
+}
+
+std::string Sandbox::put_script(const std::string &name, const std::string &body) const
+{
+    std::string path = dir.path + "/" + name;
+    write_script(path, body);
+    return path;
+}
+
 // ---- sample texts ----
 
 std::string numbered_lines(int count)

@@ -46,6 +46,10 @@ struct Sandbox {
     std::string home;
 
     explicit Sandbox(const std::string &home_name = "home");
+    // A file of `text` beside HOME, and its path; put_script's is a shell
+    // script of `body`, ready to run.
+    std::string put(const std::string &name, const std::string &text) const;
+    std::string put_script(const std::string &name, const std::string &body) const;
 };
 
 // ---- sample texts ----
