@@ -33,9 +33,7 @@ const std::string nul(1, '\0');
 TEST(LineReads, TrickyInputsMatchThePlainLoops)
 {
     const size_t block = 1 << 16; // the block size of the fast path
-    struct Case {
-        std::string label, text;
-    } cases[] = {
+    const harness::NamedText cases[] = {
         {"empty", ""},
         {"no final newline", "one\ntwo"},
         {"blank runs", "a\n\n\n\nb\n\n"},
@@ -57,8 +55,8 @@ TEST(LineReads, TrickyInputsMatchThePlainLoops)
         {"blank run across the block end", repeat("w", block - 3) + "\n\n\n\n\nx\n"},
         {"read boundary at the block end", repeat("u", 1023 * 64) + nul + repeat("t", 2000) + "\n"},
     };
-    for (const Case &c : cases)
-        expect_same_as_plain_loops(c.text, c.label);
+    for (const harness::NamedText &c : cases)
+        expect_same_as_plain_loops(c.text, c.name);
 }
 
 TEST(LineReads, RandomTextsMatchThePlainLoops)

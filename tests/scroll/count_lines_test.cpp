@@ -34,9 +34,7 @@ TEST(CountLines, TrickyInputsMatchThe254ByteReads)
 {
     const std::string nul(1, '\0');
     const size_t block = 1 << 16;
-    struct Case {
-        std::string label, text;
-    } cases[] = {
+    const harness::NamedText cases[] = {
         {"empty", ""},
         {"only a newline", "\n"},
         {"no final newline", "a\nb"},
@@ -50,8 +48,8 @@ TEST(CountLines, TrickyInputsMatchThe254ByteReads)
         {"line across the block end", std::string(block + 100, 'y') + "\nz\n"},
         {"newline at the block end", std::string(block - 1, 'y') + "\n" + std::string(254, 'q')},
     };
-    for (const Case &c : cases)
-        expect_plain_count(c.text, c.label);
+    for (const harness::NamedText &c : cases)
+        expect_plain_count(c.text, c.name);
 }
 
 TEST(CountLines, RandomTextsMatchThe254ByteReads)
