@@ -65,3 +65,16 @@ inline std::vector<std::string> dump(const Document &doc)
         out.push_back(dump_block(block));
     return out;
 }
+
+// The same as one text, a line a block, each ended by "\n"; the newline a
+// preformatted block ends with is dropped, not doubled.
+inline std::string dump_text(const Document &doc)
+{
+    std::string out;
+    for (std::string line : dump(doc)) {
+        while (!line.empty() && line.back() == '\n')
+            line.pop_back();
+        out += line + "\n";
+    }
+    return out;
+}

@@ -22,6 +22,7 @@
 #include "convert/confine.h"
 #include "convert/process.h"
 #include "convert/office/word97.h"
+#include "dump.h"
 #include "helpers.h"
 #include "zip_maker.h"
 
@@ -650,21 +651,12 @@ struct PathScope {
     ~PathScope() { setenv("PATH", saved.c_str(), 1); }
 };
 
-std::vector<std::string> texts(const Document &doc)
-{
-    std::vector<std::string> out;
-    for (const Block &b : doc.blocks)
-        out.push_back(b.text);
-    return out;
-}
-
 struct ReaderRow {
     const char *what;
     ReadFunction read;
     std::function<std::string()> make;
     std::string name;
-    std::vector<std::string> paragraphs; // the blocks' texts, when no notice
-    std::string notice;
+    std::vector<std::string> blocks; // as dump() gives them, the notice first
     const char *needs = nullptr; // a program the row runs, or nullptr
 };
 
@@ -675,8 +667,7 @@ void check_row(const ReaderRow &row, const char *path)
     Document doc;
     Input in{bytes, row.name, path};
     EXPECT_NE(row.read(in, doc), ReadResult::not_this_format);
-    EXPECT_EQ(doc.notice, row.notice);
-    EXPECT_EQ(texts(doc), row.paragraphs);
+    EXPECT_EQ(dump(doc), row.blocks);
 }
 
 // Each row runs on the bytes alone and, where a program reads the file,
@@ -727,48 +718,47 @@ TEST(ReadFormats, EachReaderOnItsSamples)
     std::string coarse = "Line one of a layer\nwithout zones\037Its second paragraph";
     std::vector<ReaderRow> rows = {
         {"doc: read from the file", read_doc, [] { return make_doc("Hello world.\rSecond paragraph here.\r"); },
-         "report.doc", {"Hello world.", "Second paragraph here."}, ""},
+         "report.doc", {"P Hello world.", "P Second paragraph here."}},
         {"doc: Windows-1252 text as UTF-8", read_doc, [] { return make_doc("Caf\xe9 \x93quoted\x94\r"); },
-         "cafe.doc", {"Café “quoted”"}, ""},
+         "cafe.doc", {"P Café “quoted”"}},
         {"doc: no piece table, which antiword reads as nothing: catdoc", read_doc,
-         [] { return make_doc("Short one.\r", true); }, "short.doc", {"Short one."}, "", "catdoc"},
+         [] { return make_doc("Short one.\r", true); }, "short.doc", {"P Short one."}, "catdoc"},
         {"doc: a compound file that is no Word file", read_doc,
-         [] { return make_doc("Cells\r", false, "Workbook"); }, "sheet.xls", {},
-         "no text in sheet.xls (Office document)"},
-        {"mobi: DRM", read_mobi, [] { return make_mobi({"BOOKMOBI", "<p>secret</p>", 2}); }, "locked.azw", {},
-         "locked.azw is protected by DRM: its text cannot be shown"},
+         [] { return make_doc("Cells\r", false, "Workbook"); }, "sheet.xls",
+         {"notice: no text in sheet.xls (Office document)"}},
+        {"mobi: DRM", read_mobi, [] { return make_mobi({"BOOKMOBI", "<p>secret</p>", 2}); }, "locked.azw",
+         {"notice: locked.azw is protected by DRM: its text cannot be shown"}},
         {"mobi: KF8, the files in order and no stylesheet", read_mobi,
          [] { return make_kf8({"<p>In the first file.</p>", "<h1>Two</h1><p>In the second.</p>"}); }, "book.azw3",
-         {"In the first file.", "Two", "In the second."}, ""},
+         {"P In the first file.", "H Two", "P In the second."}},
         {"mobi: KF8, a link to a fragment the book lacks", read_mobi,
          [] { return make_kf8({"<p><a href=\"kindle:pos:fid:0009:off:0000000000\">Dead</a> link.</p>"}); },
-         "link.azw3", {"Dead link."}, ""},
+         "link.azw3", {"P Dead link."}},
         {"mobi: PalmDOC, a paragraph a line", read_mobi,
          [] { return make_mobi({"TEXtREAd", "First paragraph.\nSecond paragraph.\n"}); }, "old.prc",
-         {"First paragraph.", "Second paragraph."}, ""},
+         {"P First paragraph.", "P Second paragraph."}},
         {"mobi: PalmDOC, hard-wrapped, over two records", read_mobi,
          [] { return make_mobi({"TEXtREAd", repeat("word ", 1000) + "\nend.\n\nNext.\n"}); }, "wrapped.pdb",
-         {repeat("word ", 1000) + "end.", "Next."}, ""},
+         {"P " + repeat("word ", 1000) + "end.", "P Next."}},
         {"djvu: paragraph zones, a form feed dropped", read_djvu, [&] { return make_djvu(&paragraphs); },
-         "scan.djvu", {"The first paragraph runs over two lines.", "A second one with a form feed."}, ""},
+         "scan.djvu", {"P The first paragraph runs over two lines.", "P A second one with a form feed."}},
         {"djvu: lines only, paragraphs from the layout", read_djvu, [&] { return make_djvu(&lines); },
          "lines.djvu",
-         {"A Centred Heading", "A paragraph whose word is hyphenated at the end of its line, and ends short.",
-          "An indented line opens the next one, which a well- Known word ends",
-          "After a wide gap, a third."},
-         ""},
+         {"P A Centred Heading", "P A paragraph whose word is hyphenated at the end of its line, and ends short.",
+          "P An indented line opens the next one, which a well- Known word ends",
+          "P After a wide gap, a third."}},
         {"djvu: a layer of one string", read_djvu, [&] { return make_djvu(nullptr, &coarse); }, "coarse.djvu",
-         {"Line one of a layer without zones", "Its second paragraph"}, ""},
-        {"djvu: no text layer", read_djvu, [] { return make_djvu(nullptr); }, "image.djvu", {},
-         "image.djvu has no text layer"},
+         {"P Line one of a layer without zones", "P Its second paragraph"}},
+        {"djvu: no text layer", read_djvu, [] { return make_djvu(nullptr); }, "image.djvu",
+         {"notice: image.djvu has no text layer"}},
         {"djvu: a page without a layer among pages with one", read_djvu,
          [&] { return make_djvu_book({make_djvu(&paragraphs), make_djvu(nullptr), make_djvu(nullptr, &coarse)}); },
          "book.djvu",
-         {"The first paragraph runs over two lines.", "A second one with a form feed.",
-          "page 2 of book.djvu has no text layer", "Line one of a layer without zones", "Its second paragraph"},
-         "", "djvm"},
-        {"chm: no pages", read_chm, [] { return make_chm({{"/style.css", "p {}"}}); }, "empty.chm", {},
-         "no text in empty.chm (CHM)"},
+         {"P The first paragraph runs over two lines.", "P A second one with a form feed.",
+          "P page 2 of book.djvu has no text layer", "P Line one of a layer without zones", "P Its second paragraph"},
+         "djvm"},
+        {"chm: no pages", read_chm, [] { return make_chm({{"/style.css", "p {}"}}); }, "empty.chm",
+         {"notice: no text in empty.chm (CHM)"}},
         {"postscript: rows joined into paragraphs", read_postscript,
          [] {
              return make_ps({"The first paragraph of a paper, set in rows",
@@ -777,35 +767,35 @@ TEST(ReadFormats, EachReaderOnItsSamples)
                              "ated at times.", "", "After a blank row, a third, hyphenated in full."});
          },
          "paper.ps",
-         {"The first paragraph of a paper, set in rows the same length, its last row short and ended. Done.",
-          "An indented row begins the next paragraph, whose words, set in rows as wide, are hyphenated at times.",
-          "After a blank row, a third, hyphenated in full."},
-         "", "gs"},
+         {"P The first paragraph of a paper, set in rows the same length, its last row short and ended. Done.",
+          "P An indented row begins the next paragraph, whose words, set in rows as wide, are hyphenated at times.",
+          "P After a blank row, a third, hyphenated in full."},
+         "gs"},
         {"postscript: DOS EPS header", read_postscript,
          [] { return make_dos_eps(make_ps({"An encapsulated figure."})); }, "figure.eps",
-         {"An encapsulated figure."}, "", "gs"},
+         {"P An encapsulated figure."}, "gs"},
         {"postscript: words placed apart, no space drawn (groff's and pdftops' way)", read_postscript,
          [] { return make_placed_ps({"Words", "placed", "apart."}, false); }, "placed.ps",
-         {"Words placed apart."}, "", "gs"},
+         {"P Words placed apart."}, "gs"},
         {"postscript: glyphs named only by number", read_postscript,
-         [] { return make_placed_ps({"!\"#$", "%&'", "*+,-./"}, true); }, "numbered.ps", {},
-         "no text in numbered.ps (PostScript)", "gs"},
-        {"binary: PNG", read_binary, fixed(std::string("\x89PNG\r\n\x1a\n\0\0\0\rIHDR", 16)), "photo.png", {},
-         "no text in photo.png (PNG image)"},
+         [] { return make_placed_ps({"!\"#$", "%&'", "*+,-./"}, true); }, "numbered.ps",
+         {"notice: no text in numbered.ps (PostScript)"}, "gs"},
+        {"binary: PNG", read_binary, fixed(std::string("\x89PNG\r\n\x1a\n\0\0\0\rIHDR", 16)), "photo.png",
+         {"notice: no text in photo.png (PNG image)"}},
         {"binary: ELF", read_binary, fixed(std::string("\x7f" "ELF\2\1\1\0\0\0\0\0\0\0\0\0", 16) +
                                            std::string(64, '\0')),
-         "a.out", {}, "no text in a.out (ELF executable)"},
+         "a.out", {"notice: no text in a.out (ELF executable)"}},
         {"binary: ZIP that is no book", read_binary, fixed(std::string("PK\3\4\x14\0\0\0\x08\0", 10) +
                                                            std::string(40, '\x01')),
-         "data.zip", {}, "no text in data.zip (ZIP archive)"},
+         "data.zip", {"notice: no text in data.zip (ZIP archive)"}},
         {"binary: tar", read_binary, [] {
              std::string tar(1024, '\0');
              tar.replace(0, 8, "notes.tx");
              tar.replace(257, 6, std::string("ustar\0", 6));
              return tar;
-         }, "notes.tar", {}, "no text in notes.tar (tar archive)"},
+         }, "notes.tar", {"notice: no text in notes.tar (tar archive)"}},
         {"binary: of no known kind", read_binary, fixed(random_text(7, 4096).substr(0, 64) + std::string(64, '\0')),
-         "blob", {}, "no text in blob (binary data)"},
+         "blob", {"notice: no text in blob (binary data)"}},
     };
     check_rows(rows);
 }
@@ -871,15 +861,13 @@ TEST(ReadFormats, BooksAsBlocks)
     std::string html = "<html><head><guide></guide></head><body><h1>Title</h1><p>First.</p>"
                        "<mbp:pagebreak/><p>Second.</p></body></html>";
     ASSERT_NE(read_mobi(Input{make_mobi({"BOOKMOBI", html}), "book.mobi"}, doc), ReadResult::not_this_format);
-    EXPECT_EQ(doc.notice, "");
-    EXPECT_EQ(texts(doc), (std::vector<std::string>{"Title", "First.", "Second."}));
+    EXPECT_EQ(dump(doc), (std::vector<std::string>{"H Title", "P First.", "P Second."}));
 
     doc = Document{};
     std::vector<std::pair<std::string, std::string>> members = {
         {"/b.htm", page("Second page.")}, {"/a.htm", page("First page.")}, {"/toc.hhc", sitemap({"b.htm"})}};
     ASSERT_NE(read_chm(Input{make_chm(members), "help.chm"}, doc), ReadResult::not_this_format);
-    EXPECT_EQ(doc.notice, "");
-    EXPECT_EQ(texts(doc), (std::vector<std::string>{"Second page.", "First page."}));
+    EXPECT_EQ(dump(doc), (std::vector<std::string>{"P Second page.", "P First page."}));
 
     // A note whose text is in another part keeps the label its marker gave it.
     const std::string ref = "<p>Word<a class=\"footnote-ref\" href=\"#n1\">*</a>.</p>",
@@ -973,34 +961,34 @@ TEST(ReadFormats, Word97ReadsWhatTheFileHolds)
     const struct {
         const char *what;
         std::string bytes;
-        std::vector<std::string> paragraphs;
+        std::vector<std::string> blocks;
     } rows[] = {
         {"a pair as one character, lone halves as U+FFFD", utf16_doc(u"A\U0001F600 \xD83D \xDE00.\r"),
-         {"A\U0001F600 \uFFFD \uFFFD."}},
-        {"a main text longer than the stream", doc_with(make_doc("Hello.\r"), {{word + 76, 0xFFFFFFF0}}), {"Hello."}},
+         {"P A\U0001F600 \uFFFD \uFFFD."}},
+        {"a main text longer than the stream", doc_with(make_doc("Hello.\r"), {{word + 76, 0xFFFFFFF0}}), {"P Hello."}},
         {"a piece past the stream's end", doc_with(make_doc("Hello.\r"), {{table + 15, 0x41FFFFFE}}), {}},
-        {"a bin table of pages named over and over", doc_with(make_doc("Hello.\r"), bins), {"Hello."}},
+        {"a bin table of pages named over and over", doc_with(make_doc("Hello.\r"), bins), {"P Hello."}},
         {"65535 styles in a stylesheet of 20 bytes",
-         doc_with(make_doc("Hello.\r"), {{table + 0x102, 0xFFFF, 2}}), {"Hello."}},
+         doc_with(make_doc("Hello.\r"), {{table + 0x102, 0xFFFF, 2}}), {"P Hello."}},
         {"lists and list uses past their tables",
          doc_with(make_doc("Hello.\r"), {{word + 154 + 8 * 73, 0x600}, {word + 158 + 8 * 73, 2},
                                          {table + 0x600, 0x7FFF, 2}, {word + 154 + 8 * 74, 0x700},
                                          {word + 158 + 8 * 74, 4}, {table + 0x700, 0x7FFFFFFF}}),
-         {"Hello."}},
+         {"P Hello."}},
         {"170 notes referenced, one text", doc_with(make_doc("\x02Hello.\r"), {{word + 170, 0x800}, {word + 174, 0x400},
                                                                            {word + 178, 0x800}, {word + 182, 8}}),
-         {"[1]Hello.", ""}},
+         {"P [1]Hello.", "N [1] "}},
         {"fields: the instruction dropped, nested ones too, the result kept",
-         make_doc("See \x13 HYPERLINK \x13 REF x \x14inner\x15 \x14result\x15 here.\r"), {"See result here."}},
+         make_doc("See \x13 HYPERLINK \x13 REF x \x14inner\x15 \x14result\x15 here.\r"), {"P See result here."}},
         {"3000 fields opened and never closed hide no more than their paragraph",
-         make_doc(std::string(3000, '\x13') + "hidden\rShown.\r"), {"Shown."}},
+         make_doc(std::string(3000, '\x13') + "hidden\rShown.\r"), {"P Shown."}},
     };
     for (const auto &row : rows) {
         SCOPED_TRACE(row.what);
         Document doc;
         std::string why_not;
         EXPECT_TRUE(word97_read(row.bytes, doc, why_not)) << why_not;
-        EXPECT_EQ(texts(doc), row.paragraphs);
+        EXPECT_EQ(dump(doc), row.blocks);
     }
     Document doc;
     std::string why_not;
@@ -1123,7 +1111,7 @@ TEST(ReadFormats, ProgramsRunWithinLimits)
             setenv("TMPDIR", saved_tmp.c_str(), 1);
         else
             unsetenv("TMPDIR");
-        EXPECT_EQ(texts(doc), std::vector<std::string>{"Kept."});
+        EXPECT_EQ(dump(doc), std::vector<std::string>{"P Kept."});
         EXPECT_EQ(std::system(("rmdir '" + tmp.path + "' && mkdir '" + tmp.path + "'").c_str()), 0)
             << "a file was left in TMPDIR";
     }
@@ -1144,7 +1132,7 @@ TEST(ReadFormats, PostScriptRunsSafe)
                      "72 600 moveto (Visible text.) show showpage\n";
     Document doc;
     EXPECT_NE(read_postscript(Input{ps, "hostile.ps"}, doc), ReadResult::not_this_format);
-    EXPECT_EQ(texts(doc), std::vector<std::string>{"Visible text."});
+    EXPECT_EQ(dump(doc), std::vector<std::string>{"P Visible text."});
     struct stat st;
     EXPECT_NE(stat(written.c_str(), &st), 0) << "the PostScript file wrote a file";
 }

@@ -88,35 +88,6 @@ struct Sheet {
     }
 };
 
-
-// The blocks, one a line: "P text", "H text", "L0 decimal 2 text" (depth,
-// style, number), "T cell | cell", "C row\nrow".
-std::string describe(const Document &doc)
-{
-    std::string out;
-    for (const Block &b : doc.blocks) {
-        switch (b.kind) {
-        case BlockKind::heading: out += "H " + b.text; break;
-        case BlockKind::paragraph: out += "P " + b.text; break;
-        case BlockKind::list_item:
-            out += "L" + std::to_string(b.depth) + " " + style_name(b.style) + " " + std::to_string(b.number) + " " +
-                   b.text;
-            break;
-        case BlockKind::table_row:
-            out += "T ";
-            for (size_t i = 0; i < b.cells.size(); i++)
-                out += (i ? " | " : "") + b.cells[i];
-            break;
-        case BlockKind::preformatted: out += "C " + b.text; break;
-        default: out += "? " + b.text; break;
-        }
-        while (!out.empty() && out.back() == '\n')
-            out.pop_back();
-        out += "\n";
-    }
-    return out;
-}
-
 // True when this process has no child left, running or unreaped.
 bool no_children()
 {
@@ -153,7 +124,7 @@ std::string blocks_of(const PdfLayout &layout, const std::string &operators = ""
     Document doc;
     if (!read(with_operators(make_pdf(layout), operators), doc))
         return "(not read)";
-    return doc.notice.empty() ? describe(doc) : "notice: " + doc.notice;
+    return dump_text(doc);
 }
 
 PdfLayout one_page(const Sheet &s)
@@ -200,7 +171,7 @@ std::vector<Case> layout_cases()
         s.rows("A short item.", 96);
         s.rows(more);
         cases.push_back({"bullets start items; their rows go on under the item's text", s,
-                         "P Before the list:\nL0 bullet 0 " + lorem + "\nL0 bullet 0 A short item.\nP " + more +
+                         "P Before the list:\nL bullet @0 " + lorem + "\nL bullet @0 A short item.\nP " + more +
                              "\n"});
     }
     {
@@ -213,10 +184,10 @@ std::vector<Case> layout_cases()
                108, 84);
         s.rows("3. Third.", 90, 72);
         cases.push_back({"numbers, letters and roman numerals start items, nested by their indent", s,
-                         "L0 decimal 1 " + lorem +
-                             "\nL0 decimal 2 Second.\nL1 lower_alpha 1 Nested, by a letter.\n"
-                             "L1 lower_roman 4 Numbered the roman way, and long enough to go on to a second row "
-                             "of its own, under its text.\nL0 decimal 3 Third.\n"});
+                         "L decimal 1 @0 " + lorem +
+                             "\nL decimal 2 @0 Second.\nL lower_alpha 1 @1 Nested, by a letter.\n"
+                             "L lower_roman 4 @1 Numbered the roman way, and long enough to go on to a second row "
+                             "of its own, under its text.\nL decimal 3 @0 Third.\n"});
     }
     cases.push_back({"a number in running text is no item",
                      Sheet()
@@ -261,7 +232,7 @@ std::vector<Case> layout_cases()
         s.line("}", 90, 10, true);
         s.gap().line("Fixed-pitch rows are code, kept as they are set.");
         cases.push_back({"fixed-pitch rows in a document of proportional type are code, indented as set", s,
-                         "P The program prints its options with:\nC drifterm --help\nif (pace > 0)\n    "
+                         "P The program prints its options with:\nR drifterm --help\nif (pace > 0)\n    "
                          "wait(pace);\n}\nP Fixed-pitch rows are code, kept as they are set.\n"});
     }
     {
@@ -425,7 +396,7 @@ TEST(ReadPdf, PagesInParallelAsInOnePass)
         setenv("DRIFTERM_PDF_WORKERS", workers, 1);
         Document doc;
         ASSERT_TRUE(read(pdf, doc)) << workers;
-        std::string text = describe(doc);
+        std::string text = dump_text(doc);
         if (one_pass.empty())
             one_pass = text;
         EXPECT_EQ(text, one_pass) << workers << " workers";
@@ -467,8 +438,8 @@ TEST(ReadPdf, NoticesAndHostileFiles)
 {
     PdfLayout locked = one_page(Sheet().rows(lorem));
     locked.locked = true;
-    EXPECT_EQ(blocks_of(locked), "notice: sample.pdf is encrypted");
-    EXPECT_EQ(blocks_of(one_page(Sheet())), "notice: no text in sample.pdf (PDF)");
+    EXPECT_EQ(blocks_of(locked), "notice: sample.pdf is encrypted\n");
+    EXPECT_EQ(blocks_of(one_page(Sheet())), "notice: no text in sample.pdf (PDF)\n");
 
     std::string whole = make_pdf(one_page(Sheet().rows(lorem)));
     struct Broken {
