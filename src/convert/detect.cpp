@@ -71,20 +71,15 @@ static bool has_zip_mark(ZipArchive *zip, const char *mark, bool &mimetype_read,
 // The kind whose zip mark the archive bears, or Kind::unknown.
 static Kind kind_of_zip(std::string_view bytes)
 {
-    ZipArchive *zip = zip_open_bytes(bytes);
-    if (zip == nullptr)
+    ZipPtr zip(zip_open_bytes(bytes));
+    if (!zip)
         return Kind::unknown;
-    Kind kind = Kind::unknown;
     bool mimetype_read = false;
     std::string mimetype;
-    for (const Format &f : formats()) {
-        if (f.zip_mark != nullptr && has_zip_mark(zip, f.zip_mark, mimetype_read, mimetype)) {
-            kind = f.kind;
-            break;
-        }
-    }
-    zip_close(zip);
-    return kind;
+    for (const Format &f : formats())
+        if (f.zip_mark != nullptr && has_zip_mark(zip.get(), f.zip_mark, mimetype_read, mimetype))
+            return f.kind;
+    return Kind::unknown;
 }
 
 // ---------------------------------------------------------------- XML and HTML

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstddef>
+#include <memory>
 #include <string>
 #include <string_view>
 
@@ -17,6 +18,10 @@ struct ZipArchive; // libzip's archive over bytes in memory, and what was read f
 // it is not a zip.
 ZipArchive *zip_open_bytes(std::string_view bytes);
 void zip_close(ZipArchive *zip);
+struct ZipClose {
+    void operator()(ZipArchive *zip) const { zip_close(zip); }
+};
+using ZipPtr = std::unique_ptr<ZipArchive, ZipClose>;
 bool zip_has(ZipArchive *zip, const std::string &name);
 // Reads the member named exactly `name` (no patterns) into `out`, at most
 // member_limit bytes and what is left of archive_limit; false when it is

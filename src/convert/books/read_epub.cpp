@@ -136,21 +136,18 @@ static std::vector<std::string> reading_order(XmlNode package, const std::string
 
 ReadResult read_epub(const Input &in, Document &doc)
 {
-    ZipArchive *zip = zip_open_bytes(in.bytes);
-    if (zip == nullptr)
+    ZipPtr zip(zip_open_bytes(in.bytes));
+    if (!zip)
         return ReadResult::not_this_format;
-    std::string opf_path = package_path(zip);
+    std::string opf_path = package_path(zip.get());
     std::string bytes;
-    XmlDoc opf = zip_read(zip, opf_path, bytes) ? markup_parse(bytes, false) : nullptr;
-    XmlNode package = child_named(reinterpret_cast<XmlNode>(opf), "package");
-    if (package == nullptr) {
-        xml_free(opf);
-        zip_close(zip);
+    XmlDocPtr opf(zip_read(zip.get(), opf_path, bytes) ? markup_parse(bytes, false) : nullptr);
+    XmlNode package = child_named(reinterpret_cast<XmlNode>(opf.get()), "package");
+    if (package == nullptr)
         return ReadResult::not_this_format;
-    }
     std::vector<std::string> order = reading_order(package, folder_of(opf_path));
-    xml_free(opf);
-    std::unordered_set<std::string> enciphered = enciphered_members(zip);
+    opf.reset();
+    std::unordered_set<std::string> enciphered = enciphered_members(zip.get());
     Notes notes;
     size_t withheld = 0;
     std::string read_up_to;
@@ -160,18 +157,15 @@ ReadResult read_epub(const Input &in, Document &doc)
             continue;
         }
         bool too_large = false;
-        if (zip_read(zip, order[k], bytes))
+        if (zip_read(zip.get(), order[k], bytes))
             html_bytes_walk(bytes, notes, doc, &too_large);
-        if (too_large) {
-            zip_close(zip);
+        if (too_large)
             return book_stopped(doc, in, "EPUB", read_up_to);
-        }
         // A page's blocks are final once it is walked: notes to come take
         // their labels from the references, never the other way.
         read_up_to = "chapter " + std::to_string(k + 1);
         document_flush(doc, read_up_to);
     }
-    zip_close(zip);
     if (!document_has_blocks(doc) && withheld > 0)
         return notice(doc, NoticeKind::drm, in.name);
     return ReadResult::read;

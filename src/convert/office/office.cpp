@@ -215,8 +215,22 @@ XmlDocPtr office_parse_member(ZipArchive *zip, const char *name)
     return XmlDocPtr(zip_read(zip, name, bytes) ? xml_parse(bytes) : nullptr);
 }
 
+bool office_part_taken(PartBudget &budget, Document &doc, size_t from, size_t keep)
+{
+    for (size_t i = from; i < doc.blocks.size(); i++) {
+        budget.text += doc.blocks[i].text.size();
+        for (const std::string &cell : doc.blocks[i].cells)
+            budget.text += cell.size();
+    }
+    office_flush(doc, keep);
+    return ++budget.parts <= (size_t{1} << 18) + budget.text / 8;
+}
 
-MemberRead office_stream_member(ZipArchive *zip, const char *name,
+// Member `name` read as a stream: absent, read to its end, broken off by a
+// fault in it, or stopped by `take`, after what was taken.
+enum class MemberRead { absent, whole, broken, stopped };
+
+static MemberRead stream_member(ZipArchive *zip, const char *name,
                                 const std::function<XmlStep(XmlNode element, int depth)> &choose,
                                 const std::function<bool(XmlNode element)> &take)
 {
@@ -230,17 +244,8 @@ MemberRead office_stream_member(ZipArchive *zip, const char *name,
                                                                                    : MemberRead::stopped;
 }
 
-bool office_part_within(PartBudget &budget, const std::vector<Block> &blocks, size_t from)
-{
-    for (size_t i = from; i < blocks.size(); i++) {
-        budget.text += blocks[i].text.size();
-        for (const std::string &cell : blocks[i].cells)
-            budget.text += cell.size();
-    }
-    return ++budget.parts <= (size_t{1} << 18) + budget.text / 8;
-}
-
-ReadResult office_stream_end(MemberRead read, bool found, const Input &in, const char *type, Document &doc)
+// How a streamed document ends, as office_stream_body says.
+static ReadResult stream_end(MemberRead read, bool found, const Input &in, const char *type, Document &doc)
 {
     const char *why = read == MemberRead::stopped ? too_much_markup : "it is damaged";
     bool shown = read == MemberRead::stopped ? document_has_blocks(doc) : doc.blocks_sent > 0;
@@ -260,6 +265,21 @@ ReadResult office_stream_end(MemberRead read, bool found, const Input &in, const
         return ReadResult::not_this_format;
     }
     return ReadResult::read;
+}
+
+ReadResult office_stream_body(ZipArchive *zip, const char *name,
+                              const std::function<XmlStep(XmlNode element, int depth)> &choose,
+                              const std::function<void(XmlNode element)> &make, const bool &found,
+                              const Input &in, const char *type, Document &doc)
+{
+    PartBudget budget;
+    auto take = [&](XmlNode element) {
+        size_t from = doc.blocks.size();
+        make(element);
+        return office_part_taken(budget, doc, from);
+    };
+    MemberRead read = stream_member(zip, name, choose, take); // before `found` is looked at
+    return stream_end(read, found, in, type, doc);
 }
 
 void office_flush(Document &doc, size_t keep)

@@ -59,13 +59,6 @@ struct ListCounters {
 long office_count(ListCounters &counters, int level, long start, long set_to);
 // Member `name` of `zip` parsed, or nullptr.
 XmlDocPtr office_parse_member(ZipArchive *zip, const char *name);
-// Member `name` of `zip` read as a stream (xml_stream): absent, read to
-// its end, broken off by a fault in it, or stopped by `take`, after what
-// was taken.
-enum class MemberRead { absent, whole, broken, stopped };
-MemberRead office_stream_member(ZipArchive *zip, const char *name,
-                                const std::function<XmlStep(XmlNode element, int depth)> &choose,
-                                const std::function<bool(XmlNode element)> &take);
 // What a document's parts (paragraphs, the body's children) may number: a
 // quarter of a million, and one more for each 8 bytes of text they made,
 // so that a flood of empty ones ends early and honest text reads whole.
@@ -73,13 +66,20 @@ struct PartBudget {
     size_t parts = 0;
     size_t text = 0;
 };
-// Counts a part, whose blocks are those of `blocks` from `from` on; false
-// once the parts outrun their text.
-bool office_part_within(PartBudget &budget, const std::vector<Block> &blocks, size_t from);
-// How a streamed document ends: read, not this format after all (nothing
-// taken, or a fault before anything was shown), or what was read and a
-// line saying why it stopped. `type` names the format in the notices.
-ReadResult office_stream_end(MemberRead read, bool found, const Input &in, const char *type, Document &doc);
+// Counts a part, whose blocks are those of the document from `from` on,
+// then hands on what is read (office_flush, keeping the last `keep`);
+// false once the parts outrun their text.
+bool office_part_taken(PartBudget &budget, Document &doc, size_t from, size_t keep = 0);
+// The body in member `name` of `zip`, read as a stream (xml_stream) so
+// that memory follows the text and not the markup: each element `choose`
+// takes makes its blocks by `make`, counted and handed on as they come.
+// Read; or not this format after all (no such member, no body `found`, a
+// fault before anything was shown); or what was read and a line saying
+// why it stopped. `type` names the format in the notices.
+ReadResult office_stream_body(ZipArchive *zip, const char *name,
+                              const std::function<XmlStep(XmlNode element, int depth)> &choose,
+                              const std::function<void(XmlNode element)> &make, const bool &found,
+                              const Input &in, const char *type, Document &doc);
 // Hands the blocks read so far but the last `keep` to the parent, once
 // there are enough of them to be worth a write (document_flush); the
 // place is the paragraph they reach.

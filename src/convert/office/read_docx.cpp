@@ -3,7 +3,6 @@
 // reader sees is kept: deleted revisions, field instructions and the other
 // half of alternate content are dropped.
 #include <map>
-#include <memory>
 #include <string>
 #include <vector>
 
@@ -494,23 +493,15 @@ ReadResult docx_read_body(Docx &docx, ZipArchive *zip, const Input &in, Document
         }
         return depth == 2 ? XmlStep::take : XmlStep::skip;
     };
-    PartBudget budget;
-    auto take = [&](XmlNode child) {
-        size_t from = doc.blocks.size();
-        docx_block(docx, child, doc.blocks, 0);
-        bool within = office_part_within(budget, doc.blocks, from);
-        office_flush(doc);
-        return within;
-    };
-    MemberRead read = office_stream_member(zip, "word/document.xml", choose, take);
-    return office_stream_end(read, in_body, in, "DOCX", doc);
+    auto make = [&](XmlNode child) { docx_block(docx, child, doc.blocks, 0); };
+    return office_stream_body(zip, "word/document.xml", choose, make, in_body, in, "DOCX", doc);
 }
 
 } // namespace
 
 ReadResult read_docx(const Input &in, Document &doc)
 {
-    std::unique_ptr<ZipArchive, decltype(&zip_close)> zip(zip_open_bytes(in.bytes), zip_close);
+    ZipPtr zip(zip_open_bytes(in.bytes));
     if (!zip || !zip_has(zip.get(), "word/document.xml"))
         return ReadResult::not_this_format;
     Docx docx;

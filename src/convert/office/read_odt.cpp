@@ -3,7 +3,6 @@
 // the declarations kept among the text are dropped.
 #include <algorithm>
 #include <map>
-#include <memory>
 #include <string>
 #include <vector>
 
@@ -411,28 +410,21 @@ ReadResult odt_read_content(Odt &odt, ZipArchive *zip, const Input &in, Document
         }
         return depth == 3 && in_text ? XmlStep::take : XmlStep::skip;
     };
-    PartBudget budget;
-    auto take = [&](XmlNode element) {
+    auto make = [&](XmlNode element) {
         // The content's own automatic styles win over named ones of that name.
-        if (taking_styles) {
+        if (taking_styles)
             odt_load_styles(odt, element);
-            return true;
-        }
-        size_t from = doc.blocks.size();
-        odt_block(odt, element, doc.blocks, 0, ListAt{});
-        bool within = office_part_within(budget, doc.blocks, from);
-        office_flush(doc);
-        return within;
+        else
+            odt_block(odt, element, doc.blocks, 0, ListAt{});
     };
-    MemberRead read = office_stream_member(zip, "content.xml", choose, take);
-    return office_stream_end(read, in_text, in, "ODT", doc);
+    return office_stream_body(zip, "content.xml", choose, make, in_text, in, "ODT", doc);
 }
 
 } // namespace
 
 ReadResult read_odt(const Input &in, Document &doc)
 {
-    std::unique_ptr<ZipArchive, decltype(&zip_close)> zip(zip_open_bytes(in.bytes), zip_close);
+    ZipPtr zip(zip_open_bytes(in.bytes));
     if (!zip || !zip_has(zip.get(), "content.xml"))
         return ReadResult::not_this_format;
     Odt odt;

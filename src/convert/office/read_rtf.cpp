@@ -298,8 +298,8 @@ BlockKind style_kind(const Rtf &rtf, const Group &group)
 // on but the last, which the next item's numbering looks at.
 void part_done(Rtf &rtf, size_t from)
 {
-    rtf.stopped = rtf.stopped || !office_part_within(rtf.budget, rtf.doc->blocks, from);
-    office_flush(*rtf.doc, 1);
+    if (!office_part_taken(rtf.budget, *rtf.doc, from, 1))
+        rtf.stopped = true;
 }
 
 void flush_row(Rtf &rtf)

@@ -390,7 +390,7 @@ TEST_F(OfficeReaders, ArchivesWithoutTheirDocumentAreRefused)
     for (const auto &row : rows) {
         Document doc;
         EXPECT_EQ(read_docx(Input{row.text, "x.docx"}, doc), ReadResult::not_this_format) << row.name;
-        EXPECT_EQ(read_odt(Input{row.bytes, "x.odt"}, doc), ReadResult::not_this_format) << row.name;
+        EXPECT_EQ(read_odt(Input{row.text, "x.odt"}, doc), ReadResult::not_this_format) << row.name;
         EXPECT_TRUE(doc.blocks.empty()) << row.name;
     }
 }
