@@ -81,20 +81,16 @@ static ParseEnd parse_end(xmlParserCtxtPtr ctxt, const Budget &budget)
     return deep ? ParseEnd::too_deep : ParseEnd::whole;
 }
 
-XmlDoc xml_parse(std::string_view bytes, ParseEnd *end, const char *encoding)
+// A tree made by `read` in `ctxt`, which it takes over: nullptr past the
+// budget, and `end` says why a parse stopped short.
+template <typename Read>
+static XmlDoc parse_counted(xmlParserCtxtPtr ctxt, ParseEnd *end, Read read)
 {
-    if (end != nullptr)
-        *end = ParseEnd::whole;
-    if (bytes.size() > member_limit)
-        return nullptr;
-    xmlParserCtxtPtr ctxt = xmlNewParserCtxt();
     if (ctxt == nullptr)
         return nullptr;
     Budget budget;
     ctxt->_private = &budget;
-    ctxt->sax->startElementNs = counted_element_ns;
-    XmlDoc doc =
-        xmlCtxtReadMemory(ctxt, bytes.data(), static_cast<int>(bytes.size()), nullptr, encoding, xml_options);
+    XmlDoc doc = read(ctxt);
     if (budget.reached) {
         xml_free(doc);
         doc = nullptr;
@@ -105,28 +101,30 @@ XmlDoc xml_parse(std::string_view bytes, ParseEnd *end, const char *encoding)
     return doc;
 }
 
+XmlDoc xml_parse(std::string_view bytes, ParseEnd *end, const char *encoding)
+{
+    if (end != nullptr)
+        *end = ParseEnd::whole;
+    if (bytes.size() > member_limit)
+        return nullptr;
+    return parse_counted(xmlNewParserCtxt(), end, [&](xmlParserCtxtPtr ctxt) {
+        ctxt->sax->startElementNs = counted_element_ns;
+        return xmlCtxtReadMemory(ctxt, bytes.data(), static_cast<int>(bytes.size()), nullptr, encoding,
+                                 xml_options);
+    });
+}
+
 XmlDoc html_parse(std::string_view bytes, const char *encoding, ParseEnd *end)
 {
     if (end != nullptr)
         *end = ParseEnd::whole;
     if (bytes.size() > member_limit)
         return nullptr;
-    htmlParserCtxtPtr ctxt = htmlNewParserCtxt();
-    if (ctxt == nullptr)
-        return nullptr;
-    Budget budget;
-    ctxt->_private = &budget;
-    ctxt->sax->startElement = counted_element;
-    XmlDoc doc = htmlCtxtReadMemory(ctxt, bytes.data(), static_cast<int>(bytes.size()), nullptr,
-                                    encoding && *encoding ? encoding : nullptr, html_options);
-    if (budget.reached) {
-        xml_free(doc);
-        doc = nullptr;
-    }
-    if (end != nullptr)
-        *end = parse_end(ctxt, budget);
-    htmlFreeParserCtxt(ctxt);
-    return doc;
+    return parse_counted(htmlNewParserCtxt(), end, [&](xmlParserCtxtPtr ctxt) {
+        ctxt->sax->startElement = counted_element;
+        return htmlCtxtReadMemory(ctxt, bytes.data(), static_cast<int>(bytes.size()), nullptr,
+                                  encoding && *encoding ? encoding : nullptr, html_options);
+    });
 }
 
 // ---------------------------------------------------------------- streams
