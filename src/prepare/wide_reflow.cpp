@@ -228,28 +228,44 @@ bool holds_non_ascii(int fd)
     return false;
 }
 
+// Runs `step` over the bytes of `s` from each place where `whole` bytes are
+// left, or fewer at the end, refilling as it goes: `step` is given the
+// place and what is left from it, and says how many bytes it took, 0 to
+// stop. False when a step stopped.
+template <typename Step>
+static bool source_each(ByteSource *s, size_t whole, Step step)
+{
+    size_t avail;
+    while ((avail = source_fill(s, whole)) > 0) {
+        const unsigned char *p = source_bytes(s), *end = p + avail;
+        const unsigned char *stop = s->ended ? end : end - (whole - 1);
+        while (p < stop) {
+            size_t took = step(p, (size_t)(end - p));
+            if (took == 0)
+                return false;
+            p += took;
+        }
+        s->at = (size_t)(p - s->buf.data());
+    }
+    return true;
+}
+
 void encode_for_fmt(FILE *in, FILE *out)
 {
     ByteSource source{in};
     ByteSink *sink = sink_to(out);
-    size_t avail;
-    while ((avail = source_fill(&source, 4)) > 0) {
-        const unsigned char *p = source_bytes(&source), *end = p + avail;
-        // A character is whole here while 4 bytes are left, or at the end.
-        const unsigned char *stop = source.ended ? end : end - 3;
-        while (p < stop) {
-            if (*p < 0x80) {
-                sink_byte(sink, *p++);
-                continue;
-            }
-            size_t len;
-            if (placeholders_of(p, (size_t)(end - p), &len) == 2)
-                sink_byte(sink, placeholder);
-            sink_byte(sink, placeholder);
-            p += len;
+    // A character is whole while 4 bytes are left, or at the end.
+    source_each(&source, 4, [sink](const unsigned char *p, size_t left) -> size_t {
+        if (*p < 0x80) {
+            sink_byte(sink, *p);
+            return 1;
         }
-        source.at = (size_t)(p - source.buf.data());
-    }
+        size_t len;
+        if (placeholders_of(p, left, &len) == 2)
+            sink_byte(sink, placeholder);
+        sink_byte(sink, placeholder);
+        return len;
+    });
     sink_flush(sink);
 }
 
@@ -271,38 +287,34 @@ bool decode_from_fmt(FILE *reflowed, FILE *original, FILE *out)
 {
     ByteSource from_fmt{reflowed}, from_original{original};
     ByteSink *sink = sink_to(out);
-    size_t avail;
-    while ((avail = source_fill(&from_fmt, 2)) > 0) {
-        const unsigned char *f = source_bytes(&from_fmt), *end = f + avail;
-        // A placeholder pair is whole here while 2 bytes are left, or at the end.
-        const unsigned char *stop = from_fmt.ended ? end : end - 1;
-        while (f < stop) {
-            if (is_fmt_space(*f)) {
-                sink_byte(sink, *f++);
-                continue;
-            }
-            // The original's next byte that is no white space, and its character.
-            size_t left = from_original.len - from_original.at;
-            if (left < 4 || is_fmt_space(from_original.buf[from_original.at]))
-                left = source_skip_space(&from_original);
-            if (left == 0)
-                return false;
-            const unsigned char *a = source_bytes(&from_original);
-            size_t len = 1, count = 1;
-            if (a[0] >= 0x80) {
-                count = placeholders_of(a, left, &len);
-                if (*f != placeholder || (count == 2 && (f + 1 == end || f[1] != placeholder)))
-                    return false;
-            } else if (*f != a[0]) {
-                return false; // fmt changed more than white space
-            }
-            for (size_t i = 0; i < len; i++)
-                sink_byte(sink, a[i]);
-            from_original.at += len;
-            f += count;
+    // A placeholder pair is whole while 2 bytes are left, or at the end.
+    bool same = source_each(&from_fmt, 2, [&](const unsigned char *f, size_t fmt_left) -> size_t {
+        if (is_fmt_space(*f)) {
+            sink_byte(sink, *f);
+            return 1;
         }
-        from_fmt.at = (size_t)(f - from_fmt.buf.data());
-    }
+        // The original's next byte that is no white space, and its character.
+        size_t left = from_original.len - from_original.at;
+        if (left < 4 || is_fmt_space(from_original.buf[from_original.at]))
+            left = source_skip_space(&from_original);
+        if (left == 0)
+            return 0;
+        const unsigned char *a = source_bytes(&from_original);
+        size_t len = 1, count = 1;
+        if (a[0] >= 0x80) {
+            count = placeholders_of(a, left, &len);
+            if (*f != placeholder || (count == 2 && (fmt_left < 2 || f[1] != placeholder)))
+                return 0;
+        } else if (*f != a[0]) {
+            return 0; // fmt changed more than white space
+        }
+        for (size_t i = 0; i < len; i++)
+            sink_byte(sink, a[i]);
+        from_original.at += len;
+        return count;
+    });
+    if (!same)
+        return false;
     size_t left = source_skip_space(&from_original);
     sink_flush(sink);
     return left == 0 && fflush(out) == 0 && !ferror(out);
