@@ -24,7 +24,6 @@ namespace {
 // A child that runs out of memory ends with this status, so that the
 // parent can say so.
 constexpr int out_of_memory_status = 3;
-constexpr int not_confined_status = 4;
 
 void put_block(std::string &out, const Block &b)
 {
@@ -173,7 +172,7 @@ std::string why_unread(const ChildOutput &child, const Answer &answer)
         return "it takes too long to read";
     if (WIFEXITED(status) && WEXITSTATUS(status) == out_of_memory_status)
         return "it needs more memory than a document may take";
-    if (WIFEXITED(status) && WEXITSTATUS(status) == not_confined_status)
+    if (WIFEXITED(status) && WEXITSTATUS(status) == child_not_confined)
         return "its reader could not be confined";
     if (WIFSIGNALED(status) && WTERMSIG(status) == SIGSYS)
         return "its reader tried what no reader may do, and was stopped";
@@ -209,23 +208,19 @@ ReadResult read_confined(ReadFunction read, const Input &in, const char *type, D
     const int seconds = read_seconds + static_cast<int>(in.bytes.size() >> 24);
     ChildOutput child;
     Answer answer;
+    Confinement confinement;
+    confinement.address_space += 4 * in.bytes.size();
+    confinement.cpu_seconds = seconds;
+    confinement.read_only_paths = read_only_paths;
     run_in_child(
         [&](int fd) {
-            Confinement confinement;
-            confinement.address_space += 4 * in.bytes.size();
-            confinement.cpu_seconds = seconds;
-            confinement.keep_fds = {fd};
-            confinement.read_only_paths = read_only_paths;
-            ConfineFailure failure;
-            if (!confine_child(confinement, failure))
-                _exit(not_confined_status);
             std::set_new_handler(out_of_memory);
             parent_fd = fd;
             Document read_doc;
             ReadResult result = read(in, read_doc);
             _exit(send_document(fd, result, read_doc) ? 0 : 1);
         },
-        [&](std::string_view chunk) { return take_answer(answer, chunk); }, seconds, child);
+        confinement, [&](std::string_view chunk) { return take_answer(answer, chunk); }, seconds, child);
     if (child.succeeded && answer.ended && answer.pending.empty()) {
         doc = std::move(answer.doc);
         return answer.result;

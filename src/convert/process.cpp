@@ -240,15 +240,30 @@ void run_program(const std::vector<std::string> &argv, const std::vector<std::st
         true, capped(result, cap), seconds, result);
 }
 
-void run_in_child(const std::function<void(int fd)> &work, size_t cap, int seconds, ChildOutput &result)
+// In a forked child: confined, keeping `fd`, or ended.
+static void confine_or_end(const Confinement &confinement, int fd)
 {
-    run_child(work, false, capped(result, cap), seconds, result);
+    Confinement own = confinement;
+    own.keep_fds.push_back(fd);
+    ConfineFailure failure;
+    if (!confine_child(own, failure))
+        _exit(child_not_confined);
 }
 
-void run_in_child(const std::function<void(int fd)> &work, const std::function<bool(std::string_view)> &take,
-                  int seconds, ChildOutput &result)
+void run_in_child(const std::function<void(int fd)> &work, const Confinement &confinement, size_t cap, int seconds,
+                  ChildOutput &result)
 {
-    run_child(work, false, take, seconds, result);
+    run_in_child(work, confinement, capped(result, cap), seconds, result);
+}
+
+void run_in_child(const std::function<void(int fd)> &work, const Confinement &confinement,
+                  const std::function<bool(std::string_view)> &take, int seconds, ChildOutput &result)
+{
+    auto confined = [&](int fd) {
+        confine_or_end(confinement, fd);
+        work(fd);
+    };
+    run_child(confined, false, take, seconds, result);
 }
 
 // ---------------------------------------------------------------- workers
@@ -268,7 +283,8 @@ void pool_stop(std::vector<Worker> &workers)
     }
 }
 
-bool pool_start(int count, const std::function<void(int k, int fd)> &work, std::vector<Worker> &workers)
+bool pool_start(int count, const Confinement &confinement, const std::function<void(int k, int fd)> &work,
+                std::vector<Worker> &workers)
 {
     for (int k = 0; k < count; k++) {
         int fds[2];
@@ -287,6 +303,7 @@ bool pool_start(int count, const std::function<void(int k, int fd)> &work, std::
             for (Worker &w : workers)
                 close(w.fd);
             child_setup(fds[1], fds[0], false);
+            confine_or_end(confinement, fds[1]);
             work(k, fds[1]);
             _exit(0);
         }

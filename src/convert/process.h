@@ -17,6 +17,7 @@
 #include <string_view>
 #include <vector>
 
+#include "convert/confine.h"
 #include "convert/readers.h"
 
 // Milliseconds of a clock that never steps back.
@@ -59,12 +60,16 @@ void run_program(const std::vector<std::string> &argv, const std::vector<std::st
                  const InputFile &file, const std::vector<std::string> &data_paths, size_t cap, int seconds,
                  ChildOutput &result);
 // Runs `work(fd)` in a child process of its own, which writes on `fd`,
-// under the same limits; its standard error is this process's.
-void run_in_child(const std::function<void(int fd)> &work, size_t cap, int seconds, ChildOutput &result);
+// under the same limits; its standard error is this process's. The child
+// takes `confinement` (its pipe kept) before `work` starts, and ends with
+// status child_not_confined when it cannot: no function runs unconfined.
+constexpr int child_not_confined = 4;
+void run_in_child(const std::function<void(int fd)> &work, const Confinement &confinement, size_t cap, int seconds,
+                  ChildOutput &result);
 // The same, handing what it writes to `take` as it comes instead of
 // keeping it; once `take` returns false the child is killed.
-void run_in_child(const std::function<void(int fd)> &work, const std::function<bool(std::string_view)> &take,
-                  int seconds, ChildOutput &result);
+void run_in_child(const std::function<void(int fd)> &work, const Confinement &confinement,
+                  const std::function<bool(std::string_view)> &take, int seconds, ChildOutput &result);
 
 // A pool of workers, each a child that sends records on its own pipe.
 struct Worker {
@@ -72,9 +77,11 @@ struct Worker {
     int fd = -1;
     std::string pending; // bytes of a record not yet whole
 };
-// Starts `count` workers, the k-th running `work(k, fd)`; false when one
-// could not be started (those that were are stopped).
-bool pool_start(int count, const std::function<void(int k, int fd)> &work, std::vector<Worker> &workers);
+// Starts `count` workers, the k-th running `work(k, fd)` under
+// `confinement`, as run_in_child's do; false when one could not be
+// started (those that were are stopped).
+bool pool_start(int count, const Confinement &confinement, const std::function<void(int k, int fd)> &work,
+                std::vector<Worker> &workers);
 enum class PoolEnd { done, timed_out, failed };
 // Hands every whole record to `take(k, record)` (false: a record that
 // makes no sense) until `done()`, a deadline on clock_ms, or a failure:

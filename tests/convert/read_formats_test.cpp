@@ -1093,10 +1093,10 @@ TEST(ReadFormats, ProgramsRunWithinLimits)
         run_program({sh, script}, {}, file, {}, 1024, 5, result);
         EXPECT_EQ(result.out, "");
     }
-    run_in_child([](int fd) { write_all(fd, "before"); std::abort(); }, 1024, 5, result);
+    run_in_child([](int fd) { write_all(fd, "before"); std::abort(); }, Confinement{}, 1024, 5, result);
     EXPECT_FALSE(result.succeeded);
     EXPECT_EQ(result.out, "before");
-    run_in_child([](int) { for (;;) pause(); }, 1024, 1, result);
+    run_in_child([](int) { for (;;) pause(); }, Confinement{}, 1024, 1, result);
     EXPECT_TRUE(result.timed_out);
 
     // A document given as bytes is written for the program and removed.

@@ -718,25 +718,12 @@ bool get_page(std::string_view in, int &index, PdfPage &page)
 
 // ---------------------------------------------------------------- workers
 
-// A worker: confined before poppler sees a byte, it opens the document
-// from the bytes, says whether it could and how many pages it has, then
-// sends pages first, first + step, ... to `fd`, until there are no more.
-[[noreturn]] void work_pages(std::string_view bytes, int first, int step, int workers, long long deadline, int fd)
+// A worker: confined before poppler sees a byte (pool_start), it opens the
+// document from the bytes, says whether it could and how many pages it
+// has, then sends pages first, first + step, ... to `fd`, until there are
+// no more.
+[[noreturn]] void work_pages(std::string_view bytes, int first, int step, long long deadline, int fd)
 {
-#ifndef DRIFTERM_FUZZING
-    Confinement confinement;
-    // The memory of all the workers together stays within one reader's.
-    confinement.address_space = std::max(confinement.address_space / static_cast<size_t>(workers), size_t{192} << 20) +
-                                bytes.size();
-    confinement.cpu_seconds = static_cast<int>((deadline - clock_ms()) / 1000) + 1;
-    confinement.keep_fds = {fd};
-    confinement.read_only_paths = {"/usr/share/poppler"};
-    ConfineFailure failure;
-    if (!confine_child(confinement, failure))
-        _exit(4);
-#else
-    (void)workers;
-#endif
 #if defined(M_TRIM_THRESHOLD)
     // Each page's words are made and freed again: keep the heap's pages
     // rather than hand them back to the system after every page (glibc).
@@ -875,7 +862,14 @@ PoolEnd read_pages(std::string_view bytes, long long deadline, Collected &c)
     // A worker ends its page a little before the parent stops listening,
     // so that what it drew of it still arrives.
     const long long page_deadline = deadline - 300;
-    if (!pool_start(n, [&](int k, int fd) { work_pages(bytes, k, n, n, page_deadline, fd); }, workers))
+    Confinement confinement;
+    // The memory of all the workers together stays within one reader's.
+    confinement.address_space =
+        std::max(confinement.address_space / static_cast<size_t>(n), size_t{192} << 20) + bytes.size();
+    confinement.cpu_seconds = static_cast<int>((page_deadline - clock_ms()) / 1000) + 1;
+    confinement.read_only_paths = {"/usr/share/poppler"};
+    auto work = [&](int k, int fd) { work_pages(bytes, k, n, page_deadline, fd); };
+    if (!pool_start(n, confinement, work, workers))
         return PoolEnd::failed;
     c.step = n;
     for (int k = 0; k < n; k++)
