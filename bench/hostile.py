@@ -212,7 +212,8 @@ def measure_hostile(work, converter, home):
         del data
         took, tree, largest, shown = run_filter(path, converter, home)
         raw = any(b < 0x20 and b not in (9, 10) for b in shown)
-        rows.append((what, "%.0f KB" % (size / 1000), "%.2f s" % took, "%.0f MiB" % (tree / 1024),
+        shown_size = "%d B" % size if size < 1000 else "%.0f KB" % (size / 1000)
+        rows.append((what, shown_size, "%.2f s" % took, "%.0f MiB" % (tree / 1024),
                      "%.0f MiB" % (largest / 1024), ("RAW BYTES " if raw else "") + summary(shown)))
         os.unlink(path)
     return rows
