@@ -718,37 +718,6 @@ bool get_page(std::string_view in, int &index, PdfPage &page)
 
 // ---------------------------------------------------------------- workers
 
-// A worker: confined before poppler sees a byte (pool_start), it opens the
-// document from the bytes, says whether it could and how many pages it
-// has, then sends pages first, first + step, ... to `fd`, until there are
-// no more.
-[[noreturn]] void work_pages(std::string_view bytes, int first, int step, long long deadline, int fd)
-{
-#if defined(M_TRIM_THRESHOLD)
-    // Each page's words are made and freed again: keep the heap's pages
-    // rather than hand them back to the system after every page (glibc).
-    mallopt(M_TRIM_THRESHOLD, 256 << 20);
-    mallopt(M_TOP_PAD, 16 << 20);
-    mallopt(M_MMAP_THRESHOLD, 64 << 20);
-#endif
-    PdfOpened opened;
-    PdfDocumentPtr doc = pdf_open(bytes, &opened);
-    int count = doc ? std::min(pdf_page_count(*doc), page_bound) : 0;
-    std::string out;
-    put_header(out, opened, count);
-    for (int index = first; doc && index < count; index += step) {
-        PdfPage page;
-        bool exists = read_page(*doc, index, deadline, page);
-        put_page(out, exists ? index : -1, page);
-        if (!write_all(fd, out))
-            _exit(1);
-        out.clear();
-        if (!exists)
-            break;
-    }
-    _exit(write_all(fd, out) ? 0 : 1);
-}
-
 struct Collected {
     bool opened = false;          // a worker said how the document opened
     PdfOpened how = PdfOpened::broken;
@@ -816,15 +785,6 @@ bool take_page(Collected &c, size_t k, std::string_view record)
     return true;
 }
 
-// One worker per core, DRIFTERM_PDF_WORKERS another number (at least one).
-int worker_count()
-{
-    long cores = sysconf(_SC_NPROCESSORS_ONLN);
-    if (const char *forced = getenv("DRIFTERM_PDF_WORKERS"))
-        cores = atol(forced);
-    return static_cast<int>(std::clamp<long>(cores, 1, 64));
-}
-
 #ifdef DRIFTERM_FUZZING
 // The fuzzer's way: every page read in its own process, where it sees them.
 PoolEnd read_pages(std::string_view bytes, long long deadline, Collected &c)
@@ -853,6 +813,46 @@ PoolEnd read_pages(std::string_view bytes, long long deadline, Collected &c)
     return PoolEnd::done;
 }
 #else
+// A worker: confined before poppler sees a byte (pool_start), it opens the
+// document from the bytes, says whether it could and how many pages it
+// has, then sends pages first, first + step, ... to `fd`, until there are
+// no more.
+[[noreturn]] void work_pages(std::string_view bytes, int first, int step, long long deadline, int fd)
+{
+#if defined(M_TRIM_THRESHOLD)
+    // Each page's words are made and freed again: keep the heap's pages
+    // rather than hand them back to the system after every page (glibc).
+    mallopt(M_TRIM_THRESHOLD, 256 << 20);
+    mallopt(M_TOP_PAD, 16 << 20);
+    mallopt(M_MMAP_THRESHOLD, 64 << 20);
+#endif
+    PdfOpened opened;
+    PdfDocumentPtr doc = pdf_open(bytes, &opened);
+    int count = doc ? std::min(pdf_page_count(*doc), page_bound) : 0;
+    std::string out;
+    put_header(out, opened, count);
+    for (int index = first; doc && index < count; index += step) {
+        PdfPage page;
+        bool exists = read_page(*doc, index, deadline, page);
+        put_page(out, exists ? index : -1, page);
+        if (!write_all(fd, out))
+            _exit(1);
+        out.clear();
+        if (!exists)
+            break;
+    }
+    _exit(write_all(fd, out) ? 0 : 1);
+}
+
+// One worker per core, DRIFTERM_PDF_WORKERS another number (at least one).
+int worker_count()
+{
+    long cores = sysconf(_SC_NPROCESSORS_ONLN);
+    if (const char *forced = getenv("DRIFTERM_PDF_WORKERS"))
+        cores = atol(forced);
+    return static_cast<int>(std::clamp<long>(cores, 1, 64));
+}
+
 // The pages, read by confined workers in parallel, as far as they go or
 // until the time ran out.
 PoolEnd read_pages(std::string_view bytes, long long deadline, Collected &c)
