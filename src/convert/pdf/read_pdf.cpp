@@ -786,29 +786,34 @@ bool take_page(Collected &c, size_t k, std::string_view record)
 }
 
 #ifdef DRIFTERM_FUZZING
-// The fuzzer's way: every page read in its own process, where it sees them.
+// The fuzzer's way: every page read in its own process, where it sees
+// them, and handed over in the records a worker sends.
+bool take_own(Collected &c, const std::string &out)
+{
+    std::string_view rest = out, record;
+    return record_next(rest, record) && take_page(c, 0, record);
+}
+
 PoolEnd read_pages(std::string_view bytes, long long deadline, Collected &c)
 {
     PdfOpened how;
     PdfDocumentPtr doc = pdf_open(bytes, &how);
-    std::string header;
-    put_header(header, how, doc ? std::min(pdf_page_count(*doc), page_bound) : 0);
-    std::string_view record;
-    std::string_view rest = header;
-    record_next(rest, record);
+    std::string out;
+    put_header(out, how, doc ? std::min(pdf_page_count(*doc), page_bound) : 0);
     c.next.push_back(0);
-    take_page(c, 0, record);
+    if (!take_own(c, out))
+        return PoolEnd::failed;
     for (int index = 0; doc && index < c.end; index++) {
         if (clock_ms() > deadline)
             return PoolEnd::timed_out;
         PdfPage page;
-        if (!read_page(*doc, index, deadline, page)) {
-            c.end = index;
+        bool exists = read_page(*doc, index, deadline, page);
+        out.clear();
+        put_page(out, exists ? index : -1, page);
+        if (!take_own(c, out))
+            return PoolEnd::failed;
+        if (!exists)
             break;
-        }
-        c.pages[static_cast<size_t>(index)] = std::move(page);
-        c.received[static_cast<size_t>(index)] = true;
-        advance_prefix(c);
     }
     return PoolEnd::done;
 }
