@@ -7,6 +7,8 @@
 #include <cerrno>
 #include <climits>
 #include <cstdint>
+#include <cstdlib>
+#include <ctime>
 #include <fcntl.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
@@ -467,6 +469,11 @@ bool confine_child(const Confinement &c, ConfineFailure &failure)
         SanitizerSandboxArguments none = {0, -1, 0};
         __sanitizer_sandbox_on_notify(&none);
     }
+    // libzip asks for the local time of every member's date. Unless TZ
+    // names the zone, glibc looks at its file again each time, which a
+    // confined child can neither stat nor open: named and read once here.
+    setenv("TZ", ":/etc/localtime", 0);
+    tzset();
     if (!set_no_new_privileges(failure) || !set_limits(c.address_space, c.cpu_seconds, 0, c.open_files, failure))
         return false;
     // Without Landlock nothing could hold an open to the paths named, so
