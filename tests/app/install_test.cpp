@@ -247,13 +247,13 @@ TEST(Completion, OffersWhatEachPositionTakes)
 // the tools it runs itself are the real ones.
 const char *const looked_for[] = {"c++",  "cmake", "pkg-config", "file", "pdftotext", "gzip",
                                   "bzip2", "xz",  "zstd", "man", "mandoc", "groff", "col", "fmt",
-                                  "antiword", "catdoc", "ps2ascii", "zip", "djvm", "dpkg-shlibdeps",
+                                  "antiword", "catdoc", "gs", "zip", "djvm", "dpkg-shlibdeps",
                                   "lintian", "clang++"};
 const char *const its_tools[] = {"grep", "sed", "sort", "tr", "head", "ls"};
 
 const std::string optional_warning =
-    "scripts/deps: warning: optional, not installed (such files are shown as they are): "
-    "ghostscript (ps2ascii)\n";
+    "scripts/deps: warning: optional, not installed (such files get a line naming it): "
+    "ghostscript (gs)\n";
 
 // The script tells root from other users by `id -u` alone, so a stub id
 // stands for the user; dpkg-query knows every package but those in ABSENT,
@@ -268,14 +268,14 @@ TEST(Deps, EachTargetAsksOnlyForWhatItNeeds)
         std::string err, apt_calls;
     };
     const Case cases[] = {
-        {"a missing optional converter warns, make goes on", "build", 1000, {"ps2ascii"}, 0,
+        {"a missing optional converter warns, make goes on", "build", 1000, {"gs"}, 0,
          optional_warning, ""},
-        {"make run goes on too", "run", 1000, {"ps2ascii"}, 0, optional_warning, ""},
+        {"make run goes on too", "run", 1000, {"gs"}, 0, optional_warning, ""},
         {"everything there: nothing to say", "run", 1000, {}, 0, "", ""},
         {"either man or mandoc will do", "run", 1000, {"man"}, 0, "", ""},
         {"building needs no converter", "build", 1000, {"pdftotext", "antiword"}, 0, "", ""},
         {"running needs the required ones, not the optional one", "run", 1000,
-         {"pdftotext", "antiword", "ps2ascii"}, 1,
+         {"pdftotext", "antiword", "gs"}, 1,
          optional_warning + "scripts/deps: missing packages: antiword poppler-utils\n"
                             "Run as root:  apt-get update && apt-get install -y --no-install-recommends antiword "
                             "poppler-utils\n",
@@ -290,7 +290,7 @@ TEST(Deps, EachTargetAsksOnlyForWhatItNeeds)
          "Run as root:  apt-get update && apt-get install -y --no-install-recommends clang libclang-rt-dev\n",
          ""},
         {"root installs what is required, never the optional one", "run", 0,
-         {"pdftotext", "ps2ascii"}, 0, optional_warning,
+         {"pdftotext", "gs"}, 0, optional_warning,
          "update\ninstall -y --no-install-recommends poppler-utils\n"},
     };
     for (const Case &c : cases) {
