@@ -9,6 +9,7 @@
 #include <cstdint>
 #include <cstdlib>
 #include <ctime>
+#include <iterator>
 #include <fcntl.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
@@ -553,8 +554,9 @@ void open_charset_converters()
         "ISO-2022-KR", "ISO-2022-CN",
     };
     // Kept open for good: glibc unloads a converter nobody holds.
-    for (const char *set : sets)
-        iconv_open("UTF-8", set);
+    [[maybe_unused]] static iconv_t held[std::size(sets)];
+    for (size_t i = 0; i < std::size(sets); i++)
+        held[i] = iconv_open("UTF-8", sets[i]);
 #endif
 }
 

@@ -13,15 +13,11 @@
 
 // A reader in its confined child, given what its library needs: a folder
 // of its data, the document as a file. One that runs programs confines
-// them itself. A fuzzing build reads here, where the fuzzer sees what the
-// reader does.
+// them itself. A fuzz target may have it read here, where the fuzzer sees
+// what the reader does.
 static ReadResult read_with(const Format *format, ReadFunction read, const Input &in, Document &doc)
 {
-#ifdef DRIFTERM_FUZZING
-    (void)format;
-    return read(in, doc);
-#else
-    if (format->confines_itself)
+    if (format->confines_itself || reading_in_process())
         return read(in, doc);
     std::vector<std::string> paths;
     if (format->library_data)
@@ -38,7 +34,6 @@ static ReadResult read_with(const Format *format, ReadFunction read, const Input
     ReadResult result = read_confined(read, named, format->name, doc, paths);
     input_file_remove(file);
     return result;
-#endif
 }
 
 // The reader of the kind, and where its bytes turn out not to be its

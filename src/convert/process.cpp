@@ -41,6 +41,11 @@ std::string program_on_path(const char *name)
     }
 }
 
+bool reading_in_process()
+{
+    return drifterm_fuzz_reads_in_process != nullptr && drifterm_fuzz_reads_in_process();
+}
+
 long long clock_ms()
 {
     struct timespec ts;

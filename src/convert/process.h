@@ -27,6 +27,14 @@ bool write_all(int fd, std::string_view bytes);
 // The path of an executable `name` on PATH, or "" when there is none.
 std::string program_on_path(const char *name);
 
+// Defined by a fuzz target alone, never by the converter: true while the
+// document at hand is to be read in this process, unconfined, where the
+// fuzzer sees the readers' coverage. Without it every reader is confined.
+extern "C" bool drifterm_fuzz_reads_in_process() __attribute__((weak));
+// Whether to read the document at hand in this process (the fuzz target's
+// switch above).
+bool reading_in_process();
+
 // What a child process wrote, and how it ended.
 struct ChildOutput {
     std::string out;        // at most the cap given

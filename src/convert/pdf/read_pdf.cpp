@@ -785,16 +785,15 @@ bool take_page(Collected &c, size_t k, std::string_view record)
     return true;
 }
 
-#ifdef DRIFTERM_FUZZING
-// The fuzzer's way: every page read in its own process, where it sees
-// them, and handed over in the records a worker sends.
+// The fuzzer's way: every page read in this process, where it sees them,
+// and handed over in the records a worker sends.
 bool take_own(Collected &c, const std::string &out)
 {
     std::string_view rest = out, record;
     return record_next(rest, record) && take_page(c, 0, record);
 }
 
-PoolEnd read_pages(std::string_view bytes, long long deadline, Collected &c)
+PoolEnd read_pages_here(std::string_view bytes, long long deadline, Collected &c)
 {
     PdfOpened how;
     PdfDocumentPtr doc = pdf_open(bytes, &how);
@@ -817,7 +816,7 @@ PoolEnd read_pages(std::string_view bytes, long long deadline, Collected &c)
     }
     return PoolEnd::done;
 }
-#else
+
 // A worker: confined before poppler sees a byte (pool_start), it opens the
 // document from the bytes, says whether it could and how many pages it
 // has, then sends pages first, first + step, ... to `fd`, until there are
@@ -862,6 +861,8 @@ int worker_count()
 // until the time ran out.
 PoolEnd read_pages(std::string_view bytes, long long deadline, Collected &c)
 {
+    if (reading_in_process())
+        return read_pages_here(bytes, deadline, c);
     int n = worker_count();
     std::vector<Worker> workers;
     // A worker ends its page a little before the parent stops listening,
@@ -885,7 +886,6 @@ PoolEnd read_pages(std::string_view bytes, long long deadline, Collected &c)
     pool_stop(workers);
     return outcome;
 }
-#endif
 
 } // namespace
 
