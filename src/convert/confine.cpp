@@ -9,7 +9,6 @@
 #include <cstdint>
 #include <cstdlib>
 #include <ctime>
-#include <iterator>
 #include <fcntl.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
@@ -553,10 +552,11 @@ void open_charset_converters()
         "SHIFT_JIS", "EUC-JP", "EUC-KR", "EUC-TW", "BIG5", "BIG5-HKSCS", "GB18030", "GBK", "ISO-2022-JP",
         "ISO-2022-KR", "ISO-2022-CN",
     };
-    // Kept open for good: glibc unloads a converter nobody holds.
-    [[maybe_unused]] static iconv_t held[std::size(sets)];
-    for (size_t i = 0; i < std::size(sets); i++)
-        held[i] = iconv_open("UTF-8", sets[i]);
+    // Kept open for good, and never destroyed (a leak check at exit still
+    // finds them): glibc unloads a converter nobody holds.
+    static auto *held = new std::vector<iconv_t>;
+    for (const char *set : sets)
+        held->push_back(iconv_open("UTF-8", set));
 #endif
 }
 
