@@ -13,6 +13,10 @@ enum KeyAction {
 
 // keys (keys.cpp)
 KeyAction poll_key();
+// Drops the keys typed ahead, so that at most one key per line is a
+// command. They are read and dropped, not flushed: a flush of the
+// terminal's input may discard a Ctrl-C before it becomes SIGINT.
+void drop_typed_keys();
 KeyAction key_action_of(int key);
 void handle_keys(uint32_t *speed, uint32_t initial_speed, int32_t *status_visible,
                  uint64_t total_lines, uint64_t line_no);

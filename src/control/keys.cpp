@@ -28,12 +28,19 @@ KeyAction key_action_of(int key)
     }
 }
 
+void drop_typed_keys()
+{
+    nodelay(stdscr, TRUE);
+    while (wgetch(stdscr) != ERR) {
+    }
+}
+
 KeyAction poll_key()
 {
     // A pause may have left stdscr blocking; the poll must never wait.
     nodelay(stdscr, TRUE);
     // A resize rebuild queues KEY_RESIZE ahead of a key typed meanwhile,
-    // which the next line's flushinp would then drop.
+    // which the next line's drop_typed_keys would then drop.
     int key;
     do
         key = wgetch(stdscr);

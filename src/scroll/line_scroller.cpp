@@ -142,7 +142,7 @@ void scroll_lines(uint32_t initial_speed)
     uint64_t line_no = 0;
     char line[1024];
     while (fgets(line, sizeof line, reader.scroll_file)) {
-        flushinp(); // at most one key per line is a command
+        drop_typed_keys();
         line_no++;
         show_line(line, speed, initial_speed, status_visible, total_lines, line_no);
         pace_sleep(speed);
