@@ -146,13 +146,8 @@ bool take_record(Answer &answer, std::string_view record)
 bool take_answer(Answer &answer, std::string_view chunk)
 {
     answer.received += chunk.size();
-    answer.pending += chunk;
-    std::string_view in = answer.pending, record;
-    while (record_next(in, record))
-        if (!take_record(answer, record))
-            return false;
-    answer.pending.erase(0, answer.pending.size() - in.size());
-    return answer.received <= 2 * archive_limit;
+    auto take = [&answer](std::string_view record) { return take_record(answer, record); };
+    return records_take(answer.pending, chunk, take) && answer.received <= 2 * archive_limit;
 }
 
 [[noreturn]] void out_of_memory()

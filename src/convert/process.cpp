@@ -255,12 +255,6 @@ static void confine_or_end(const Confinement &confinement, int fd)
         _exit(child_not_confined);
 }
 
-void run_in_child(const std::function<void(int fd)> &work, const Confinement &confinement, size_t cap, int seconds,
-                  ChildOutput &result)
-{
-    run_in_child(work, confinement, capped(result, cap), seconds, result);
-}
-
 void run_in_child(const std::function<void(int fd)> &work, const Confinement &confinement,
                   const std::function<bool(std::string_view)> &take, int seconds, ChildOutput &result)
 {
@@ -321,17 +315,6 @@ bool pool_start(int count, const Confinement &confinement, const std::function<v
     return true;
 }
 
-// Hands the worker's whole records to `take`; false on one that makes no sense.
-static bool take_records(Worker &w, size_t k, const std::function<bool(size_t, std::string_view)> &take)
-{
-    std::string_view in = w.pending, record;
-    while (record_next(in, record))
-        if (!take(k, record))
-            return false;
-    w.pending.erase(0, w.pending.size() - in.size());
-    return true;
-}
-
 // The end of a worker's records: it must have ended well, and sent whole ones.
 static bool worker_ended_well(Worker &w)
 {
@@ -373,8 +356,9 @@ PoolEnd pool_collect(std::vector<Worker> &workers, const std::function<bool(size
             if (got < 0 && errno == EINTR)
                 continue;
             if (got > 0) {
-                w.pending.append(buffer, static_cast<size_t>(got));
-                if (!take_records(w, which[i], take))
+                size_t k = which[i];
+                auto take_k = [&](std::string_view record) { return take(k, record); };
+                if (!records_take(w.pending, std::string_view(buffer, static_cast<size_t>(got)), take_k))
                     return PoolEnd::failed;
             } else if (!worker_ended_well(w)) {
                 return PoolEnd::failed;
@@ -423,6 +407,17 @@ bool record_next(std::string_view &pending, std::string_view &record)
         return false;
     record = in.substr(0, length);
     pending = in.substr(length);
+    return true;
+}
+
+bool records_take(std::string &pending, std::string_view chunk, const std::function<bool(std::string_view)> &take)
+{
+    pending += chunk;
+    std::string_view in = pending, record;
+    while (record_next(in, record))
+        if (!take(record))
+            return false;
+    pending.erase(0, pending.size() - in.size());
     return true;
 }
 

@@ -68,14 +68,12 @@ void run_program(const std::vector<std::string> &argv, const std::vector<std::st
                  const InputFile &file, const std::vector<std::string> &data_paths, size_t cap, int seconds,
                  ChildOutput &result);
 // Runs `work(fd)` in a child process of its own, which writes on `fd`,
-// under the same limits; its standard error is this process's. The child
-// takes `confinement` (its pipe kept) before `work` starts, and ends with
-// status child_not_confined when it cannot: no function runs unconfined.
+// under the same time limit, handing what it writes to `take` as it
+// comes; once `take` returns false the child is killed. Its standard
+// error is this process's. The child takes `confinement` (its pipe kept)
+// before `work` starts, and ends with status child_not_confined when it
+// cannot: no function runs unconfined.
 constexpr int child_not_confined = 4;
-void run_in_child(const std::function<void(int fd)> &work, const Confinement &confinement, size_t cap, int seconds,
-                  ChildOutput &result);
-// The same, handing what it writes to `take` as it comes instead of
-// keeping it; once `take` returns false the child is killed.
 void run_in_child(const std::function<void(int fd)> &work, const Confinement &confinement,
                   const std::function<bool(std::string_view)> &take, int seconds, ChildOutput &result);
 
@@ -122,6 +120,9 @@ void record_close(std::string &out, size_t start);
 // The next whole record at the head of `pending` (its frame dropped);
 // false when none is whole yet.
 bool record_next(std::string_view &pending, std::string_view &record);
+// Appends `chunk` to `pending`, hands each record it makes whole to
+// `take` and keeps what is left; false as soon as `take` refuses one.
+bool records_take(std::string &pending, std::string_view chunk, const std::function<bool(std::string_view)> &take);
 
 // ---------------------------------------------------------------- confined readers
 

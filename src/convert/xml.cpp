@@ -81,16 +81,22 @@ static ParseEnd parse_end(xmlParserCtxtPtr ctxt, const Budget &budget)
     return deep ? ParseEnd::too_deep : ParseEnd::whole;
 }
 
-// A tree made by `read` in `ctxt`, which it takes over: nullptr past the
-// budget, and `end` says why a parse stopped short.
-template <typename Read>
-static XmlDoc parse_counted(xmlParserCtxtPtr ctxt, ParseEnd *end, Read read)
+// A tree of `bytes` made by `read` in the context `make` gives: nullptr
+// past the budget or the member limit, and `end` says why a parse stopped
+// short.
+template <typename Make, typename Read>
+static XmlDoc parse_counted(std::string_view bytes, ParseEnd *end, Make make, Read read)
 {
+    if (end != nullptr)
+        *end = ParseEnd::whole;
+    if (bytes.size() > member_limit)
+        return nullptr;
+    xmlParserCtxtPtr ctxt = make();
     if (ctxt == nullptr)
         return nullptr;
     Budget budget;
     ctxt->_private = &budget;
-    XmlDoc doc = read(ctxt);
+    XmlDoc doc = read(ctxt, static_cast<int>(bytes.size()));
     if (budget.reached) {
         xml_free(doc);
         doc = nullptr;
@@ -103,27 +109,18 @@ static XmlDoc parse_counted(xmlParserCtxtPtr ctxt, ParseEnd *end, Read read)
 
 XmlDoc xml_parse(std::string_view bytes, ParseEnd *end, const char *encoding)
 {
-    if (end != nullptr)
-        *end = ParseEnd::whole;
-    if (bytes.size() > member_limit)
-        return nullptr;
-    return parse_counted(xmlNewParserCtxt(), end, [&](xmlParserCtxtPtr ctxt) {
+    return parse_counted(bytes, end, xmlNewParserCtxt, [&](xmlParserCtxtPtr ctxt, int size) {
         ctxt->sax->startElementNs = counted_element_ns;
-        return xmlCtxtReadMemory(ctxt, bytes.data(), static_cast<int>(bytes.size()), nullptr, encoding,
-                                 xml_options);
+        return xmlCtxtReadMemory(ctxt, bytes.data(), size, nullptr, encoding, xml_options);
     });
 }
 
 XmlDoc html_parse(std::string_view bytes, const char *encoding, ParseEnd *end)
 {
-    if (end != nullptr)
-        *end = ParseEnd::whole;
-    if (bytes.size() > member_limit)
-        return nullptr;
-    return parse_counted(htmlNewParserCtxt(), end, [&](xmlParserCtxtPtr ctxt) {
+    return parse_counted(bytes, end, htmlNewParserCtxt, [&](xmlParserCtxtPtr ctxt, int size) {
         ctxt->sax->startElement = counted_element;
-        return htmlCtxtReadMemory(ctxt, bytes.data(), static_cast<int>(bytes.size()), nullptr,
-                                  encoding && *encoding ? encoding : nullptr, html_options);
+        return htmlCtxtReadMemory(ctxt, bytes.data(), size, nullptr, encoding && *encoding ? encoding : nullptr,
+                                  html_options);
     });
 }
 

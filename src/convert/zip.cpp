@@ -44,38 +44,6 @@ bool zip_has(ZipArchive *zip, const std::string &name)
     return zip != nullptr && !name.empty() && zip_name_locate(zip->archive, name.c_str(), 0) >= 0;
 }
 
-bool zip_read(ZipArchive *zip, const std::string &name, std::string &out)
-{
-    out.clear();
-    if (!zip_has(zip, name))
-        return false;
-    zip_file_t *member = zip_fopen(zip->archive, name.c_str(), 0);
-    if (member == nullptr)
-        return false;
-    size_t room = std::min(member_limit, archive_limit - zip->expanded);
-    char chunk[65536];
-    bool ok = true;
-    for (;;) {
-        zip_int64_t got = zip_fread(member, chunk, sizeof chunk);
-        if (got < 0) {
-            ok = false;
-            break;
-        }
-        if (got == 0)
-            break;
-        if (static_cast<size_t>(got) > room - out.size()) {
-            ok = false; // a bomb, or a book past the limits
-            break;
-        }
-        out.append(chunk, static_cast<size_t>(got));
-    }
-    zip_fclose(member);
-    zip->expanded += out.size();
-    if (!ok)
-        out.clear();
-    return ok;
-}
-
 struct ZipMember {
     ZipArchive *zip;
     zip_file_t *file;
@@ -109,4 +77,20 @@ void zip_member_close(ZipMember *member)
         return;
     zip_fclose(member->file);
     delete member;
+}
+
+bool zip_read(ZipArchive *zip, const std::string &name, std::string &out)
+{
+    out.clear();
+    ZipMember *member = zip_member_open(zip, name);
+    if (member == nullptr)
+        return false;
+    char chunk[65536];
+    int got;
+    while ((got = zip_member_read(member, chunk, sizeof chunk)) > 0)
+        out.append(chunk, static_cast<size_t>(got));
+    zip_member_close(member);
+    if (got < 0)
+        out.clear();
+    return got == 0;
 }

@@ -293,7 +293,6 @@ BlockKind style_kind(const Rtf &rtf, const Group &group)
     return found == rtf.style_names.end() ? BlockKind::paragraph : office_style_kind(found->second);
 }
 
-// The row's cells as one block, the notes they hold after it.
 // A paragraph or row made the blocks from `from` on: counted, and handed
 // on but the last, which the next item's numbering looks at.
 void part_done(Rtf &rtf, size_t from)
@@ -302,6 +301,7 @@ void part_done(Rtf &rtf, size_t from)
         rtf.stopped = true;
 }
 
+// The row's cells as one block, the notes they hold after it.
 void flush_row(Rtf &rtf)
 {
     size_t from = rtf.doc->blocks.size();

@@ -785,42 +785,47 @@ bool take_page(Collected &c, size_t k, std::string_view record)
     return true;
 }
 
-// The fuzzer's way: every page read in this process, where it sees them,
-// and handed over in the records a worker sends.
-bool take_own(Collected &c, const std::string &out)
+// Opens the document from the bytes, hands `send` a record of whether it
+// could and how many pages it has, then one of each page first, first +
+// step, ... until there are no more or `send` wants no more. What a
+// worker does, and what the fuzzer does in its own process.
+void send_pages(std::string_view bytes, int first, int step, long long deadline,
+                const std::function<bool(const std::string &records)> &send)
 {
-    std::string_view rest = out, record;
-    return record_next(rest, record) && take_page(c, 0, record);
-}
-
-PoolEnd read_pages_here(std::string_view bytes, long long deadline, Collected &c)
-{
-    PdfOpened how;
-    PdfDocumentPtr doc = pdf_open(bytes, &how);
+    PdfOpened opened;
+    PdfDocumentPtr doc = pdf_open(bytes, &opened);
+    int count = doc ? std::min(pdf_page_count(*doc), page_bound) : 0;
     std::string out;
-    put_header(out, how, doc ? std::min(pdf_page_count(*doc), page_bound) : 0);
-    c.next.push_back(0);
-    if (!take_own(c, out))
-        return PoolEnd::failed;
-    for (int index = 0; doc && index < c.end; index++) {
-        if (clock_ms() > deadline)
-            return PoolEnd::timed_out;
+    put_header(out, opened, count);
+    if (!send(out))
+        return;
+    for (int index = first; doc && index < count; index += step) {
         PdfPage page;
         bool exists = read_page(*doc, index, deadline, page);
         out.clear();
         put_page(out, exists ? index : -1, page);
-        if (!take_own(c, out))
-            return PoolEnd::failed;
-        if (!exists)
-            break;
+        if (!send(out) || !exists)
+            return;
     }
-    return PoolEnd::done;
 }
 
-// A worker: confined before poppler sees a byte (pool_start), it opens the
-// document from the bytes, says whether it could and how many pages it
-// has, then sends pages first, first + step, ... to `fd`, until there are
-// no more.
+// The fuzzer's way: every page read in this process, where it sees them,
+// and handed over in the records a worker sends.
+PoolEnd read_pages_here(std::string_view bytes, long long deadline, Collected &c)
+{
+    c.next.push_back(0);
+    bool sane = true, late = false;
+    std::string pending;
+    send_pages(bytes, 0, 1, deadline, [&](const std::string &records) {
+        sane = records_take(pending, records, [&c](std::string_view record) { return take_page(c, 0, record); });
+        late = c.next[0] < c.end && clock_ms() > deadline;
+        return sane && !late && c.next[0] < c.end;
+    });
+    return !sane ? PoolEnd::failed : late ? PoolEnd::timed_out : PoolEnd::done;
+}
+
+// A worker: confined before poppler sees a byte (pool_start), it sends
+// its pages to `fd`.
 [[noreturn]] void work_pages(std::string_view bytes, int first, int step, long long deadline, int fd)
 {
 #if defined(M_TRIM_THRESHOLD)
@@ -830,22 +835,10 @@ PoolEnd read_pages_here(std::string_view bytes, long long deadline, Collected &c
     mallopt(M_TOP_PAD, 16 << 20);
     mallopt(M_MMAP_THRESHOLD, 64 << 20);
 #endif
-    PdfOpened opened;
-    PdfDocumentPtr doc = pdf_open(bytes, &opened);
-    int count = doc ? std::min(pdf_page_count(*doc), page_bound) : 0;
-    std::string out;
-    put_header(out, opened, count);
-    for (int index = first; doc && index < count; index += step) {
-        PdfPage page;
-        bool exists = read_page(*doc, index, deadline, page);
-        put_page(out, exists ? index : -1, page);
-        if (!write_all(fd, out))
-            _exit(1);
-        out.clear();
-        if (!exists)
-            break;
-    }
-    _exit(write_all(fd, out) ? 0 : 1);
+    bool written = true;
+    auto send = [&](const std::string &records) { return written = write_all(fd, records); };
+    send_pages(bytes, first, step, deadline, send);
+    _exit(written ? 0 : 1);
 }
 
 // One worker per core, DRIFTERM_PDF_WORKERS another number (at least one).
